@@ -1,0 +1,69 @@
+#include "app/scan_context.h"
+
+#include "runtime/file_channels.h"
+
+namespace mapsweep {
+namespace {
+
+ByteString quote(ErrorState& err) { return char_string(err, '"'); }
+
+ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
+  ByteString line = concat(err, name, char_string(err, ' '));
+  line = concat(err, line, quote(err));
+  line = concat(err, line, title);
+  return concat(err, line, quote(err));
+}
+
+void write_line(ScanContext& ctx, std::int16_t channel, const ByteString& name,
+                const ByteString& title) {
+  ErrorState& err = ctx.rt.err;
+  write_item(ctx.rt, channel, map_entry_line(err, name, title));
+  err.check_error();
+  end_line(ctx.rt, channel);
+  err.check_error();
+}
+
+}  // namespace
+
+void build_scan_context(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  const ByteString q = quote(err);
+  const ByteString quote_space_quote = concat(err, concat(err, q, char_string(err, ' ')), q);
+  assign(err, ctx.next_map_marker, concat(err, ByteString("nextmap"), quote_space_quote));
+  err.check_error();
+  ByteString world = concat(err, ByteString("classname"), quote_space_quote);
+  world = concat(err, world, ByteString("worldspawn"));
+  world = concat(err, world, q);
+  assign(err, ctx.world_marker, concat(err, world, char_string(err, 10)));
+  err.check_error();
+  create_array(err, ctx.list_lines, 0, kArrayUpperBound);
+  create_array(err, ctx.archive_names, 0, kArrayUpperBound);
+  create_array(err, ctx.archive_titles, 0, kArrayUpperBound);
+  err.check_error();
+  assign(err, ctx.title_marker, concat(err, ByteString("message"), quote_space_quote));
+  assign(err, ctx.map_prefix, ByteString("maps/"));
+  assign(err, ctx.map_suffix, ByteString(".bsp"));
+  err.check_error();
+}
+
+void release_scan_context(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  for (ByteString* s :
+       {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
+        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry, &ctx.file_name, &ctx.chunk,
+        &ctx.next_map_text, &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
+    ByteString().swap(*s);
+  }
+  release_array(err, ctx.list_lines);
+  release_array(err, ctx.archive_names);
+  release_array(err, ctx.archive_titles);
+}
+
+void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
+  write_line(ctx, kFolderListChannel, name, title);
+  if (channel_is_open(ctx.rt, kCombinedListChannel)) {
+    write_line(ctx, kCombinedListChannel, name, title);
+  }
+}
+
+}  // namespace mapsweep

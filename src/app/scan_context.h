@@ -1,0 +1,94 @@
+// The scan context: every variable the map list builder's routines share for one run. The
+// routines take nothing else and return nothing; they hand results to each other through
+// these fields and through the files.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/byte_string.h"
+#include "runtime/runtime.h"
+#include "runtime/string_array.h"
+
+namespace mapsweep {
+
+// Where control continues after a trapped failure.
+enum Recovery : RecoveryLabel {
+  // End the current archive, write what it yielded, go on with the next one.
+  kArchiveRecovery = 1,
+  // Close the current map file and finish it as if its end had been reached.
+  kMapFileRecovery = 2,
+  // Arm the archive recovery, drop the failure and leave the routine that was running.
+  kGeneralRecovery = 3,
+};
+
+// Channel roles for the whole run.
+inline constexpr std::int16_t kDataChannel = 1;      // the archive or map file being read
+inline constexpr std::int16_t kFolderListChannel = 2; // the folder maps.lst, or the list consolidated
+inline constexpr std::int16_t kFolderNamesChannel = 3; // temp.tmp
+inline constexpr std::int16_t kCombinedListChannel = 4; // the combined maps.lst
+
+inline constexpr std::int32_t kChunkSize = 32000;
+inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arrays grow
+
+struct ScanContext {
+  explicit ScanContext(Runtime& runtime) : rt(runtime) {}
+  ScanContext(const ScanContext&) = delete;
+  ScanContext& operator=(const ScanContext&) = delete;
+
+  Runtime& rt;
+
+  // Set once at the start of the run.
+  ByteString next_map_marker;  // nextmap" "
+  ByteString world_marker;     // classname" "worldspawn"<LF>
+  ByteString title_marker;     // message" "
+  ByteString map_prefix;       // maps/
+  ByteString map_suffix;       // .bsp
+
+  StringArray list_lines;
+  StringArray archive_names;
+  StringArray archive_titles;
+
+  int nothing_found = 0;  // the last scan that ran found no file matching its pattern
+  int in_maps = 0;        // the current directory is the game folder's maps sub-folder
+  ByteString folder_name;
+  ByteString directory_entry;
+
+  // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
+  // archive may yield more names than a 16-bit count could hold.
+  ByteString file_name;
+  ByteString chunk;
+  std::int32_t name_count = 0;
+  std::int32_t title_count = 0;
+  std::int32_t next_map_position = 0;
+  std::int32_t world_position = 0;
+  std::int32_t title_position = 0;
+  ByteString next_map_text;
+  ByteString title;  // the title taken last; never emptied
+  int title_found = 0;
+  ByteString empty_title_line;
+  std::int32_t entry_count = 0;
+  ByteString found_name;
+};
+
+// Builds the markers and the three arrays as the start of the run does.
+void build_scan_context(ScanContext& ctx);
+// Gives back every string and array of the context.
+void release_scan_context(ScanContext& ctx);
+
+// The routines of the map list builder.
+void WINMAIN(Runtime& rt);
+void archive_scan(ScanContext& ctx);
+void map_entry_extraction(ScanContext& ctx);
+void map_file_scan(ScanContext& ctx);
+void list_consolidation(ScanContext& ctx);
+
+}  // namespace mapsweep
+
+namespace mapsweep {
+
+// Writes the map entry line `name "title"` to the folder list, then builds it again and
+// writes it to the combined list, checking after every step: a failure on the folder list
+// keeps the line from the combined one. The combined list is skipped while it is not open.
+void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
+
+}  // namespace mapsweep

@@ -1,0 +1,43 @@
+// Byte strings: counted runs of any bytes, NUL included, held in std::string. Positions are
+// 1-based and 0 means "no occurrence"; searches and comparisons are byte-exact. Only the
+// two case conversions treat bytes as letters (ASCII and seven code-page-437 pairs).
+// Operations that need storage take the error state: running out raises 7 and yields the
+// documented fallback instead of throwing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/error_state.h"
+
+namespace mapsweep {
+
+using ByteString = std::string;
+
+ByteString literal(ErrorState& err, const char* bytes, std::size_t count);
+// The one-byte string of code modulo 256.
+ByteString char_string(ErrorState& err, int code);
+ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b);
+std::uint32_t length_of(const ByteString& s);
+// n is taken as unsigned: a negative n, or one at least the length, gives s unchanged.
+ByteString left_part(ErrorState& err, const ByteString& s, std::int32_t n);
+ByteString right_part(ErrorState& err, const ByteString& s, std::int32_t n);
+// Up to count bytes from position start; count is taken as unsigned (negative = all).
+ByteString substring(ErrorState& err, const ByteString& s, std::int32_t start, std::int32_t count);
+// Position of the first needle at or after start; an empty needle is found at start when
+// start lies inside a non-empty haystack.
+std::int32_t find_from(std::int32_t start, const ByteString& haystack, const ByteString& needle);
+// Non-overlapping occurrences; an empty needle counts 0.
+std::uint32_t count_occurrences(const ByteString& haystack, const ByteString& needle);
+// The bytes before the first delimiter; s unchanged when there is none or it is empty.
+ByteString text_before(ErrorState& err, const ByteString& s, const ByteString& delimiter);
+ByteString to_upper(ErrorState& err, const ByteString& s);
+ByteString to_lower(ErrorState& err, const ByteString& s);
+// Unsigned byte comparison: negative, 0 or positive.
+int compare(const ByteString& a, const ByteString& b);
+// Copies value into variable; on exhaustion the variable is left empty.
+void assign(ErrorState& err, ByteString& variable, const ByteString& value);
+// Moves a temporary into variable; never needs storage.
+void assign(ErrorState& err, ByteString& variable, ByteString&& value);
+
+}  // namespace mapsweep

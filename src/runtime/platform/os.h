@@ -1,0 +1,84 @@
+// The operating-system boundary: the few calls the runtime makes of the OS, in the shape
+// of the Windows functions it was designed around. Every call reports a Windows-style
+// last-error code (0 when it set none), never throws, and takes names as raw bytes.
+//
+// One implementation per OS is compiled in (posix.cpp, win32.cpp); tests may wrap one to
+// inject faults. Nothing here knows about channels, strings or maps.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/platform/win_codes.h"
+
+namespace mapsweep::os {
+
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+// What a call returned (a handle, a byte count, a BOOL, a position or a file type, as each
+// method says) and the last-error code the OS left behind. As on Windows, a call may
+// succeed and still leave a code (183 after opening an existing file with kOpenAlways);
+// judging the outcome is the caller's business.
+struct Result {
+  std::int64_t value = 0;
+  std::uint32_t last_error = kErrorSuccess;
+};
+
+// One directory entry as the search reports it: its attributes and its bare name.
+struct FindData {
+  std::uint32_t attributes = 0;
+  std::string name;
+};
+
+class Os {
+ public:
+  virtual ~Os() = default;
+
+  // CreateFileA: access is kGenericRead/kGenericWrite, share_mode 0 means exclusive,
+  // disposition kOpenExisting or kOpenAlways. Value: the handle, or kInvalidHandle.
+  virtual Result create_file(const std::string& name, std::uint32_t access,
+                             std::uint32_t share_mode, std::uint32_t disposition) = 0;
+  // ReadFile / WriteFile at the handle's file pointer. Value: bytes moved (0 on failure).
+  virtual Result read_file(Handle file, void* into, std::uint32_t count) = 0;
+  virtual Result write_file(Handle file, const void* from, std::uint32_t count) = 0;
+  // SetFilePointer from the file's beginning. Value: the new position, or -1 on failure.
+  virtual Result set_file_pointer(Handle file, std::int64_t offset) = 0;
+  // SetEndOfFile at the current file pointer. Value: 1 on success, 0 on failure.
+  virtual Result set_end_of_file(Handle file) = 0;
+  // GetFileType. Value: kFileTypeDisk, kFileTypeChar, kFileTypePipe or 0 (unknown).
+  virtual Result file_type(Handle file) = 0;
+  // CloseHandle. Value: 1 on success, 0 on failure.
+  virtual Result close_handle(Handle file) = 0;
+
+  // FindFirstFileA with a pattern that may hold * and ? in its last component. Value: the
+  // search handle, or kInvalidHandle when nothing matched (last error 2) or the folder is
+  // missing (3). On success `first` holds the first entry.
+  virtual Result find_first(const std::string& pattern, FindData& first) = 0;
+  // FindNextFileA. Value: 1 with `next` filled, or 0 with last error 18 when none is left.
+  virtual Result find_next(Handle search, FindData& next) = 0;
+  // FindClose. Value: 1 on success, 0 on failure.
+  virtual Result find_close(Handle search) = 0;
+
+  // SetCurrentDirectoryA. Value: 1 on success, 0 on failure (2/3 missing, 267 not a folder).
+  virtual Result set_current_directory(const std::string& path) = 0;
+  // DeleteFileA. Value: 1 on success, 0 on failure.
+  virtual Result delete_file(const std::string& name) = 0;
+};
+
+// The message box: shows text and title (both already cut at their first NUL, the title
+// never empty) with the button set of `style` (0: OK, 4: Yes/No) and returns the button
+// code (1 OK, 6 Yes, 7 No), or 0 when no box can be shown.
+class Dialog {
+ public:
+  virtual ~Dialog() = default;
+  virtual int show(const std::string& text, const std::string& title, std::uint32_t style) = 0;
+};
+
+// The implementations of this build's operating system. The native Os starts in the
+// process's current directory.
+std::unique_ptr<Os> make_native_os();
+std::unique_ptr<Dialog> make_native_dialog();
+
+}  // namespace mapsweep::os
