@@ -1,0 +1,37 @@
+// The command line shared by the POSIX and Windows entries: mapsweep [-y|--yes] [DIR],
+// --help, --version. With no arguments it runs exactly the interactive program in the
+// current directory.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "runtime/platform/os.h"
+
+namespace mapsweep {
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kUsageError };
+  Action action = Action::kRun;
+  bool yes = false;        // answer the start question Yes without showing it
+  std::string directory;   // the base directory; empty for the current one
+  std::string error;       // what was wrong, for kUsageError
+};
+
+inline constexpr int kExitUsage = 2;
+
+// Parses the arguments after the program name.
+CommandLine parse_command_line(const std::vector<std::string>& args);
+// Splits a Windows command tail into arguments (blanks separate, double quotes group).
+std::vector<std::string> split_command_tail(const std::string& tail);
+std::string usage_text();
+std::string version_text();
+
+// Does what the command line asks: help and version go to `out`, a usage error or a base
+// directory that cannot be entered to `err` (exit 2); a run returns the program's exit
+// code, 0.
+int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
+                     std::ostream& out, std::ostream& err);
+
+}  // namespace mapsweep
