@@ -1,0 +1,55 @@
+#!/bin/sh
+# Runs a Windows program under Wine with a private prefix in the build folder.
+#   wine-run.sh PROGRAM.exe [ARGS...]
+# The prefix is WINEPREFIX when set, else <build dir>/wineprefix, the build dir being
+# MAPSWEEP_BUILD_DIR or the nearest parent of the working directory that has a
+# CMakeCache.txt (ctest and test discovery run inside the build tree). The first use
+# creates the prefix quietly; Wine's own messages stay off unless WINEDEBUG says otherwise.
+set -e
+
+WINE=${WINE:-/usr/lib/wine/wine64}
+[ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine || true)
+if [ -z "$WINE" ]; then
+  echo "wine-run.sh: no wine64 found (install the wine64 package)" >&2
+  exit 127
+fi
+
+if [ -z "$WINEPREFIX" ]; then
+  dir=${MAPSWEEP_BUILD_DIR:-}
+  if [ -z "$dir" ]; then
+    dir=$(pwd)
+    while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+    [ "$dir" = / ] && dir=$(pwd)
+  fi
+  WINEPREFIX=$dir/wineprefix
+fi
+export WINEPREFIX
+export WINEDEBUG=${WINEDEBUG:--all}
+# No desktop integration, no Mono or Gecko installer prompts while the prefix is made.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=d}
+
+WINESERVER=$(dirname "$WINE")/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
+
+# Starting Wine costs about two seconds while its server comes up, and a fraction of that
+# while one runs: keep a server alive for a short idle time so that a test suite run case
+# by case does not pay the start for every case. Neither the server nor Wine's services
+# may inherit the caller's output: they would hold ctest's pipe open until they exit.
+# Parallel runs serialise here: the first one makes the prefix quietly and starts the
+# server, the others find it there.
+mkdir -p "$WINEPREFIX"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$WINE" wineboot --init </dev/null >/dev/null 2>&1 || true
+    [ -n "$WINESERVER" ] && "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+  fi
+  if [ -n "$WINESERVER" ]; then
+    "$WINESERVER" -p"${MAPSWEEP_WINESERVER_IDLE:-20}" </dev/null >/dev/null 2>&1 || true
+    # Wine's background services start with the first program and live as long as the
+    # server; started from here, they do not inherit the caller's output.
+    "$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  fi
+) 9>"$WINEPREFIX.lock"
+
+exec "$WINE" "$@"
