@@ -1,0 +1,148 @@
+// The Windows platform layer: the platform interface over the system's own ANSI file
+// functions and MessageBoxA. This file may hold only thin calls of those functions and the
+// bookkeeping around each one (error mode, last error, handle casts). It emulates nothing:
+// letter case, wildcards, entry order, sharing and attributes are whatever Windows does.
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "runtime/platform/os.h"
+
+namespace mapsweep::os {
+namespace {
+
+static_assert(sizeof(Handle) == sizeof(HANDLE), "a handle must round-trip through os::Handle");
+
+// No "insert a disk" or "cannot open" boxes from the system while a call runs.
+constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;  // 0x8001
+
+// The error mode belongs to the process, so the lock that keeps one call's error mode and
+// last-error value together is process-wide as well, whatever Os object makes the call.
+std::mutex& system_call_lock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Runs one system function with the quiet error mode and a cleared last error, and reports
+// what it returned with the last error it left; the previous error mode is restored.
+template <class Call>
+Result guarded(Call&& call) {
+  std::lock_guard<std::mutex> hold(system_call_lock());
+  const UINT previous = SetErrorMode(kQuietErrorMode);
+  SetLastError(0);
+  const std::int64_t value = call();
+  const DWORD code = GetLastError();
+  SetErrorMode(previous);
+  return {value, static_cast<std::uint32_t>(code)};
+}
+
+HANDLE to_native(Handle h) { return reinterpret_cast<HANDLE>(h); }
+Handle from_native(HANDLE h) { return reinterpret_cast<Handle>(h); }
+
+void copy_entry(const WIN32_FIND_DATAA& found, FindData& into) {
+  into.attributes = found.dwFileAttributes;
+  into.name.assign(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
+}
+
+class Win32Os final : public Os {
+ public:
+  Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
+                     std::uint32_t disposition) override {
+    return guarded([&] {
+      return static_cast<std::int64_t>(from_native(CreateFileA(
+          name.c_str(), access, share_mode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+          nullptr)));
+    });
+  }
+
+  Result read_file(Handle file, void* into, std::uint32_t count) override {
+    return guarded([&] {
+      DWORD moved = 0;
+      ReadFile(to_native(file), into, count, &moved, nullptr);
+      return static_cast<std::int64_t>(moved);
+    });
+  }
+
+  Result write_file(Handle file, const void* from, std::uint32_t count) override {
+    return guarded([&] {
+      DWORD moved = 0;
+      WriteFile(to_native(file), from, count, &moved, nullptr);
+      return static_cast<std::int64_t>(moved);
+    });
+  }
+
+  Result set_file_pointer(Handle file, std::int64_t offset) override {
+    return guarded([&] {
+      LONG high = static_cast<LONG>(offset >> 32);
+      const DWORD low = SetFilePointer(to_native(file), static_cast<LONG>(offset & 0xFFFFFFFF),
+                                       &high, FILE_BEGIN);
+      // The low part alone cannot tell failure from a position ending in all ones; the
+      // last error, cleared before the call, can.
+      if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+        return std::int64_t{-1};
+      }
+      return (static_cast<std::int64_t>(static_cast<DWORD>(high)) << 32) | low;
+    });
+  }
+
+  Result set_end_of_file(Handle file) override {
+    return guarded([&] { return static_cast<std::int64_t>(SetEndOfFile(to_native(file)) != 0); });
+  }
+
+  Result file_type(Handle file) override {
+    return guarded([&] { return static_cast<std::int64_t>(GetFileType(to_native(file))); });
+  }
+
+  Result close_handle(Handle file) override {
+    return guarded([&] { return static_cast<std::int64_t>(CloseHandle(to_native(file)) != 0); });
+  }
+
+  Result find_first(const std::string& pattern, FindData& first) override {
+    return guarded([&] {
+      WIN32_FIND_DATAA found{};
+      const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+      if (search != INVALID_HANDLE_VALUE) copy_entry(found, first);
+      return static_cast<std::int64_t>(from_native(search));
+    });
+  }
+
+  Result find_next(Handle search, FindData& next) override {
+    return guarded([&] {
+      WIN32_FIND_DATAA found{};
+      const BOOL ok = FindNextFileA(to_native(search), &found);
+      if (ok) copy_entry(found, next);
+      return static_cast<std::int64_t>(ok != 0);
+    });
+  }
+
+  Result find_close(Handle search) override {
+    return guarded([&] { return static_cast<std::int64_t>(FindClose(to_native(search)) != 0); });
+  }
+
+  Result set_current_directory(const std::string& path) override {
+    return guarded(
+        [&] { return static_cast<std::int64_t>(SetCurrentDirectoryA(path.c_str()) != 0); });
+  }
+
+  Result delete_file(const std::string& name) override {
+    return guarded([&] { return static_cast<std::int64_t>(DeleteFileA(name.c_str()) != 0); });
+  }
+};
+
+class Win32Dialog final : public Dialog {
+ public:
+  int show(const std::string& text, const std::string& title, std::uint32_t style) override {
+    // No owner window: the program has none. A box that cannot be shown answers 0.
+    return MessageBoxA(nullptr, text.c_str(), title.c_str(), style & 0xFFFF);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Os> make_native_os() { return std::make_unique<Win32Os>(); }
+std::unique_ptr<Dialog> make_native_dialog() { return std::make_unique<Win32Dialog>(); }
+
+}  // namespace mapsweep::os
