@@ -98,9 +98,12 @@ TEST_F(DirectoryTest, ExhaustedSearchStaysEmptyUntilTheNextSearchFirst) {
   EXPECT_EQ(search_first(rt_, "*.txt", kFilesOnly), "a.txt");
   EXPECT_EQ(search_next(rt_), "");
   tree_.write_file("z.txt", "late");
+  const int next_calls = faulty_.count(OsCall::kFindNext);
   rt_.err.raise_error(70);
   EXPECT_EQ(search_next(rt_), "");
   EXPECT_FALSE(rt_.err.pending());
+  // The system is not asked again, so no late entry can revive the search.
+  EXPECT_EQ(faulty_.count(OsCall::kFindNext), next_calls);
   EXPECT_EQ(search_all("*.txt", kFilesOnly), (std::set<std::string>{"a.txt", "z.txt"}));
 }
 
