@@ -3,7 +3,9 @@
 // archive recovery under injected OS failures.
 #include <gtest/gtest.h>
 
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -323,8 +325,9 @@ TEST_F(ArchiveScanTest, UnwritableListEndsAfterBoundedRetriesAndDropsThosePairs)
 TEST_F(ArchiveScanTest, PairsMoreThanTwoThousandNames) {
   constexpr int kMaps = kArrayUpperBound + 3;
   auto numbered = [](const char* stem, int i) {
-    std::string digits = std::to_string(i);
-    return stem + std::string(4 - digits.size(), '0') + digits;
+    std::ostringstream text;
+    text << stem << std::setw(4) << std::setfill('0') << i;
+    return text.str();
   };
   // One world entity per chunk; the directory starts at a chunk border, and 500 entries
   // fill a chunk exactly, so no path is split.
