@@ -3,10 +3,13 @@
 // opens and the Windows codes each failure reports.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -326,9 +329,8 @@ TEST_F(PosixOsTest, RefusedChangeKeepsTheCurrentDirectoryAndSaysWhy) {
     std::uint32_t code;
   };
   for (const Case& c : {Case{"file.txt", kErrorDirectory}, Case{"missing", kErrorFileNotFound},
-                        Case{"missing/deeper", kErrorPathNotFound},
-                        Case{"", kErrorInvalidName}, Case{"ma*", kErrorInvalidName},
-                        Case{"m?ps", kErrorInvalidName}}) {
+                        Case{"missing/deeper", kErrorPathNotFound}, Case{"", kErrorInvalidName},
+                        Case{"ma*", kErrorInvalidName}, Case{"m?ps", kErrorInvalidName}}) {
     SCOPED_TRACE(c.path);
     const Result r = os_->set_current_directory(c.path);
     EXPECT_EQ(r.value, 0);
@@ -378,9 +380,9 @@ TEST_F(PosixOsTest, MissingFileIs2AndMissingFolderOnTheWayIs3) {
     const char* name;
     std::uint32_t code;
   };
-  for (const Case& c : {Case{"missing.lst", kErrorFileNotFound},
-                        Case{"nofolder/maps.lst", kErrorPathNotFound},
-                        Case{"file.txt/maps.lst", kErrorPathNotFound}}) {
+  for (const Case& c :
+       {Case{"missing.lst", kErrorFileNotFound}, Case{"nofolder/maps.lst", kErrorPathNotFound},
+        Case{"file.txt/maps.lst", kErrorPathNotFound}}) {
     SCOPED_TRACE(c.name);
     Result r = open_existing(c.name);
     EXPECT_EQ(r.value, kInvalidHandle);
@@ -475,6 +477,24 @@ TEST_F(PosixOsTest, WriteSeekTruncateAndReadThroughOneHandle) {
   EXPECT_EQ(os_->set_file_pointer(r.value, -1).value, -1);
   EXPECT_EQ(os_->close_handle(r.value).value, 1);
   EXPECT_EQ(tree_.read_file("data"), "0123");
+}
+
+TEST_F(PosixOsTest, WriteCutShortByAFullDiskReportsTheBytesWrittenAnd112) {
+  // A file-size limit stands in for a full disk: the kernel takes what fits, then EFBIG.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const Result r = open_output("full.lst");
+    const rlimit limit{10, 10};
+    signal(SIGXFSZ, SIG_IGN);
+    if (r.value == kInvalidHandle || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(100);
+    const Result written = os_->write_file(r.value, std::string(25, 'x').data(), 25);
+    _exit(written.last_error == kErrorDiskFull ? static_cast<int>(written.value) : 101);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 10);
+  EXPECT_EQ(tree_.read_file("full.lst"), std::string(10, 'x'));
 }
 
 TEST_F(PosixOsTest, LargeReadReturnsEveryByteInOneCall) {

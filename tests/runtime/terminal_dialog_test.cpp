@@ -62,8 +62,8 @@ bool read_some(int fd, std::string& into) {
 }
 
 // Types each line once the dialog has asked for it, then collects the rest.
-DialogRun run_on_terminal(const std::string& text, const std::string& title,
-                          std::uint32_t style, const std::vector<std::string>& typed) {
+DialogRun run_on_terminal(const std::string& text, const std::string& title, std::uint32_t style,
+                          const std::vector<std::string>& typed) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
   const std::string slave_name = ptsname(master);

@@ -103,6 +103,8 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
   }
 }
 
-LockHolder::~LockHolder() { release(*child_); }
+LockHolder::~LockHolder() {
+  release(*child_);
+}
 
 }  // namespace mapsweep::testing
