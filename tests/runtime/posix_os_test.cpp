@@ -423,6 +423,16 @@ TEST_F(PosixOsTest, FileWithoutWriteBitsRefusesWritingEvenToRootButReads) {
   EXPECT_EQ(tree_.read_file("readonly.pak"), "keep");
 }
 
+TEST_F(PosixOsTest, NewFileIsWritableWhateverTheUmask) {
+  const mode_t previous = umask(0222);
+  const Result r = open_output("new.lst");
+  umask(previous);
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(os_->write_file(r.value, "ok", 2).value, 2);
+  os_->close_handle(r.value);
+  EXPECT_EQ(tree_.read_file("new.lst"), "ok");
+}
+
 // --- Exclusive opens -------------------------------------------------------------------
 
 TEST_F(PosixOsTest, FileHeldByAnotherProgramIsASharingViolationAndStaysIntact) {

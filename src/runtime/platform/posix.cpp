@@ -310,12 +310,15 @@ struct OpenedFile {
 
 // Checks the descriptor itself, so that what is kept open is what was judged: a regular
 // file, writable when asked to be, and not held by anyone else.
-std::uint32_t vet_descriptor(int fd, std::uint32_t access, std::uint32_t share_mode) {
+std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::uint32_t share_mode) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return code_for_errno(errno);
   if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
-  // Decided from the mode bits: root could write anyway, Windows could not.
-  if ((access & kGenericWrite) != 0 && has_no_write_bit(st)) return kErrorAccessDenied;
+  // Decided from the mode bits: root could write anyway, Windows could not. A file this
+  // open has just created is writable whatever the umask made of its mode.
+  if ((access & kGenericWrite) != 0 && !created && has_no_write_bit(st)) {
+    return kErrorAccessDenied;
+  }
   const std::uint32_t lock_error = lock_for_share_mode(fd, share_mode);
   if (lock_error != kErrorSuccess) return lock_error;
   return clear_nonblocking(fd) ? kErrorSuccess : code_for_errno(errno);
@@ -326,7 +329,7 @@ OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
   const int fd = retry_on_eintr(
       [&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666); });
   if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_path_errno(errno, path)};
-  const std::uint32_t error = vet_descriptor(fd, access, share_mode);
+  const std::uint32_t error = vet_descriptor(fd, (flags & O_CREAT) != 0, access, share_mode);
   if (error == kErrorSuccess) return {fd, kErrorSuccess};
   ::close(fd);
   return {-1, error};
