@@ -57,6 +57,7 @@ auto retry_on_eintr(Call&& call) -> decltype(call()) {
 // A lock held elsewhere (EWOULDBLOCK from flock) is a sharing violation, 32; that is
 // decided where flock is called, since EAGAIN means other things elsewhere.
 std::uint32_t code_for_errno(int error) {
+  // clang-format off
   switch (error) {
     case ENOENT: return kErrorFileNotFound;
     case ENOTDIR: return kErrorPathNotFound;
@@ -76,6 +77,7 @@ std::uint32_t code_for_errno(int error) {
     case ELOOP: return kErrorCantResolveFilename;
     default: return kErrorGenFailure;
   }
+  // clang-format on
 }
 
 bool is_folder(const std::string& path) {
@@ -97,7 +99,9 @@ std::uint32_t code_for_path_errno(int error, const std::string& path) {
   return error == ENOENT ? code_for_missing(path) : code_for_errno(error);
 }
 
-Result failure(std::uint32_t code, std::int64_t value = 0) { return {value, code}; }
+Result failure(std::uint32_t code, std::int64_t value = 0) {
+  return {value, code};
+}
 
 // ---------------------------------------------------------------------------------------
 // Names: ASCII case folding, NTFS order and DOS wildcards. Bytes above 127 are never
@@ -109,9 +113,9 @@ unsigned char ascii_upper(char c) {
 }
 
 bool same_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return ascii_upper(x) == ascii_upper(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ascii_upper(x) == ascii_upper(y);
+         });
 }
 
 // The order NTFS lists a folder in: upper-cased bytes, ties broken by the raw bytes.
@@ -126,7 +130,9 @@ bool ntfs_less(const std::string& a, const std::string& b) {
   return a.compare(b) < 0;  // char_traits<char> compares as unsigned bytes
 }
 
-bool has_wildcards(std::string_view name) { return name.find_first_of("*?") != name.npos; }
+bool has_wildcards(std::string_view name) {
+  return name.find_first_of("*?") != name.npos;
+}
 
 // '*' matches any run of bytes, '?' exactly one, ASCII case-insensitively. Only the last
 // star is ever backtracked to, so a hostile pattern costs at most quadratic time.
@@ -155,17 +161,23 @@ bool wildcard_match(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-bool is_dot_entry(std::string_view name) { return name == "." || name == ".."; }
+bool is_dot_entry(std::string_view name) {
+  return name == "." || name == "..";
+}
 
 // The runtime hands names over as zero-terminated strings, so a NUL ends the name there.
-std::string up_to_nul(const std::string& name) { return name.substr(0, name.find('\0')); }
+std::string up_to_nul(const std::string& name) {
+  return name.substr(0, name.find('\0'));
+}
 
 // ---------------------------------------------------------------------------------------
 // Paths: the runtime writes Windows-style paths, so both separators are accepted.
 
 using Components = std::vector<std::string>;
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool is_separator(char c) {
+  return c == '/' || c == '\\';
+}
 
 Components split_components(std::string_view path) {
   Components parts;
@@ -193,8 +205,8 @@ std::string child_path(const std::string& folder, const std::string& name) {
 class FolderReader {
  public:
   explicit FolderReader(const std::string& folder) {
-    const int fd = retry_on_eintr(
-        [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    const int fd =
+        retry_on_eintr([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (fd < 0) {
       error_ = errno;
       return;
@@ -251,7 +263,9 @@ bool has_no_write_bit(const struct stat& st) {
   return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool is_read_only_file(const struct stat& st) { return S_ISREG(st.st_mode) && has_no_write_bit(st); }
+bool is_read_only_file(const struct stat& st) {
+  return S_ISREG(st.st_mode) && has_no_write_bit(st);
+}
 
 std::uint32_t attributes_of(const std::string& name, const struct stat& st) {
   std::uint32_t attributes = 0;
@@ -296,12 +310,15 @@ struct OpenedFile {
 
 // Checks the descriptor itself, so that what is kept open is what was judged: a regular
 // file, writable when asked to be, and not held by anyone else.
-std::uint32_t vet_descriptor(int fd, std::uint32_t access, std::uint32_t share_mode) {
+std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::uint32_t share_mode) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return code_for_errno(errno);
   if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
-  // Decided from the mode bits: root could write anyway, Windows could not.
-  if ((access & kGenericWrite) != 0 && has_no_write_bit(st)) return kErrorAccessDenied;
+  // Decided from the mode bits: root could write anyway, Windows could not. A file this
+  // open has just created is writable whatever the umask made of its mode.
+  if ((access & kGenericWrite) != 0 && !created && has_no_write_bit(st)) {
+    return kErrorAccessDenied;
+  }
   const std::uint32_t lock_error = lock_for_share_mode(fd, share_mode);
   if (lock_error != kErrorSuccess) return lock_error;
   return clear_nonblocking(fd) ? kErrorSuccess : code_for_errno(errno);
@@ -309,11 +326,10 @@ std::uint32_t vet_descriptor(int fd, std::uint32_t access, std::uint32_t share_m
 
 OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
                        std::uint32_t share_mode) {
-  const int fd = retry_on_eintr([&] {
-    return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
-  });
+  const int fd = retry_on_eintr(
+      [&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666); });
   if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_path_errno(errno, path)};
-  const std::uint32_t error = vet_descriptor(fd, access, share_mode);
+  const std::uint32_t error = vet_descriptor(fd, (flags & O_CREAT) != 0, access, share_mode);
   if (error == kErrorSuccess) return {fd, kErrorSuccess};
   ::close(fd);
   return {-1, error};
@@ -684,8 +700,8 @@ bool held_by_another_open(const std::string& path) {
   const int fd = retry_on_eintr(
       [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); });
   if (fd < 0) return false;  // unreadable: nobody's lock can be seen, nor matters here
-  const bool held = retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 &&
-                    errno == EWOULDBLOCK;
+  const bool held =
+      retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK;
   ::close(fd);
   return held;
 }
@@ -710,8 +726,12 @@ Result PosixOs::delete_file(const std::string& raw_name) {
 
 }  // namespace
 
-std::unique_ptr<Os> make_native_os() { return std::make_unique<PosixOs>(); }
+std::unique_ptr<Os> make_native_os() {
+  return std::make_unique<PosixOs>();
+}
 
-std::unique_ptr<Dialog> make_native_dialog() { return std::make_unique<TerminalDialog>(); }
+std::unique_ptr<Dialog> make_native_dialog() {
+  return std::make_unique<TerminalDialog>();
+}
 
 }  // namespace mapsweep::os
