@@ -180,7 +180,8 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
   }
   // All storage is had before the file is opened, so running out cannot leak a handle. The
   // record joins the list only once the file is ready: a failed open has nothing to unlink.
-  rt.channels.open.reserve(rt.channels.open.size() + 1);
+  std::vector<std::unique_ptr<Channel>>& open = rt.channels.open;
+  if (open.size() == open.capacity()) open.reserve(std::max<std::size_t>(4, 2 * open.size()));
   std::unique_ptr<Channel> channel = new_channel(number, mode, buffer_size);
   int failure = create_with_fallback(rt, *channel, system);
   if (failure == 0) failure = classify_device(rt, *channel);
@@ -190,7 +191,7 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
     rt.err.raise_error(failure);
     return;
   }
-  rt.channels.open.push_back(std::move(channel));
+  open.push_back(std::move(channel));
 }
 
 // --- the input buffer --------------------------------------------------------------------
