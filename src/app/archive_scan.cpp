@@ -14,9 +14,6 @@ constexpr std::uint32_t kArchiveAttribute = 32;
 constexpr std::int32_t kMarkedTextLimit = 40;
 // The title belongs to the world entity when both markers start less than this apart.
 constexpr std::int32_t kTitleDistance = 100;
-// How often the end-of-archive step starts again after a failure without finishing one
-// more slot; then the archive's unwritten pairs are dropped and the next archive runs.
-constexpr int kEndOfArchiveRetries = 3;
 
 bool is_trap_for(const Trap& trap, RecoveryLabel label) { return trap.recovery == label; }
 
