@@ -13,7 +13,7 @@
 namespace mapsweep {
 namespace {
 
-inline constexpr char kStartQuestionTitle[] = "https://mapsweep.example/";
+constexpr char kStartQuestionTitle[] = "https://mapsweep.example/";
 constexpr std::uint32_t kFoldersAndFiles = 16;
 
 ByteString list_name() { return ByteString("maps.lst"); }

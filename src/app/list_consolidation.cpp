@@ -64,10 +64,12 @@ std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t
   for (std::int32_t i = 1; i <= count; ++i) {
     if (!element(lines, i).empty()) order.push_back(i);
   }
-  // Stable: of equal lines the earliest leads its run. Every line that begins with a given
-  // line sorts right behind that line's run, so one look at the next run decides.
-  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-    return element(lines, a) < element(lines, b);
+  // Ties go by position, so the earliest of equal lines leads its run. Every line that
+  // begins with a given line sorts right behind that line's run: one look at the next run
+  // decides.
+  std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+    const int order_of_bytes = element(lines, a).compare(element(lines, b));
+    return order_of_bytes != 0 ? order_of_bytes < 0 : a < b;
   });
   std::vector<char> stays(static_cast<std::size_t>(count) + 1, 0);
   std::size_t run = 0;
