@@ -70,6 +70,8 @@ struct ScanContext {
   int title_found = 0;
   ByteString empty_title_line;
   std::int32_t entry_count = 0;
+  // The name the extraction cut out last. The extraction works on positions in the chunk,
+  // so the remaining text and the name window need no fields of their own.
   ByteString found_name;
 };
 

@@ -3,36 +3,13 @@
 // algorithm on many random chunks.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "app/scan_context.h"
+#include "failing_allocation.h"
 #include "support/scan_harness.h"
-
-// Allocation failure on demand: the only failure the extraction can meet.
-namespace {
-std::atomic<long> allocations_before_failure{-1};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  long left = allocations_before_failure.load();
-  while (left >= 0) {
-    if (left == 0) {
-      allocations_before_failure = -1;
-      throw std::bad_alloc();
-    }
-    if (allocations_before_failure.compare_exchange_weak(left, left - 1)) break;
-  }
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace mapsweep {
 namespace {
@@ -106,9 +83,9 @@ TEST_F(MapEntryExtractionTest, ExhaustedStorageLeavesTheChunkKeepingStoredNames)
   ctx.chunk = "maps/.bsp\0maps/a.bsp"s;
   ctx.name_count = kArrayUpperBound - 1;
   assign_element(ctx.rt.err, ctx.archive_names, kArrayUpperBound, ByteString("old"));
-  allocations_before_failure = 0;
+  testing::fail_allocation_after(0);
   map_entry_extraction(ctx);
-  allocations_before_failure = -1;
+  testing::stop_failing_allocations();
   EXPECT_EQ(ctx.rt.err.armed(), kArchiveRecovery);
   EXPECT_FALSE(ctx.rt.err.pending());
   EXPECT_EQ(ctx.rt.err.number(), kErrorOutOfStorage);
