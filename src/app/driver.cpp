@@ -44,7 +44,8 @@ void run_routine(ScanContext& ctx, Routine routine) {
   ctx.rt.err.take_failure();
 }
 
-// Leaves the runtime's pending failure, if any, to the driver step that just ran.
+// Whether the driver's step that just ran failed. The step handles it itself, so the
+// failure is taken, never trapped into a scan's recovery.
 bool step_failed(Runtime& rt) { return rt.err.take_failure(); }
 
 // A name from the folder list names a folder of the starting directory only when it is one
