@@ -10,6 +10,7 @@
 #include "runtime/message_box.h"
 #include "runtime/program_entry.h"
 #include "support/faulty_os.h"
+#include "support/lock_holder.h"
 #include "support/scripted_dialog.h"
 #include "support/temp_tree.h"
 #include "tools/pack_writer.h"
@@ -222,6 +223,28 @@ TEST_F(Driver, AReadOnlyCombinedListIsLeftExactlyAsItWas) {
   EXPECT_EQ(lists(), (Files{{"a/maps.lst", "one \"One\"\r\ntwo \"Two\"\r\n"},
                             {"b/maps.lst", "e1m1 \"Slipgate\"\r\n"},
                             {"maps.lst", "old\r\nold\r\n"}}));
+}
+
+TEST_F(Driver, AMapFileHeldByAnotherProgramIsListedWithAnEmptyTitle) {
+  tree_.write_file("q1/maps/held.bsp", titled_map("Held"));
+  tree_.write_file("q1/maps/open.bsp", titled_map("Open"));
+  const testing::LockHolder lock(tree_.path("q1/maps/held.bsp"));
+  run();
+  const std::string expected = "held \"\"\r\nopen \"Open\"\r\n";
+  EXPECT_EQ(lists(), (Files{{"q1/maps.lst", expected}, {"maps.lst", expected}}));
+}
+
+TEST_F(Driver, ACombinedListHeldByAnotherProgramIsLeftExactlyAsItWas) {
+  tree_.write_file("maps.lst", "theirs\r\ntheirs\r\n");
+  tree_.write_file("a/maps/one.bsp", titled_map("One"));
+  tree_.write_file("b/pak0.pak", archive_of({{"e1m1", "Slipgate"}, {"e1m2", "Castle"}}));
+  {
+    const testing::LockHolder lock(tree_.path("maps.lst"));
+    run();
+  }
+  EXPECT_EQ(lists(), (Files{{"a/maps.lst", "one \"One\"\r\n"},
+                            {"b/maps.lst", "e1m1 \"Slipgate\"\r\ne1m2 \"Castle\"\r\n"},
+                            {"maps.lst", "theirs\r\ntheirs\r\n"}}));
 }
 
 TEST_F(Driver, AnAbandonedConsolidationDoesNotBlockTheNextFolder) {
