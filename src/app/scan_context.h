@@ -29,6 +29,9 @@ inline constexpr std::int16_t kCombinedListChannel = 4; // the combined maps.lst
 
 inline constexpr std::int32_t kChunkSize = 32000;
 inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arrays grow
+// How often the end-of-archive step starts again after failures in a row that finish no
+// further slot; then the archive's unwritten pairs are dropped and the next archive runs.
+inline constexpr int kEndOfArchiveRetries = 3;
 
 struct ScanContext {
   explicit ScanContext(Runtime& runtime) : rt(runtime) {}
@@ -67,6 +70,8 @@ struct ScanContext {
   int title_found = 0;
   ByteString empty_title_line;
   std::int32_t entry_count = 0;
+  // The name the extraction cut out last. The extraction works on positions in the chunk,
+  // so the remaining text and the name window need no fields of their own.
   ByteString found_name;
 };
 

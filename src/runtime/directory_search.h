@@ -15,6 +15,7 @@ struct Runtime;
 struct SearchState {
   os::Handle handle = os::kInvalidHandle;
   std::uint32_t mask = 0;  // the reduced mask: hidden, system, volume label, directory
+  bool exhausted = false;  // no entry left; stays so until the next search_first
 };
 
 // First entry matching pattern whose hidden/system/directory attributes are all in mask;

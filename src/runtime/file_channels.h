@@ -17,6 +17,9 @@ struct Runtime;
 // Mode words: kind in the high byte, access and share in the low byte.
 inline constexpr std::uint16_t kOutputMode = 0x8241;
 inline constexpr std::uint16_t kInputMode = 0x8181;
+// Input that reads a file to its real end: 0x1A is an ordinary byte for read_line,
+// read_field and at_end (kind bit 0x08).
+inline constexpr std::uint16_t kInputModeKeepEof = 0x8181 | 0x0800;
 inline constexpr std::uint16_t kBinaryMode = 0x20C1;
 inline constexpr std::int32_t kInputBufferLength = 128;
 
@@ -30,7 +33,7 @@ struct Channel {
   std::int32_t buffer_size = 1;
   std::int32_t buffer_index = 0;
   std::int32_t buffer_fill = 0;
-  bool at_end_flag = false;        // binary: the last block came short
+  bool at_end_flag = false;  // binary: the last block came short
   std::uint32_t transferred = 0;
   std::vector<unsigned char> buffer;
 };

@@ -1,0 +1,170 @@
+// The archive scan: reads every "pak*.pak" of the game folder in chunks of 32000 bytes,
+// collects map names (map entry extraction) and titles (chunks with the world marker),
+// and pairs them by order of discovery when the archive ends. Archives are byte streams,
+// never parsed; a failure ends the current archive, which still gets its pairing.
+#include "app/scan_context.h"
+#include "runtime/directory_search.h"
+#include "runtime/file_channels.h"
+
+namespace mapsweep {
+namespace {
+
+constexpr std::uint32_t kArchiveAttribute = 32;
+// A title or next-map text: at most this many bytes after its marker.
+constexpr std::int32_t kMarkedTextLimit = 40;
+// The title belongs to the world entity when both markers start less than this apart.
+constexpr std::int32_t kTitleDistance = 100;
+
+bool is_trap_for(const Trap& trap, RecoveryLabel label) { return trap.recovery == label; }
+
+// The text right behind a marker at `marker_at`: at most 40 bytes, cut before the first
+// double quote, shorter when the chunk ends first.
+ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker) {
+  ErrorState& err = ctx.rt.err;
+  const std::int32_t text_at = marker_at + static_cast<std::int32_t>(length_of(marker));
+  return text_before(err, substring(err, ctx.chunk, text_at, kMarkedTextLimit),
+                     char_string(err, '"'));
+}
+
+bool title_marker_near_world_marker(const ScanContext& ctx) {
+  // Without a title marker there is no title to take, wherever the world marker lies.
+  if (ctx.title_position == 0) return false;
+  return ctx.title_position < ctx.world_position + kTitleDistance &&
+         ctx.world_position < ctx.title_position + kTitleDistance;
+}
+
+// Only the first occurrence of each marker counts, so a chunk with several maps' entity
+// text yields one title at most.
+void examine_world_chunk(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  ctx.world_position = find_from(1, ctx.chunk, ctx.world_marker);
+  if (ctx.world_position == 0) return;
+  ctx.next_map_position = find_from(1, ctx.chunk, ctx.next_map_marker);
+  ctx.title_position = find_from(1, ctx.chunk, ctx.title_marker);
+  const bool has_next_map = ctx.next_map_position != 0;
+  if (has_next_map) {
+    assign(err, ctx.next_map_text,
+           text_after_marker(ctx, ctx.next_map_position, ctx.next_map_marker));
+    err.check_error();
+  }
+  if (title_marker_near_world_marker(ctx)) {
+    assign(err, ctx.title, text_after_marker(ctx, ctx.title_position, ctx.title_marker));
+    err.check_error();
+  }
+  ++ctx.title_count;
+  if (has_next_map) {
+    // Written at once; the slot of this chunk keeps whatever title it held.
+    write_map_entry_line(ctx, ctx.next_map_text, ctx.title);
+  } else {
+    assign_element(err, ctx.archive_titles, ctx.title_count, ctx.title);
+    err.check_error();
+  }
+}
+
+// Opens the archive named by the file name and examines it chunk by chunk until its end
+// or until a failure ends it.
+void read_archive(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  try {
+    open_channel(ctx.rt, kDataChannel, ctx.file_name, kBinaryMode, kInputBufferLength);
+    err.check_error();
+    for (;;) {
+      assign(err, ctx.chunk, ByteString());
+      const bool at_end_of_archive = at_end(ctx.rt, kDataChannel) != 0;
+      err.check_error();
+      if (at_end_of_archive) return;
+      assign(err, ctx.chunk, read_block(ctx.rt, kDataChannel, kChunkSize));
+      err.check_error();
+      map_entry_extraction(ctx);
+      examine_world_chunk(ctx);
+    }
+  } catch (const Trap& trap) {
+    if (!is_trap_for(trap, kArchiveRecovery)) throw;
+    err.clear_error();
+  }
+}
+
+// A slot that is already empty needs no store (and an array that never reached it need
+// not grow to hold an empty string).
+void empty_title_slot(ScanContext& ctx, std::int32_t slot) {
+  if (!element(ctx.archive_titles, slot).empty()) {
+    assign_element(ctx.rt.err, ctx.archive_titles, slot, ByteString());
+  }
+}
+
+void empty_title_slot_checked(ScanContext& ctx, std::int32_t slot) {
+  empty_title_slot(ctx, slot);
+  ctx.rt.err.check_error();
+}
+
+// Pairs the k-th name with the k-th title, in slot order, emptying each slot once handled.
+// `next_slot` is the first slot not yet handled: the slots before it are empty already,
+// so starting again there is the same as starting again at slot 1.
+void pair_and_write(ScanContext& ctx, std::int32_t& next_slot) {
+  close_channel(ctx.rt, kDataChannel);
+  ctx.rt.err.check_error();
+  for (; next_slot <= ctx.name_count; ++next_slot) {
+    const ByteString& title = element(ctx.archive_titles, next_slot);
+    if (!title.empty()) {
+      write_map_entry_line(ctx, element(ctx.archive_names, next_slot), title);
+    }
+    empty_title_slot_checked(ctx, next_slot);
+  }
+  empty_title_slot_checked(ctx, 1);
+  // Titles above the name count stay for the names of a later archive.
+  ctx.name_count = 0;
+  ctx.title_count = 0;
+}
+
+// Gives up on the pairs not yet written: their titles go, as writing them would have
+// emptied them, so that no later archive pairs them with names of its own.
+void abandon_pairing(ScanContext& ctx, std::int32_t next_slot) {
+  for (; next_slot <= ctx.name_count; ++next_slot) empty_title_slot(ctx, next_slot);
+  empty_title_slot(ctx, 1);
+  ctx.rt.err.clear_error();
+  ctx.name_count = 0;
+  ctx.title_count = 0;
+}
+
+// The end-of-archive step. A failure in it starts it again, a bounded number of times in
+// a row without progress, so a list that cannot be written at all does not stall the run.
+void end_archive(ScanContext& ctx) {
+  std::int32_t next_slot = 1;
+  int retries_left = kEndOfArchiveRetries;
+  for (;;) {
+    const std::int32_t slot_before = next_slot;
+    try {
+      pair_and_write(ctx, next_slot);
+      return;
+    } catch (const Trap& trap) {
+      if (!is_trap_for(trap, kArchiveRecovery)) throw;
+      ctx.rt.err.clear_error();
+    }
+    if (next_slot != slot_before) {
+      retries_left = kEndOfArchiveRetries;
+    } else if (retries_left-- == 0) {
+      abandon_pairing(ctx, next_slot);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void archive_scan(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  err.arm_recovery(kArchiveRecovery);
+  // The directory search never fails: it clears the error state whenever it asks the OS.
+  assign(err, ctx.file_name, search_first(ctx.rt, ByteString("pak*.pak"), kArchiveAttribute));
+  if (ctx.file_name.empty()) {
+    ctx.nothing_found = 1;
+    return;
+  }
+  while (!ctx.file_name.empty()) {
+    read_archive(ctx);
+    end_archive(ctx);
+    assign(err, ctx.file_name, search_next(ctx.rt));
+  }
+}
+
+}  // namespace mapsweep

@@ -1,0 +1,110 @@
+// Rewrites maps.lst in the current directory so that each line stays once, in its place, and
+// no line remains that merely begins a longer one (a map name without title next to the
+// same name with one). Empty lines are dropped.
+#include "app/list_consolidation.h"
+
+#include <algorithm>
+#include <new>
+
+#include "app/scan_context.h"
+#include "runtime/file_channels.h"
+
+namespace mapsweep {
+namespace {
+
+ByteString list_name() { return ByteString("maps.lst"); }
+
+// Reads every line, a 0x1A byte included: the list is read to its real end so that the
+// rewrite cannot drop what stood behind such a byte.
+void read_list(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  open_channel(rt, kFolderListChannel, list_name(), kInputModeKeepEof, kInputBufferLength);
+  rt.err.check_error();
+  for (;;) {
+    const bool done = at_end(rt, kFolderListChannel) != 0;
+    rt.err.check_error();
+    if (done) break;
+    ++ctx.entry_count;
+    assign_element(rt.err, ctx.list_lines, ctx.entry_count, read_line(rt, kFolderListChannel));
+    rt.err.check_error();
+  }
+  close_channel(rt, kFolderListChannel);
+  rt.err.check_error();
+}
+
+std::vector<std::int32_t> select_lines(ScanContext& ctx) {
+  std::vector<std::int32_t> staying;
+  try {
+    staying = lines_that_stay(ctx.list_lines, ctx.entry_count);
+  } catch (const std::bad_alloc&) {
+    ctx.rt.err.raise_error(kErrorOutOfStorage);
+  }
+  ctx.rt.err.check_error();
+  return staying;
+}
+
+void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
+  Runtime& rt = ctx.rt;
+  open_channel(rt, kFolderListChannel, list_name(), kOutputMode, kInputBufferLength);
+  rt.err.check_error();
+  for (const std::int32_t index : staying) {
+    write_item(rt, kFolderListChannel, element(ctx.list_lines, index));
+    rt.err.check_error();
+    end_line(rt, kFolderListChannel);
+    rt.err.check_error();
+  }
+  close_channel(rt, kFolderListChannel);
+  rt.err.check_error();
+}
+
+}  // namespace
+
+std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t count) {
+  std::vector<std::int32_t> order;
+  for (std::int32_t i = 1; i <= count; ++i) {
+    if (!element(lines, i).empty()) order.push_back(i);
+  }
+  // Ties go by position, so the earliest of equal lines leads its run. Every line that
+  // begins with a given line sorts right behind that line's run: one look at the next run
+  // decides.
+  std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+    const int order_of_bytes = element(lines, a).compare(element(lines, b));
+    return order_of_bytes != 0 ? order_of_bytes < 0 : a < b;
+  });
+  std::vector<char> stays(static_cast<std::size_t>(count) + 1, 0);
+  std::size_t run = 0;
+  while (run < order.size()) {
+    const ByteString& line = element(lines, order[run]);
+    std::size_t next = run + 1;
+    while (next < order.size() && element(lines, order[next]) == line) ++next;
+    const bool begins_another =
+        next < order.size() && element(lines, order[next]).starts_with(line);
+    if (!begins_another) stays[static_cast<std::size_t>(order[run])] = 1;
+    run = next;
+  }
+  std::vector<std::int32_t> staying;
+  for (std::int32_t i = 1; i <= count; ++i) {
+    if (stays[static_cast<std::size_t>(i)]) staying.push_back(i);
+  }
+  return staying;
+}
+
+// Expects the general recovery armed: any failure abandons the consolidation, and the file
+// is rewritten only after it was read whole and the selection made.
+void list_consolidation(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  ctx.entry_count = 0;
+  try {
+    read_list(ctx);
+    rewrite_list(ctx, select_lines(ctx));
+  } catch (const Trap& trap) {
+    // An abandoned list must not hold its channel: the next folder opens channel 2 again.
+    close_channel(rt, kFolderListChannel);
+    if (trap.recovery != kGeneralRecovery) throw;
+    rt.err.arm_recovery(kArchiveRecovery);
+    rt.err.clear_error();
+  }
+  ctx.entry_count = 0;
+}
+
+}  // namespace mapsweep

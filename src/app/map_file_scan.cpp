@@ -1,0 +1,107 @@
+// Lists the map files lying loose in a game folder's maps sub-folder: one line per chunk
+// that holds both the world marker and the title marker, or one empty-title line for a file
+// where no chunk does, so that every map file is listed, readable or not.
+#include "app/scan_context.h"
+#include "runtime/directory_search.h"
+#include "runtime/file_channels.h"
+
+namespace mapsweep {
+namespace {
+
+constexpr std::uint32_t kPlainFilesOnly = 32;
+constexpr std::int32_t kTitleWindow = 40;
+// A list channel that refuses every write would otherwise repeat the empty-title line
+// without end; after this many attempts the file goes unlisted and the scan moves on.
+constexpr int kEmptyTitleLineAttempts = 3;
+
+bool contains(const ByteString& haystack, const ByteString& needle) {
+  return count_occurrences(haystack, needle) > 0;
+}
+
+// The file name before its first ".", in lower case: DM3.BSP and dm3.bsp are one map.
+ByteString map_name_of(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  return to_lower(err, text_before(err, ctx.file_name, ByteString(".")));
+}
+
+// Takes the title that follows the chunk's first title marker, wherever the world marker
+// lies in the chunk, and lists the map with it.
+void list_titled_chunk(ScanContext& ctx) {
+  ErrorState& err = ctx.rt.err;
+  ctx.title_found = 1;
+  ctx.title_position = find_from(1, ctx.chunk, ctx.title_marker);
+  const std::int32_t text_start =
+      ctx.title_position + static_cast<std::int32_t>(length_of(ctx.title_marker));
+  ByteString window = substring(err, ctx.chunk, text_start, kTitleWindow);
+  assign(err, ctx.title, text_before(err, window, char_string(err, '"')));
+  err.check_error();
+  write_map_entry_line(ctx, map_name_of(ctx), ctx.title);
+}
+
+// Reads the open map file chunk by chunk to its end and closes it. A marker split by a
+// chunk border is found in neither chunk.
+void scan_chunks(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  for (;;) {
+    ctx.chunk.clear();
+    const bool done = at_end(rt, kDataChannel) != 0;
+    rt.err.check_error();
+    if (done) break;
+    assign(rt.err, ctx.chunk, read_block(rt, kDataChannel, kChunkSize));
+    rt.err.check_error();
+    if (contains(ctx.chunk, ctx.world_marker) && contains(ctx.chunk, ctx.title_marker)) {
+      list_titled_chunk(ctx);
+    }
+  }
+  ctx.chunk.clear();
+  close_channel(rt, kDataChannel);
+  rt.err.check_error();
+}
+
+// The after-file step, also reached through the map-file recovery: a file that yielded no
+// titled line is listed with an empty title.
+void finish_map_file(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      close_channel(rt, kDataChannel);
+      rt.err.check_error();
+      if (ctx.title_found == 0) write_map_entry_line(ctx, map_name_of(ctx), ByteString());
+      break;
+    } catch (const Trap& trap) {
+      if (trap.recovery != kMapFileRecovery) throw;
+      if (attempt >= kEmptyTitleLineAttempts) break;
+    }
+  }
+  ctx.title_found = 0;
+}
+
+void scan_map_file(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  try {
+    open_channel(rt, kDataChannel, ctx.file_name, kBinaryMode, kInputBufferLength);
+    rt.err.check_error();
+    scan_chunks(ctx);
+  } catch (const Trap& trap) {
+    // The map-file recovery: the file ends here, as if its end had been reached.
+    if (trap.recovery != kMapFileRecovery) throw;
+  }
+  finish_map_file(ctx);
+}
+
+}  // namespace
+
+// Expects the map-file recovery armed and the current directory to be the maps sub-folder.
+void map_file_scan(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  assign(rt.err, ctx.file_name, search_first(rt, ByteString("*.BSP"), kPlainFilesOnly));
+  ctx.nothing_found = ctx.file_name.empty() ? 1 : 0;
+  while (!ctx.file_name.empty()) {
+    scan_map_file(ctx);
+    assign(rt.err, ctx.file_name, search_next(rt));
+  }
+  close_channel(rt, kDataChannel);
+  rt.err.check_error();
+}
+
+}  // namespace mapsweep

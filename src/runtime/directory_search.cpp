@@ -1,0 +1,176 @@
+// The process's one directory search, the change of the current directory and deletion by
+// pattern, over the OS interface. One thread uses them, so the search state has no lock.
+#include "runtime/directory_search.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "runtime/runtime.h"
+#include "runtime/system_call.h"
+
+namespace mapsweep {
+namespace {
+
+constexpr std::size_t kPatternLimit = 256;
+constexpr std::size_t kPathLimit = 255;
+constexpr std::uint32_t kSearchableAttributes = os::kAttributeHidden | os::kAttributeSystem |
+                                                os::kAttributeVolumeLabel | os::kAttributeDirectory;
+constexpr std::uint32_t kMatchedAttributes =
+    os::kAttributeHidden | os::kAttributeSystem | os::kAttributeDirectory;
+constexpr std::uint32_t kNeverDeleted = kSearchableAttributes;
+constexpr int kErrorPathNotFound = 76;
+constexpr int kErrorNoMoreFiles = 53;
+
+// The system sees names as zero-terminated strings: a NUL byte ends the name there.
+std::string system_name(const ByteString& name, std::size_t limit) {
+  const std::string_view view(name);
+  return std::string(view.substr(0, std::min(view.find('\0'), limit)));
+}
+
+// A pattern naming a drive or folder searches everything in it.
+void complete_pattern(std::string& pattern) {
+  if (pattern.back() == ':' || pattern.back() == '\\') pattern += "*.*";
+}
+
+bool matches(const os::FindData& entry, std::uint32_t mask) {
+  if (entry.name == "." || entry.name == "..") return false;
+  return (entry.attributes & kMatchedAttributes & ~mask) == 0;
+}
+
+// After every find call: clears the error state, then passes over entries that do not match.
+ByteString first_match(Runtime& rt, bool found, os::FindData& entry) {
+  for (;;) {
+    rt.err.reset();
+    if (!found) {
+      rt.search.exhausted = true;
+      return {};
+    }
+    if (matches(entry, rt.search.mask)) return entry.name;
+    found = system_call([&] { return rt.os.find_next(rt.search.handle, entry); }).value != 0;
+  }
+}
+
+void end_search(Runtime& rt) {
+  if (rt.search.handle == os::kInvalidHandle) return;
+  system_call([&] { return rt.os.find_close(rt.search.handle); });
+  rt.search.handle = os::kInvalidHandle;
+}
+
+ByteString search_first_unguarded(Runtime& rt, const ByteString& pattern, std::uint32_t mask) {
+  std::string system = system_name(pattern, kPatternLimit);
+  if (system.empty()) return search_next(rt);
+  end_search(rt);
+  complete_pattern(system);
+  os::FindData entry;
+  const SystemCall sc = system_call([&] { return rt.os.find_first(system, entry); });
+  const auto handle = static_cast<os::Handle>(sc.value);
+  if (handle == os::kInvalidHandle) {
+    rt.err.reset();
+    return {};
+  }
+  rt.search.handle = handle;
+  rt.search.mask = mask & kSearchableAttributes;
+  rt.search.exhausted = false;
+  return first_match(rt, true, entry);
+}
+
+ByteString search_next_unguarded(Runtime& rt) {
+  if (rt.search.handle == os::kInvalidHandle) return {};
+  // An exhausted search stays exhausted until the next search_first, whatever the folder
+  // holds by now.
+  if (rt.search.exhausted) {
+    rt.err.reset();
+    return {};
+  }
+  os::FindData entry;
+  const SystemCall sc = system_call([&] { return rt.os.find_next(rt.search.handle, entry); });
+  return first_match(rt, sc.value != 0, entry);
+}
+
+// --- deletion ----------------------------------------------------------------------------
+
+bool deletable(const os::FindData& entry) {
+  return (entry.attributes & kNeverDeleted) == 0;
+}
+
+// Everything up to the last separator; '/' counts too, as paths on POSIX systems use it.
+std::string folder_part(const std::string& pattern) {
+  const std::size_t last = pattern.find_last_of(":\\/");
+  return last == std::string::npos ? std::string() : pattern.substr(0, last + 1);
+}
+
+// Deletes the matching plain files of an open find; the failure to raise, or 0.
+int delete_found(Runtime& rt, os::Handle search, const std::string& folder, os::FindData& entry) {
+  for (;;) {
+    if (deletable(entry)) {
+      const std::string path = folder + entry.name;
+      const int failure = system_call([&] { return rt.os.delete_file(path); }).failure;
+      if (failure != 0) return failure;
+    }
+    const SystemCall next = system_call([&] { return rt.os.find_next(search, entry); });
+    if (next.failure == kErrorNoMoreFiles) return 0;
+    if (next.failure != 0) return next.failure;
+    // Refused with a code the translation does not cover: stop deleting, silently.
+    if (next.value == 0) return 0;
+  }
+}
+
+void delete_files_unguarded(Runtime& rt, const ByteString& pattern) {
+  std::string system = system_name(pattern, kPatternLimit);
+  if (system.empty()) return;
+  complete_pattern(system);
+  const std::string folder = folder_part(system);
+  os::FindData entry;
+  const SystemCall first = system_call([&] { return rt.os.find_first(system, entry); });
+  const auto search = static_cast<os::Handle>(first.value);
+  if (first.failure != 0 || search == os::kInvalidHandle) {
+    if (search != os::kInvalidHandle) rt.os.find_close(search);
+    // A refusal with a code of 40 or more (a name the system rejects) deletes nothing and
+    // raises nothing, as the wrapper judges such codes no failure.
+    if (first.failure != 0) rt.err.raise_error(first.failure);
+    return;
+  }
+  const int failure = delete_found(rt, search, folder, entry);
+  system_call([&] { return rt.os.find_close(search); });
+  if (failure != 0) rt.err.raise_error(failure);
+}
+
+bool has_wildcard(const std::string& path) {
+  return path.find_first_of("*?") != path.npos;
+}
+
+}  // namespace
+
+ByteString search_first(Runtime& rt, const ByteString& pattern, std::uint32_t mask) {
+  return with_storage(
+      rt.err, [&] { return search_first_unguarded(rt, pattern, mask); },
+      [] { return ByteString{}; });
+}
+
+ByteString search_next(Runtime& rt) {
+  return with_storage(
+      rt.err, [&] { return search_next_unguarded(rt); }, [] { return ByteString{}; });
+}
+
+bool change_directory(Runtime& rt, const ByteString& path) {
+  return with_storage(
+      rt.err,
+      [&] {
+        const std::string system = system_name(path, kPathLimit);
+        if (has_wildcard(system)) {
+          rt.err.raise_error(kErrorPathNotFound);
+          return false;
+        }
+        const SystemCall sc = system_call([&] { return rt.os.set_current_directory(system); });
+        if (sc.failure != 0) rt.err.raise_error(sc.failure);
+        return sc.failure == 0 && sc.value != 0;
+      },
+      [] { return false; });
+}
+
+void delete_files(Runtime& rt, const ByteString& pattern) {
+  with_storage(
+      rt.err, [&] { delete_files_unguarded(rt, pattern); }, [] {});
+}
+
+}  // namespace mapsweep

@@ -1,0 +1,462 @@
+// Numbered file channels over the OS interface. The process has one thread, so the channel
+// list and the records need no locks.
+#include "runtime/file_channels.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "runtime/runtime.h"
+#include "runtime/system_call.h"
+
+namespace mapsweep {
+namespace {
+
+// Kind byte (high byte of the mode word).
+constexpr std::uint8_t kKindInput = 0x01;
+constexpr std::uint8_t kKindOutput = 0x02;
+constexpr std::uint8_t kKindKeepEof = 0x08;
+constexpr std::uint8_t kKindBinary = 0x20;
+constexpr std::uint8_t kKindNoFallback = 0x80;
+// Access byte (low byte of the mode word).
+constexpr std::uint8_t kAccessShare = 0x07;
+constexpr std::uint8_t kAccessWrite = 0x40;
+constexpr std::uint8_t kAccessRead = 0x80;
+
+constexpr std::size_t kNameLimit = 255;
+constexpr std::uint16_t kDeviceClassDisk = 1;
+constexpr std::uint16_t kDeviceClassOther = 2;
+
+constexpr int kErrorBadBufferSize = 5;
+constexpr int kErrorInternal = 51;
+constexpr int kErrorNotOpen = 52;
+constexpr int kErrorNotOpenAtEnd = 53;
+constexpr int kErrorWrongKind = 54;
+constexpr int kErrorAlreadyOpen = 55;
+constexpr int kErrorDeviceShortWrite = 57;
+constexpr int kErrorDiskShortWrite = 61;
+constexpr int kErrorNoDataLeft = 62;
+constexpr int kErrorBadName = 64;
+
+constexpr unsigned char kCr = 0x0D;
+constexpr unsigned char kLf = 0x0A;
+constexpr unsigned char kTab = 0x09;
+constexpr unsigned char kSpace = 0x20;
+constexpr unsigned char kQuote = 0x22;
+constexpr unsigned char kComma = 0x2C;
+constexpr unsigned char kEndOfText = 0x1A;
+
+// What peek yields besides a byte value.
+constexpr int kEndOfData = -1;
+constexpr int kPeekFailed = -2;
+
+bool is_input(const Channel& c) {
+  return (c.kind & kKindInput) != 0;
+}
+bool is_output(const Channel& c) {
+  return (c.kind & kKindOutput) != 0;
+}
+bool is_binary(const Channel& c) {
+  return (c.kind & kKindBinary) != 0;
+}
+
+// The system sees names as zero-terminated strings: a NUL byte ends the name there.
+std::string system_name(const ByteString& name) {
+  const std::string_view view(name);
+  return std::string(view.substr(0, std::min(view.find('\0'), kNameLimit)));
+}
+
+Channel* find_channel(const ChannelList& list, std::int16_t number) {
+  for (auto it = list.open.rbegin(); it != list.open.rend(); ++it) {
+    if ((*it)->number == number) return it->get();
+  }
+  return nullptr;
+}
+
+// The channel when it is open and of the kind asked for; otherwise raises 52 or 54.
+Channel* channel_of_kind(Runtime& rt, std::int16_t number, bool (*is_kind)(const Channel&)) {
+  Channel* channel = find_channel(rt.channels, number);
+  if (channel == nullptr) {
+    rt.err.raise_error(kErrorNotOpen);
+  } else if (!is_kind(*channel)) {
+    rt.err.raise_error(kErrorWrongKind);
+    channel = nullptr;
+  }
+  return channel;
+}
+
+// --- opening ---------------------------------------------------------------------------
+
+std::uint32_t desired_access(std::uint8_t access) {
+  std::uint32_t rights = 0;
+  if (access & kAccessRead) rights |= os::kGenericRead;
+  if (access & kAccessWrite) rights |= os::kGenericWrite;
+  return rights;
+}
+
+// One CreateFileA; the runtime error number of a failure, or 0.
+int create_handle(Runtime& rt, Channel& c, const std::string& name) {
+  const std::uint32_t share = static_cast<std::uint32_t>((c.access & kAccessShare) - 1);
+  const std::uint32_t disposition = is_input(c) ? os::kOpenExisting : os::kOpenAlways;
+  const SystemCall sc = system_call(
+      [&] { return rt.os.create_file(name, desired_access(c.access), share, disposition); });
+  const auto handle = static_cast<os::Handle>(sc.value);
+  if (sc.failure == 0 && handle != os::kInvalidHandle) {
+    c.handle = handle;
+    return 0;
+  }
+  // A handle that came with a failure code is not used, but must not leak.
+  if (handle != os::kInvalidHandle) rt.os.close_handle(handle);
+  return sc.failure != 0 ? sc.failure : kErrorBadName;
+}
+
+// Opens the file, going on read-only when read-write is refused and the mode allows it.
+int create_with_fallback(Runtime& rt, Channel& c, const std::string& name) {
+  const int failure = create_handle(rt, c, name);
+  if (failure == 0 || (c.kind & kKindNoFallback) || !(c.access & kAccessWrite)) return failure;
+  c.access &= static_cast<std::uint8_t>(~kAccessWrite);
+  return create_handle(rt, c, name);
+}
+
+int set_pointer(Runtime& rt, Channel& c, std::uint64_t offset) {
+  const SystemCall sc = system_call(
+      [&] { return rt.os.set_file_pointer(c.handle, static_cast<std::int64_t>(offset)); });
+  return sc.failure;
+}
+
+// Reads up to buffer size bytes at the file pointer into the input buffer.
+int fill_buffer(Runtime& rt, Channel& c) {
+  const SystemCall sc = system_call([&] {
+    return rt.os.read_file(c.handle, c.buffer.data(), static_cast<std::uint32_t>(c.buffer_size));
+  });
+  c.buffer_index = 0;
+  c.buffer_fill = sc.failure != 0 ? 0 : std::clamp<std::int64_t>(sc.value, 0, c.buffer_size);
+  return sc.failure;
+}
+
+int classify_device(Runtime& rt, Channel& c) {
+  const SystemCall sc = system_call([&] { return rt.os.file_type(c.handle); });
+  c.device_class = sc.value == os::kFileTypeDisk ? kDeviceClassDisk : kDeviceClassOther;
+  // A handle whose type cannot be asked is not fit to be used.
+  return sc.failure;
+}
+
+// Output empties the file; input loads the first buffer of a disk file; others start at 0.
+int position_by_kind(Runtime& rt, Channel& c) {
+  if (const int failure = set_pointer(rt, c, 0)) return failure;
+  if (is_output(c)) {
+    return system_call([&] { return rt.os.set_end_of_file(c.handle); }).failure;
+  }
+  if (is_input(c) && c.device_class == kDeviceClassDisk) return fill_buffer(rt, c);
+  return 0;
+}
+
+std::unique_ptr<Channel> new_channel(std::int16_t number, std::uint16_t mode,
+                                     std::int32_t buffer_size) {
+  auto channel = std::make_unique<Channel>();
+  channel->number = number;
+  channel->kind = static_cast<std::uint8_t>(mode >> 8);
+  channel->access = static_cast<std::uint8_t>(mode & 0xFF);
+  channel->buffer_size = buffer_size;
+  channel->buffer.resize(static_cast<std::size_t>(buffer_size));
+  return channel;
+}
+
+void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, std::uint16_t mode,
+                    std::int32_t buffer_length) {
+  const std::string system = system_name(name);
+  if (system.empty() || system.find_first_of("*?") != std::string::npos) {
+    rt.err.raise_error(kErrorBadName);
+    return;
+  }
+  const bool input = ((mode >> 8) & kKindInput) != 0;
+  const std::int32_t buffer_size = input ? buffer_length : 1;
+  if (buffer_size < 1) {
+    rt.err.raise_error(kErrorBadBufferSize);
+    return;
+  }
+  if (find_channel(rt.channels, number) != nullptr) {
+    rt.err.raise_error(kErrorAlreadyOpen);
+    return;
+  }
+  // All storage is had before the file is opened, so running out cannot leak a handle. The
+  // record joins the list only once the file is ready: a failed open has nothing to unlink.
+  std::vector<std::unique_ptr<Channel>>& open = rt.channels.open;
+  if (open.size() == open.capacity()) open.reserve(std::max<std::size_t>(4, 2 * open.size()));
+  std::unique_ptr<Channel> channel = new_channel(number, mode, buffer_size);
+  int failure = create_with_fallback(rt, *channel, system);
+  if (failure == 0) failure = classify_device(rt, *channel);
+  if (failure == 0) failure = position_by_kind(rt, *channel);
+  if (failure != 0) {
+    if (channel->handle != os::kInvalidHandle) rt.os.close_handle(channel->handle);
+    rt.err.raise_error(failure);
+    return;
+  }
+  open.push_back(std::move(channel));
+}
+
+// --- the input buffer --------------------------------------------------------------------
+
+// Reads the buffer again from the offset of the next unread byte. A failure leaves the
+// buffer empty, so the next peek reads again from the same offset.
+int refill(Runtime& rt, Channel& c) {
+  const std::uint64_t offset = c.position + static_cast<std::uint64_t>(c.buffer_index);
+  const SystemCall sc = system_call(
+      [&] { return rt.os.set_file_pointer(c.handle, static_cast<std::int64_t>(offset)); });
+  if (sc.failure != 0 || sc.value < 0) {
+    c.buffer_fill = 0;
+    // A seek that reports no position but no failure code either is still a failure.
+    return sc.failure != 0 ? sc.failure : kErrorInternal;
+  }
+  c.position = static_cast<std::uint64_t>(sc.value);
+  return fill_buffer(rt, c);
+}
+
+// A device is read a byte at a time; the byte stays in the buffer until it is consumed, so
+// looking at it twice does not lose it. End of file (62) is the end of data there.
+int refill_device(Runtime& rt, Channel& c) {
+  const SystemCall sc = system_call([&] { return rt.os.read_file(c.handle, c.buffer.data(), 1); });
+  c.buffer_index = 0;
+  c.buffer_fill = sc.failure == 0 && sc.value > 0 ? 1 : 0;
+  return sc.failure == kErrorNoDataLeft ? 0 : sc.failure;
+}
+
+// The next unread byte without consuming it, kEndOfData, or kPeekFailed after raising.
+int peek(Runtime& rt, Channel& c) {
+  if (c.buffer_index < c.buffer_fill) return c.buffer[static_cast<std::size_t>(c.buffer_index)];
+  const int failure = c.device_class == kDeviceClassDisk ? refill(rt, c) : refill_device(rt, c);
+  if (failure != 0) {
+    rt.err.raise_error(failure);
+    return kPeekFailed;
+  }
+  if (c.buffer_fill == 0) return kEndOfData;
+  return c.buffer[static_cast<std::size_t>(c.buffer_index)];
+}
+
+void consume(Channel& c) {
+  ++c.buffer_index;
+}
+
+bool ends_text(const Channel& c, int byte) {
+  return byte == kEndOfText && !(c.kind & kKindKeepEof);
+}
+
+// --- field reading -----------------------------------------------------------------------
+
+// Consumes what closes a field: quotes, LF, spaces and TABs, then one comma or CR (LF).
+// False when a refill failed.
+bool skip_terminator(Runtime& rt, Channel& c) {
+  for (;;) {
+    const int byte = peek(rt, c);
+    if (byte == kPeekFailed) return false;
+    if (byte == kQuote || byte == kLf || byte == kSpace || byte == kTab) {
+      consume(c);
+    } else if (byte == kCr) {
+      consume(c);
+      const int next = peek(rt, c);
+      if (next == kPeekFailed) return false;
+      if (next == kLf) consume(c);
+      return true;
+    } else if (byte == kComma) {
+      consume(c);
+      return true;
+    } else {
+      return true;
+    }
+  }
+}
+
+// Every byte up to the closing quote, which the terminator skip then consumes.
+bool read_quoted(Runtime& rt, Channel& c, ByteString& field) {
+  consume(c);
+  for (;;) {
+    const int byte = peek(rt, c);
+    if (byte == kPeekFailed) return false;
+    if (byte == kEndOfData) return true;
+    if (byte == kQuote) return skip_terminator(rt, c);
+    consume(c);
+    field.push_back(static_cast<char>(byte));
+  }
+}
+
+bool read_unquoted(Runtime& rt, Channel& c, ByteString& field) {
+  for (;;) {
+    const int byte = peek(rt, c);
+    if (byte == kPeekFailed) return false;
+    if (byte == kEndOfData || ends_text(c, byte)) return true;
+    if (byte == kComma || byte == kCr) return skip_terminator(rt, c);
+    consume(c);
+    if (byte != kLf && byte != kTab) field.push_back(static_cast<char>(byte));
+  }
+}
+
+ByteString read_field_unguarded(Runtime& rt, std::int16_t number) {
+  Channel* c = channel_of_kind(rt, number, is_input);
+  if (c == nullptr) return {};
+  int byte = peek(rt, *c);
+  while (byte == kSpace) {
+    consume(*c);
+    byte = peek(rt, *c);
+  }
+  if (byte == kPeekFailed) return {};
+  if (byte == kEndOfData || ends_text(*c, byte)) {
+    rt.err.raise_error(kErrorNoDataLeft);
+    return {};
+  }
+  ByteString field;
+  const bool read = byte == kQuote ? read_quoted(rt, *c, field) : read_unquoted(rt, *c, field);
+  return read ? field : ByteString{};
+}
+
+// --- line reading ------------------------------------------------------------------------
+
+ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
+  Channel* c = channel_of_kind(rt, number, is_input);
+  if (c == nullptr) return {};
+  ByteString line;
+  for (;;) {
+    const int byte = peek(rt, *c);
+    if (byte == kPeekFailed) return {};
+    if (byte == kEndOfData || ends_text(*c, byte)) break;
+    consume(*c);
+    if (byte == kCr) {
+      const int next = peek(rt, *c);
+      if (next == kPeekFailed) return {};
+      if (next == kLf) consume(*c);
+      return line;
+    }
+    line.push_back(static_cast<char>(byte));
+  }
+  if (line.empty()) rt.err.raise_error(kErrorNoDataLeft);
+  return line;
+}
+
+// --- block reading and writing -----------------------------------------------------------
+
+ByteString read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count) {
+  Channel* c = channel_of_kind(rt, number, is_binary);
+  if (c == nullptr) return {};
+  if (count < 0) {
+    rt.err.raise_error(kErrorBadBufferSize);
+    return {};
+  }
+  ByteString block(static_cast<std::size_t>(count), '\0');
+  const SystemCall sc = system_call(
+      [&] { return rt.os.read_file(c->handle, block.data(), static_cast<std::uint32_t>(count)); });
+  if (sc.failure != 0) {
+    rt.err.raise_error(sc.failure);
+    return {};
+  }
+  const std::int64_t came = std::clamp<std::int64_t>(sc.value, 0, count);
+  c->transferred = static_cast<std::uint32_t>(came);
+  c->at_end_flag = came < count;
+  block.resize(static_cast<std::size_t>(came));
+  return block;
+}
+
+void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
+  Channel* c = channel_of_kind(rt, number, is_output);
+  if (c == nullptr || bytes.empty()) return;
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  const SystemCall sc =
+      system_call([&] { return rt.os.write_file(c->handle, bytes.data(), size); });
+  if (sc.failure != 0) {
+    rt.err.raise_error(sc.failure);
+    return;
+  }
+  c->transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
+  if (sc.value < static_cast<std::int64_t>(bytes.size())) {
+    rt.err.raise_error(c->device_class == kDeviceClassDisk ? kErrorDiskShortWrite
+                                                           : kErrorDeviceShortWrite);
+  }
+}
+
+// --- closing -----------------------------------------------------------------------------
+
+// Closes and releases a record already taken off the list; the first failure's number.
+int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
+  int failure = 0;
+  if (is_output(*c))
+    failure = system_call([&] { return rt.os.set_end_of_file(c->handle); }).failure;
+  const int closed = system_call([&] { return rt.os.close_handle(c->handle); }).failure;
+  return failure != 0 ? failure : closed;
+}
+
+std::unique_ptr<Channel> unlink(ChannelList& list, std::int16_t number) {
+  for (auto it = list.open.rbegin(); it != list.open.rend(); ++it) {
+    if ((*it)->number == number) {
+      std::unique_ptr<Channel> record = std::move(*it);
+      list.open.erase(std::next(it).base());
+      return record;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std::uint16_t mode,
+                  std::int32_t buffer_length) {
+  with_storage(
+      rt.err, [&] { open_unguarded(rt, number, name, mode, buffer_length); }, [] {});
+}
+
+void close_channel(Runtime& rt, std::int16_t number) {
+  std::unique_ptr<Channel> record = unlink(rt.channels, number);
+  if (record == nullptr) return;
+  if (const int failure = close_record(rt, std::move(record))) rt.err.raise_error(failure);
+}
+
+void close_all_channels(Runtime& rt) {
+  int first_failure = 0;
+  while (!rt.channels.open.empty()) {
+    std::unique_ptr<Channel> newest = std::move(rt.channels.open.back());
+    rt.channels.open.pop_back();
+    const int failure = close_record(rt, std::move(newest));
+    if (first_failure == 0) first_failure = failure;
+  }
+  if (first_failure != 0) rt.err.raise_error(first_failure);
+}
+
+std::int32_t at_end(Runtime& rt, std::int16_t number) {
+  Channel* c = find_channel(rt.channels, number);
+  if (c == nullptr) {
+    rt.err.raise_error(kErrorNotOpenAtEnd);
+    return 0;
+  }
+  if (is_output(*c)) return 0;
+  if (is_input(*c)) {
+    const int byte = peek(rt, *c);
+    return byte == kEndOfData || ends_text(*c, byte) ? -1 : 0;
+  }
+  if (is_binary(*c)) return c->at_end_flag ? -1 : 0;
+  return 0;
+}
+
+ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count) {
+  return with_storage(
+      rt.err, [&] { return read_block_unguarded(rt, number, count); }, [] { return ByteString{}; });
+}
+
+ByteString read_line(Runtime& rt, std::int16_t number) {
+  return with_storage(
+      rt.err, [&] { return read_line_unguarded(rt, number); }, [] { return ByteString{}; });
+}
+
+ByteString read_field(Runtime& rt, std::int16_t number) {
+  return with_storage(
+      rt.err, [&] { return read_field_unguarded(rt, number); }, [] { return ByteString{}; });
+}
+
+void write_item(Runtime& rt, std::int16_t number, const ByteString& text) {
+  write_bytes(rt, number, text);
+}
+
+void end_line(Runtime& rt, std::int16_t number) {
+  write_bytes(rt, number, "\r\n");
+}
+
+bool channel_is_open(const Runtime& rt, std::int16_t number) {
+  return find_channel(rt.channels, number) != nullptr;
+}
+
+}  // namespace mapsweep

@@ -1,0 +1,737 @@
+// The platform interface on POSIX systems. This file may hold only what it takes to give
+// the runtime, on a POSIX kernel, the Windows file-system behaviour it was built around:
+// system calls retried on EINTR, errno translated into Windows last-error codes, and the
+// emulation of case-insensitive names, NTFS directory order, DOS wildcards, attributes,
+// read-only files, exclusive opens and a logical current directory; plus the terminal
+// dialog. It uses the C++ standard library and the POSIX API only, and knows nothing of
+// channels, strings or maps.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/platform/os.h"
+
+namespace mapsweep::os {
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// System calls
+
+template <class Call>
+auto retry_on_eintr(Call&& call) -> decltype(call()) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// errno to the Windows last-error code the runtime's translation expects:
+//
+//   ENOENT                  2  file not found (3 when a folder of the path is missing)
+//   ENOTDIR                 3  path not found: a folder of the path is not a folder
+//   EACCES, EPERM, EISDIR   5  access denied
+//   EMFILE, ENFILE          4  too many open files
+//   ENOMEM                  8  not enough memory
+//   ENOSPC, EDQUOT, EFBIG   112 disk full
+//   EROFS                   19 write protected
+//   EIO                     23 data error
+//   EBADF                   6  invalid handle
+//   ENAMETOOLONG            206 file name too long
+//   ELOOP                   1921 the name cannot be resolved
+//   anything else           31 general failure
+//
+// A lock held elsewhere (EWOULDBLOCK from flock) is a sharing violation, 32; that is
+// decided where flock is called, since EAGAIN means other things elsewhere.
+std::uint32_t code_for_errno(int error) {
+  // clang-format off
+  switch (error) {
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return kErrorAccessDenied;
+    case EMFILE:
+    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENOMEM: return kErrorNotEnoughMemory;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return kErrorDiskFull;
+    case EROFS: return kErrorWriteProtect;
+    case EIO: return kErrorCrc;
+    case EBADF: return kErrorInvalidHandle;
+    case ENAMETOOLONG: return kErrorFilenameTooLong;
+    case ELOOP: return kErrorCantResolveFilename;
+    default: return kErrorGenFailure;
+  }
+  // clang-format on
+}
+
+bool is_folder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string parent_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+// Windows tells a missing file (2) from a missing folder on its way (3).
+std::uint32_t code_for_missing(const std::string& path) {
+  return is_folder(parent_of(path)) ? kErrorFileNotFound : kErrorPathNotFound;
+}
+
+std::uint32_t code_for_path_errno(int error, const std::string& path) {
+  return error == ENOENT ? code_for_missing(path) : code_for_errno(error);
+}
+
+Result failure(std::uint32_t code, std::int64_t value = 0) {
+  return {value, code};
+}
+
+// ---------------------------------------------------------------------------------------
+// Names: ASCII case folding, NTFS order and DOS wildcards. Bytes above 127 are never
+// folded, so names in any encoding compare byte for byte.
+
+unsigned char ascii_upper(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
+}
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ascii_upper(x) == ascii_upper(y);
+         });
+}
+
+// The order NTFS lists a folder in: upper-cased bytes, ties broken by the raw bytes.
+bool ntfs_less(const std::string& a, const std::string& b) {
+  const auto upper_less = [](char x, char y) { return ascii_upper(x) < ascii_upper(y); };
+  if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), upper_less)) {
+    return true;
+  }
+  if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), upper_less)) {
+    return false;
+  }
+  return a.compare(b) < 0;  // char_traits<char> compares as unsigned bytes
+}
+
+bool has_wildcards(std::string_view name) {
+  return name.find_first_of("*?") != name.npos;
+}
+
+// '*' matches any run of bytes, '?' exactly one, ASCII case-insensitively. Only the last
+// star is ever backtracked to, so a hostile pattern costs at most quadratic time.
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") return true;  // on Windows this means every name, dot or not
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star = std::string_view::npos;
+  std::size_t star_name = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || ascii_upper(pattern[p]) == ascii_upper(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool is_dot_entry(std::string_view name) {
+  return name == "." || name == "..";
+}
+
+// The runtime hands names over as zero-terminated strings, so a NUL ends the name there.
+std::string up_to_nul(const std::string& name) {
+  return name.substr(0, name.find('\0'));
+}
+
+// ---------------------------------------------------------------------------------------
+// Paths: the runtime writes Windows-style paths, so both separators are accepted.
+
+using Components = std::vector<std::string>;
+
+bool is_separator(char c) {
+  return c == '/' || c == '\\';
+}
+
+Components split_components(std::string_view path) {
+  Components parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = start;
+    while (end < path.size() && !is_separator(path[end])) ++end;
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+std::string join_components(const Components& parts) {
+  if (parts.empty()) return "/";
+  std::string path;
+  for (const std::string& part : parts) path += "/" + part;
+  return path;
+}
+
+std::string child_path(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+class FolderReader {
+ public:
+  explicit FolderReader(const std::string& folder) {
+    const int fd =
+        retry_on_eintr([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0) {
+      error_ = errno;
+      return;
+    }
+    dir_ = ::fdopendir(fd);
+    if (dir_ == nullptr) {
+      error_ = errno;
+      ::close(fd);
+    }
+  }
+  ~FolderReader() {
+    if (dir_ != nullptr) ::closedir(dir_);
+  }
+  FolderReader(const FolderReader&) = delete;
+  FolderReader& operator=(const FolderReader&) = delete;
+
+  bool is_open() const { return dir_ != nullptr; }
+  int error() const { return error_; }
+  int descriptor() const { return ::dirfd(dir_); }
+
+  // The next name other than "." and "..", or nothing at the end.
+  std::optional<std::string> next_name() {
+    while (const dirent* entry = ::readdir(dir_)) {
+      if (!is_dot_entry(entry->d_name)) return std::string(entry->d_name);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  DIR* dir_ = nullptr;
+  int error_ = 0;
+};
+
+// The name as stored in folder: the exact name when it exists, else the first name equal
+// but for ASCII case in NTFS order, else the name as given (so it can be created).
+std::string stored_name(const std::string& folder, const std::string& name) {
+  struct stat st;
+  if (::lstat(child_path(folder, name).c_str(), &st) == 0 || errno != ENOENT) return name;
+  FolderReader reader(folder);
+  if (!reader.is_open()) return name;
+  std::optional<std::string> best;
+  while (std::optional<std::string> candidate = reader.next_name()) {
+    if (same_ignoring_case(*candidate, name) && (!best || ntfs_less(*candidate, *best))) {
+      best = std::move(candidate);
+    }
+  }
+  return best ? *best : name;
+}
+
+// ---------------------------------------------------------------------------------------
+// Attributes
+
+bool has_no_write_bit(const struct stat& st) {
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool is_read_only_file(const struct stat& st) {
+  return S_ISREG(st.st_mode) && has_no_write_bit(st);
+}
+
+std::uint32_t attributes_of(const std::string& name, const struct stat& st) {
+  std::uint32_t attributes = 0;
+  if (!name.empty() && name[0] == '.') attributes |= kAttributeHidden;
+  if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
+  if (S_ISREG(st.st_mode)) {
+    attributes |= kAttributeArchive;
+    if (has_no_write_bit(st)) attributes |= kAttributeReadOnly;
+  }
+  return attributes;
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening a file
+
+int open_flags_for(std::uint32_t access) {
+  const bool read = (access & kGenericRead) != 0;
+  const bool write = (access & kGenericWrite) != 0;
+  if (write) return read ? O_RDWR : O_WRONLY;
+  return O_RDONLY;
+}
+
+// Nonblocking for the open only: should the entry have turned into a FIFO since it was
+// checked, the open must not wait for a writer.
+bool clear_nonblocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1;
+}
+
+// Stands in for the share mode: share mode 0 excludes every other open of the file, here
+// or in another process; any other share mode still yields to an exclusive holder.
+std::uint32_t lock_for_share_mode(int fd, std::uint32_t share_mode) {
+  const int operation = (share_mode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  if (retry_on_eintr([&] { return ::flock(fd, operation); }) == 0) return kErrorSuccess;
+  return errno == EWOULDBLOCK ? kErrorSharingViolation : code_for_errno(errno);
+}
+
+struct OpenedFile {
+  int fd = -1;
+  std::uint32_t error = kErrorSuccess;
+};
+
+// Checks the descriptor itself, so that what is kept open is what was judged: a regular
+// file, writable when asked to be, and not held by anyone else.
+std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::uint32_t share_mode) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return code_for_errno(errno);
+  if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
+  // Decided from the mode bits: root could write anyway, Windows could not. A file this
+  // open has just created is writable whatever the umask made of its mode.
+  if ((access & kGenericWrite) != 0 && !created && has_no_write_bit(st)) {
+    return kErrorAccessDenied;
+  }
+  const std::uint32_t lock_error = lock_for_share_mode(fd, share_mode);
+  if (lock_error != kErrorSuccess) return lock_error;
+  return clear_nonblocking(fd) ? kErrorSuccess : code_for_errno(errno);
+}
+
+OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
+                       std::uint32_t share_mode) {
+  const int fd = retry_on_eintr(
+      [&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666); });
+  if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_path_errno(errno, path)};
+  const std::uint32_t error = vet_descriptor(fd, (flags & O_CREAT) != 0, access, share_mode);
+  if (error == kErrorSuccess) return {fd, kErrorSuccess};
+  ::close(fd);
+  return {-1, error};
+}
+
+// ---------------------------------------------------------------------------------------
+// The dialog
+
+constexpr int kButtonOk = 1;
+constexpr int kButtonYes = 6;
+constexpr int kButtonNo = 7;
+constexpr std::uint32_t kButtonSetMask = 0xF;
+constexpr std::uint32_t kYesNoButtons = 4;
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = retry_on_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Message texts break lines with LF CR (and CR LF); each pair, or a lone CR or LF, is one
+// line break on the terminal. Other control bytes are shown as '?' so that a text can
+// never send escape sequences to the terminal.
+std::string terminal_text(std::string_view text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' || c == '\r') {
+      const char partner = c == '\n' ? '\r' : '\n';
+      if (i + 1 < text.size() && text[i + 1] == partner) ++i;
+      shown += '\n';
+    } else if (c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) {
+      shown += c;
+    } else {
+      shown += '?';
+    }
+  }
+  return shown;
+}
+
+// One line typed on standard input, without its LF; nothing at end of input (or when
+// the terminal is gone, which ends input just as well).
+std::optional<std::string> read_answer_line() {
+  std::string line;
+  char c;
+  for (;;) {
+    const ssize_t n = retry_on_eintr([&] { return ::read(STDIN_FILENO, &c, 1); });
+    if (n <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
+std::string trimmed_lower(std::string_view text) {
+  const auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  std::string lower;
+  for (char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
+}
+
+std::optional<int> button_for_answer(std::string_view answer) {
+  const std::string word = trimmed_lower(answer);
+  if (word == "y" || word == "yes" || word == "j" || word == "ja") return kButtonYes;
+  if (word == "n" || word == "no" || word == "nein") return kButtonNo;
+  return std::nullopt;
+}
+
+class TerminalDialog final : public Dialog {
+ public:
+  int show(const std::string& text, const std::string& title, std::uint32_t style) override {
+    // Without a terminal on both sides nobody could see the box or answer it.
+    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDOUT_FILENO) != 1) return 0;
+    write_all(STDOUT_FILENO, terminal_text(title) + "\n\n" + terminal_text(text) + "\n");
+    // Button sets other than Yes/No are shown as a plain notice answered with OK.
+    if ((style & kButtonSetMask) != kYesNoButtons) return kButtonOk;
+    for (;;) {
+      write_all(STDOUT_FILENO, "[y/n] ");
+      const std::optional<std::string> line = read_answer_line();
+      if (!line) return kButtonNo;
+      if (const std::optional<int> button = button_for_answer(*line)) return *button;
+    }
+  }
+};
+
+// ---------------------------------------------------------------------------------------
+// The Os
+
+class PosixOs final : public Os {
+ public:
+  PosixOs() : current_(process_directory()) {}
+
+  Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
+                     std::uint32_t disposition) override;
+  Result read_file(Handle file, void* into, std::uint32_t count) override;
+  Result write_file(Handle file, const void* from, std::uint32_t count) override;
+  Result set_file_pointer(Handle file, std::int64_t offset) override;
+  Result set_end_of_file(Handle file) override;
+  Result file_type(Handle file) override;
+  Result close_handle(Handle file) override;
+  Result find_first(const std::string& pattern, FindData& first) override;
+  Result find_next(Handle search, FindData& next) override;
+  Result find_close(Handle search) override;
+  Result set_current_directory(const std::string& path) override;
+  Result delete_file(const std::string& name) override;
+
+ private:
+  struct FileRecord {
+    bool writable = false;
+  };
+  struct Search {
+    std::vector<FindData> entries;  // the matches at find_first, in NTFS order
+    std::size_t next = 0;
+  };
+
+  static std::optional<Components> process_directory();
+  std::optional<Components> resolve(std::string_view name) const;
+  Result open_resolved(const std::string& path, std::uint32_t access, std::uint32_t share_mode,
+                       std::uint32_t disposition);
+  const FileRecord* file_record(Handle file) const;
+  Search* search_at(Handle search);
+  Handle store_search(Search search);
+
+  // The current directory is logical, as on Windows: components as entered, links kept,
+  // so ".." returns to where the link was entered from. Empty when the process's own
+  // directory could not be named; relative names then find nothing.
+  std::optional<Components> current_;
+  std::map<int, FileRecord> files_;
+  std::vector<std::optional<Search>> searches_;  // search handle h is slot h - 1
+};
+
+std::optional<Components> PosixOs::process_directory() {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+  return split_components(buffer.data());
+}
+
+// Resolves a name against the current directory: "." is dropped, ".." drops the last
+// component (never above the root), and every other component is looked up ignoring
+// ASCII case, one folder at a time.
+std::optional<Components> PosixOs::resolve(std::string_view name) const {
+  Components parts;
+  if (name.empty() || !is_separator(name.front())) {
+    if (!current_) return std::nullopt;
+    parts = *current_;
+  }
+  for (const std::string& part : split_components(name)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(stored_name(join_components(parts), part));
+  }
+  return parts;
+}
+
+Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
+                            std::uint32_t share_mode, std::uint32_t disposition) {
+  const std::string name = up_to_nul(raw_name);
+  if (name.empty()) return failure(kErrorPathNotFound, kInvalidHandle);
+  if (has_wildcards(name)) return failure(kErrorInvalidName, kInvalidHandle);
+  if (disposition != kOpenExisting && disposition != kOpenAlways) {
+    return failure(kErrorInvalidParameter, kInvalidHandle);
+  }
+  const std::optional<Components> parts = resolve(name);
+  if (!parts) return failure(kErrorPathNotFound, kInvalidHandle);
+  const std::string path = join_components(*parts);
+  // The name can be taken between the look and the exclusive create; look again then.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const Result opened = open_resolved(path, access, share_mode, disposition);
+    if (opened.value != kInvalidHandle || opened.last_error != kErrorAlreadyExists) {
+      return opened;
+    }
+  }
+  return failure(kErrorAccessDenied, kInvalidHandle);
+}
+
+// Opens the existing regular file at path, or creates it for kOpenAlways. Only regular
+// files are opened: folders, devices, FIFOs, sockets and dangling links are refused
+// before any open, so none can block or be created through.
+Result PosixOs::open_resolved(const std::string& path, std::uint32_t access,
+                              std::uint32_t share_mode, std::uint32_t disposition) {
+  struct stat st;
+  bool exists = true;
+  if (::stat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) return failure(kErrorAccessDenied, kInvalidHandle);
+  } else if (errno != ENOENT) {
+    return failure(code_for_errno(errno), kInvalidHandle);
+  } else if (::lstat(path.c_str(), &st) == 0) {
+    return failure(kErrorAccessDenied, kInvalidHandle);  // a link to nothing
+  } else if (disposition == kOpenExisting) {
+    return failure(code_for_missing(path), kInvalidHandle);
+  } else {
+    exists = false;
+  }
+  // Never O_TRUNC: the file is emptied, if at all, only once it is locked.
+  int flags = open_flags_for(access);
+  if (!exists) flags |= O_CREAT | O_EXCL;
+  const OpenedFile opened = open_vetted(path, flags, access, share_mode);
+  if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
+  files_[opened.fd] = FileRecord{(access & kGenericWrite) != 0};
+  const bool reopened = exists && disposition == kOpenAlways;
+  return {opened.fd, reopened ? kErrorAlreadyExists : kErrorSuccess};
+}
+
+const PosixOs::FileRecord* PosixOs::file_record(Handle file) const {
+  const auto it = files_.find(static_cast<int>(file));
+  return file < 0 || file > INT32_MAX || it == files_.end() ? nullptr : &it->second;
+}
+
+// Large counts are moved in pieces that any read or write accepts.
+constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
+
+Result PosixOs::read_file(Handle file, void* into, std::uint32_t count) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  const int fd = static_cast<int>(file);
+  auto* bytes = static_cast<char*>(into);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const std::size_t piece = std::min<std::size_t>(count - done, kLargestTransfer);
+    const ssize_t n = retry_on_eintr([&] { return ::read(fd, bytes + done, piece); });
+    if (n < 0) return failure(code_for_errno(errno), done);
+    if (n == 0) break;  // end of file
+    done += static_cast<std::uint32_t>(n);
+  }
+  return {done, kErrorSuccess};
+}
+
+Result PosixOs::write_file(Handle file, const void* from, std::uint32_t count) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  const int fd = static_cast<int>(file);
+  const auto* bytes = static_cast<const char*>(from);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const std::size_t piece = std::min<std::size_t>(count - done, kLargestTransfer);
+    const ssize_t n = retry_on_eintr([&] { return ::write(fd, bytes + done, piece); });
+    if (n < 0) return failure(code_for_errno(errno), done);
+    if (n == 0) return failure(kErrorDiskFull, done);  // no progress: nothing more fits
+    done += static_cast<std::uint32_t>(n);
+  }
+  return {done, kErrorSuccess};
+}
+
+Result PosixOs::set_file_pointer(Handle file, std::int64_t offset) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle, -1);
+  const off_t position = ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET);
+  if (position < 0) return failure(code_for_errno(errno), -1);
+  return {position, kErrorSuccess};
+}
+
+Result PosixOs::set_end_of_file(Handle file) {
+  const FileRecord* record = file_record(file);
+  if (record == nullptr) return failure(kErrorInvalidHandle);
+  if (!record->writable) return failure(kErrorAccessDenied);  // as for a read-only handle
+  const int fd = static_cast<int>(file);
+  const off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return failure(code_for_errno(errno));
+  if (retry_on_eintr([&] { return ::ftruncate(fd, position); }) != 0) {
+    return failure(code_for_errno(errno));
+  }
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::file_type(Handle file) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  struct stat st;
+  if (::fstat(static_cast<int>(file), &st) != 0) return failure(code_for_errno(errno));
+  if (S_ISREG(st.st_mode)) return {kFileTypeDisk, kErrorSuccess};
+  if (S_ISCHR(st.st_mode)) return {kFileTypeChar, kErrorSuccess};
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return {kFileTypePipe, kErrorSuccess};
+  return {0, kErrorSuccess};
+}
+
+Result PosixOs::close_handle(Handle file) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  files_.erase(static_cast<int>(file));
+  // Not retried: on EINTR the descriptor is already gone and its number may be reused.
+  if (::close(static_cast<int>(file)) != 0 && errno != EINTR) {
+    return failure(code_for_errno(errno));
+  }
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
+  const std::string pattern = up_to_nul(raw_pattern);
+  const std::size_t last_separator = pattern.find_last_of("/\\");
+  const std::size_t name_start = last_separator == pattern.npos ? 0 : last_separator + 1;
+  const std::string_view folder_part = std::string_view(pattern).substr(0, name_start);
+  const std::string_view name_pattern = std::string_view(pattern).substr(name_start);
+  if (has_wildcards(folder_part)) return failure(kErrorInvalidName, kInvalidHandle);
+  const std::optional<Components> parts = resolve(folder_part);
+  if (!parts) return failure(kErrorPathNotFound, kInvalidHandle);
+
+  FolderReader reader(join_components(*parts));
+  if (!reader.is_open()) {
+    const bool missing = reader.error() == ENOENT || reader.error() == ENOTDIR;
+    return failure(missing ? kErrorPathNotFound : code_for_errno(reader.error()), kInvalidHandle);
+  }
+  Search search;
+  while (std::optional<std::string> name = reader.next_name()) {
+    if (!wildcard_match(name_pattern, *name)) continue;
+    struct stat st;  // links followed; FIFOs, devices and dangling links are passed over
+    if (::fstatat(reader.descriptor(), name->c_str(), &st, 0) != 0) continue;
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+    search.entries.push_back(FindData{attributes_of(*name, st), std::move(*name)});
+  }
+  if (search.entries.empty()) return failure(kErrorFileNotFound, kInvalidHandle);
+  std::sort(search.entries.begin(), search.entries.end(),
+            [](const FindData& a, const FindData& b) { return ntfs_less(a.name, b.name); });
+  first = search.entries.front();
+  search.next = 1;
+  return {store_search(std::move(search)), kErrorSuccess};
+}
+
+Handle PosixOs::store_search(Search search) {
+  auto free_slot = std::find(searches_.begin(), searches_.end(), std::nullopt);
+  if (free_slot == searches_.end()) free_slot = searches_.insert(searches_.end(), std::nullopt);
+  *free_slot = std::move(search);
+  return static_cast<Handle>(free_slot - searches_.begin()) + 1;
+}
+
+PosixOs::Search* PosixOs::search_at(Handle search) {
+  if (search < 1 || static_cast<std::size_t>(search) > searches_.size()) return nullptr;
+  std::optional<Search>& slot = searches_[static_cast<std::size_t>(search) - 1];
+  return slot ? &*slot : nullptr;
+}
+
+Result PosixOs::find_next(Handle search, FindData& next) {
+  Search* state = search_at(search);
+  if (state == nullptr) return failure(kErrorInvalidHandle);
+  if (state->next >= state->entries.size()) return failure(kErrorNoMoreFiles);
+  next = state->entries[state->next++];
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::find_close(Handle search) {
+  if (search_at(search) == nullptr) return failure(kErrorInvalidHandle);
+  searches_[static_cast<std::size_t>(search) - 1].reset();
+  while (!searches_.empty() && !searches_.back()) searches_.pop_back();
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::set_current_directory(const std::string& raw_path) {
+  const std::string name = up_to_nul(raw_path);
+  if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName);
+  std::optional<Components> parts = resolve(name);
+  if (!parts) return failure(kErrorPathNotFound);
+  const std::string path = join_components(*parts);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return failure(code_for_path_errno(errno, path));
+  if (!S_ISDIR(st.st_mode)) return failure(kErrorDirectory);
+  // A folder that cannot be searched could not be the process's directory either.
+  if (::access(path.c_str(), X_OK) != 0) return failure(code_for_errno(errno));
+  current_ = std::move(parts);
+  return {1, kErrorSuccess};
+}
+
+// A file another open holds exclusively cannot be deleted, as on Windows.
+bool held_by_another_open(const std::string& path) {
+  const int fd = retry_on_eintr(
+      [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); });
+  if (fd < 0) return false;  // unreadable: nobody's lock can be seen, nor matters here
+  const bool held =
+      retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+Result PosixOs::delete_file(const std::string& raw_name) {
+  const std::string name = up_to_nul(raw_name);
+  if (name.empty()) return failure(kErrorPathNotFound);
+  if (has_wildcards(name)) return failure(kErrorInvalidName);
+  const std::optional<Components> parts = resolve(name);
+  if (!parts) return failure(kErrorPathNotFound);
+  const std::string path = join_components(*parts);
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return failure(code_for_path_errno(errno, path));
+  // Judged as the search shows it (links followed): only writable regular files go.
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || is_read_only_file(st)) {
+    return failure(kErrorAccessDenied);
+  }
+  if (held_by_another_open(path)) return failure(kErrorSharingViolation);
+  if (::unlink(path.c_str()) != 0) return failure(code_for_path_errno(errno, path));
+  return {1, kErrorSuccess};
+}
+
+}  // namespace
+
+std::unique_ptr<Os> make_native_os() {
+  return std::make_unique<PosixOs>();
+}
+
+std::unique_ptr<Dialog> make_native_dialog() {
+  return std::make_unique<TerminalDialog>();
+}
+
+}  // namespace mapsweep::os

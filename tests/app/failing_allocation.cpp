@@ -1,0 +1,35 @@
+// Kept in a translation unit of its own so the replaced allocation functions are never
+// inlined into their callers.
+#include "failing_allocation.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<long> allocations_before_failure{-1};
+}  // namespace
+
+namespace mapsweep::testing {
+
+void fail_allocation_after(long allocations_first) {
+  allocations_before_failure = allocations_first;
+}
+void stop_failing_allocations() { allocations_before_failure = -1; }
+
+}  // namespace mapsweep::testing
+
+void* operator new(std::size_t size) {
+  long left = allocations_before_failure.load();
+  while (left >= 0) {
+    if (left == 0) {
+      allocations_before_failure = -1;
+      throw std::bad_alloc();
+    }
+    if (allocations_before_failure.compare_exchange_weak(left, left - 1)) break;
+  }
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }

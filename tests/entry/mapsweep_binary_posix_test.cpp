@@ -1,0 +1,213 @@
+// The built mapsweep binary as a user runs it: without a terminal, with --yes and a
+// directory, answering No on a pseudo-terminal, and on a tree with a symlinked game folder.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_tree.h"
+#include "tools/pack_writer.h"
+
+namespace mapsweep {
+namespace {
+
+using testing::TempTree;
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Reads what is left on fd until it closes, waiting at most `seconds` in all.
+std::string drain(int fd, int seconds) {
+  std::string bytes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  char buffer[4096];
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+int wait_exit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+[[noreturn]] void exec_mapsweep(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(MAPSWEEP_BINARY)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(MAPSWEEP_BINARY, argv.data());
+  _exit(127);
+}
+
+// Runs mapsweep with no terminal: stdin from /dev/null, stdout and stderr into pipes.
+Outcome run_without_terminal(const std::vector<std::string>& args, const std::string& cwd = "") {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    exec_mapsweep(args);
+  }
+  close(out[1]);
+  close(err[1]);
+  Outcome outcome;
+  outcome.out = drain(out[0], 30);
+  outcome.err = drain(err[0], 5);
+  close(out[0]);
+  close(err[0]);
+  outcome.exit_code = wait_exit(pid);
+  return outcome;
+}
+
+std::string map_bytes(const std::string& title) {
+  return tools::map_data(40000, 100, tools::world_entity_text({title, {}, tools::LineEnd::kLf}));
+}
+
+void build_game_tree(const TempTree& tree, const std::string& base) {
+  tree.write_file(base + "/id1/pak0.pak",
+                  tools::pack_archive({{"maps/e1m1.bsp", map_bytes("Lost Castle")},
+                                       {"maps/e1m2.bsp", map_bytes("Red Keep")}}));
+  tree.write_file(base + "/mod/Maps/DM1.BSP", map_bytes("Iron Arena"));
+}
+
+const char kGameLists[] =
+    "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\ndm1 \"Iron Arena\"\r\n";
+
+TEST(MapsweepBinary, WithoutATerminalItRunsSilently) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  const Outcome outcome = run_without_terminal({}, tree.path("base"));
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
+  EXPECT_EQ(tree.read_file("base/id1/maps.lst"), "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\n");
+  EXPECT_EQ(tree.read_file("base/mod/maps.lst"), "dm1 \"Iron Arena\"\r\n");
+  EXPECT_FALSE(tree.exists("base/temp.tmp"));
+}
+
+TEST(MapsweepBinary, YesAndADirectoryWorkThereAsIfStartedThere) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  tree.make_dir("elsewhere");
+  const Outcome outcome = run_without_terminal({"--yes", tree.path("base")}, tree.path("elsewhere"));
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
+  EXPECT_TRUE(fs::is_empty(tree.path("elsewhere")));
+}
+
+TEST(MapsweepBinary, HelpVersionAndUsageErrors) {
+  const Outcome help = run_without_terminal({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("Usage: mapsweep"), std::string::npos);
+  const Outcome version = run_without_terminal({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_NE(version.out.find("mapsweep "), std::string::npos);
+  const Outcome unknown = run_without_terminal({"--frobnicate"});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_NE(unknown.err.find("Usage: mapsweep"), std::string::npos);
+  TempTree tree;
+  const Outcome missing = run_without_terminal({"--yes", tree.path("no such folder")});
+  EXPECT_EQ(missing.exit_code, 2);
+  EXPECT_NE(missing.err.find("cannot enter"), std::string::npos);
+  EXPECT_TRUE(tree.files().empty());
+}
+
+TEST(MapsweepBinary, AnsweringNoOnATerminalLeavesTheTreeUnchanged) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  tree.write_file("base/id1/maps.lst", "old list\r\n");
+  const auto before = tree.files();
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave_name = ptsname(master);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int slave = open(slave_name.c_str(), O_RDWR);
+    dup2(slave, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    if (chdir(tree.path("base").c_str()) != 0) _exit(126);
+    exec_mapsweep({});
+  }
+  // Wait for the question before answering it.
+  std::string screen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  char buffer[1024];
+  while (screen.find("Starten ?") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_NE(screen.find("Starten ?"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("https://mapsweep.example/"), std::string::npos) << screen;
+  ASSERT_EQ(write(master, "n\n", 2), 2);
+  drain(master, 20);
+  close(master);
+  EXPECT_EQ(wait_exit(pid), 0);
+  EXPECT_EQ(tree.files(), before);
+}
+
+TEST(MapsweepBinary, ASymlinkedGameFolderGetsItsListAndNothingOutsideChanges) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  tree.write_file("outside/linked/pak0.pak",
+                  tools::pack_archive({{"maps/far.bsp", map_bytes("Far Away")}}));
+  tree.write_file("outside/keep.txt", "untouched\r\n");
+  fs::create_directory_symlink(tree.path("outside/linked"), tree.path("base/linked"));
+
+  const Outcome outcome = run_without_terminal({"--yes", tree.path("base")});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(tree.read_file("outside/linked/maps.lst"), "far \"Far Away\"\r\n");
+  // Game folders are visited in name order: id1, linked, mod.
+  EXPECT_EQ(tree.read_file("base/maps.lst"),
+            "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\nfar \"Far Away\"\r\n"
+            "dm1 \"Iron Arena\"\r\n");
+  // Only the linked folder's own list appeared outside the base directory.
+  const auto files = tree.files();
+  std::vector<std::string> outside;
+  for (const auto& [path, bytes] : files) {
+    if (path.rfind("outside/", 0) == 0) outside.push_back(path);
+  }
+  EXPECT_EQ(outside, (std::vector<std::string>{"outside/keep.txt", "outside/linked/maps.lst",
+                                               "outside/linked/pak0.pak"}));
+  EXPECT_EQ(tree.read_file("outside/keep.txt"), "untouched\r\n");
+  EXPECT_FALSE(tree.exists("outside/maps.lst"));
+  EXPECT_FALSE(tree.exists("outside/temp.tmp"));
+}
+
+}  // namespace
+}  // namespace mapsweep

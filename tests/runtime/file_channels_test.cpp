@@ -1,0 +1,466 @@
+// File channels on real files in a temporary folder, with FaultyOs for the failure paths.
+#include "runtime/file_channels.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "runtime/message_box.h"
+#include "runtime/runtime.h"
+#include "support/faulty_os.h"
+#include "support/temp_tree.h"
+
+namespace mapsweep {
+namespace {
+
+using testing::FaultyOs;
+using testing::OsCall;
+using testing::Repeat;
+using testing::TempTree;
+
+class ChannelTest : public ::testing::Test {
+ protected:
+  ChannelTest()
+      : native_(os::make_native_os()),
+        faulty_(*native_),
+        dialog_(make_unshown_dialog()),
+        rt_(faulty_, *dialog_) {
+    native_->set_current_directory(tree_.root());
+  }
+
+  // The pending failure's number, or 0; the failure is dropped.
+  int take_error() { return rt_.err.take_failure() ? rt_.err.number() : 0; }
+
+  void open_with(const std::string& name, const std::string& bytes, std::uint16_t mode) {
+    tree_.write_file(name, bytes);
+    open_channel(rt_, 1, name, mode, kInputBufferLength);
+    ASSERT_EQ(take_error(), 0);
+  }
+
+  std::vector<std::string> all_lines(std::int16_t number) {
+    std::vector<std::string> lines;
+    while (at_end(rt_, number) == 0) lines.push_back(read_line(rt_, number));
+    return lines;
+  }
+
+  std::vector<std::string> all_fields(std::int16_t number) {
+    std::vector<std::string> fields;
+    while (at_end(rt_, number) == 0) fields.push_back(read_field(rt_, number));
+    return fields;
+  }
+
+  void make_read_only(const std::string& name) {
+    std::filesystem::permissions(tree_.path(name),
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+  }
+
+  TempTree tree_;
+  std::unique_ptr<os::Os> native_;
+  FaultyOs faulty_;
+  std::unique_ptr<os::Dialog> dialog_;
+  Runtime rt_;
+};
+
+std::string pattern_bytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return bytes;
+}
+
+// --- read_line -------------------------------------------------------------------------
+
+TEST_F(ChannelTest, LinesEndAtCrOrCrLfWhileALoneLfStaysInTheLine) {
+  open_with("t.txt", "a\nb\r\nc\rd\r\n\r\nlast", kInputMode);
+  EXPECT_EQ(all_lines(1), (std::vector<std::string>{"a\nb", "c", "d", "", "last"}));
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(read_line(rt_, 1), "");
+  EXPECT_EQ(take_error(), 62);
+}
+
+TEST_F(ChannelTest, EmptyFileIsAtEndAtOnceAndHasNoLine) {
+  open_with("empty.txt", "", kInputMode);
+  EXPECT_EQ(at_end(rt_, 1), -1);
+  EXPECT_EQ(read_line(rt_, 1), "");
+  EXPECT_EQ(take_error(), 62);
+}
+
+TEST_F(ChannelTest, CrLfSplitByARefillEndsOneLine) {
+  // The CR is the 128th byte, the last of the first buffer; the LF starts the next one.
+  const std::string first(127, 'x');
+  open_with("split.txt", first + "\r\nnext\r\n", kInputMode);
+  EXPECT_EQ(all_lines(1), (std::vector<std::string>{first, "next"}));
+}
+
+TEST_F(ChannelTest, LongLinesAndLinesAcrossManyBuffersComeWhole) {
+  const std::string long_line = pattern_bytes(1000);
+  std::string clean = long_line;
+  for (char& c : clean) {
+    if (c == '\r' || c == 0x1A) c = '.';
+  }
+  open_with("long.txt", clean + "\r\n" + std::string(300, 'y'), kInputMode);
+  EXPECT_EQ(all_lines(1), (std::vector<std::string>{clean, std::string(300, 'y')}));
+}
+
+TEST_F(ChannelTest, EndOfTextByteStopsLinesAndFieldsAndStaysUnread) {
+  open_with("eof.txt",
+            "ab\x1A"
+            "cd\r\nmore\r\n",
+            kInputMode);
+  EXPECT_EQ(read_line(rt_, 1), "ab");
+  EXPECT_EQ(at_end(rt_, 1), -1);
+  EXPECT_EQ(read_line(rt_, 1), "");
+  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(read_field(rt_, 1), "");
+  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(at_end(rt_, 1), -1);
+}
+
+TEST_F(ChannelTest, KeepEofModeReadsPastTheEndOfTextByte) {
+  open_with("keep.lst",
+            "ab\x1A"
+            "cd\r\n\x1A\r\nx\x1Ay,z",
+            kInputModeKeepEof);
+  EXPECT_EQ(read_line(rt_, 1),
+            "ab\x1A"
+            "cd");
+  EXPECT_EQ(at_end(rt_, 1), 0);
+  EXPECT_EQ(read_line(rt_, 1), "\x1A");
+  EXPECT_EQ(read_field(rt_, 1), "x\x1Ay");
+  EXPECT_EQ(read_field(rt_, 1), "z");
+  EXPECT_EQ(at_end(rt_, 1), -1);
+  EXPECT_EQ(take_error(), 0);
+}
+
+// --- read_field ------------------------------------------------------------------------
+
+TEST_F(ChannelTest, FieldsFollowTheCommaQuoteAndSpaceRules) {
+  open_with("fields.txt",
+            "  abc, def\r\n"
+            "a,b\r\n"
+            "\"q,\r x\" , next\r\n"
+            "t\tu\nv  ,w\r\n"
+            "\r\n"
+            "\"a\x1A"
+            "b\"\r\n"
+            "\"open",
+            kInputMode);
+  EXPECT_EQ(all_fields(1),
+            (std::vector<std::string>{"abc", "def", "a", "b", "q,\r x", "next", "tuv  ", "w", "",
+                                      "a\x1A"
+                                      "b",
+                                      "open"}));
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(read_field(rt_, 1), "");
+  EXPECT_EQ(take_error(), 62);
+}
+
+TEST_F(ChannelTest, UnquotedFieldEndsBeforeEndOfTextByte) {
+  open_with("f.txt", "a\x1A,b", kInputMode);
+  EXPECT_EQ(read_field(rt_, 1), "a");
+  EXPECT_EQ(read_field(rt_, 1), "");
+  EXPECT_EQ(take_error(), 62);
+}
+
+// --- read_block and at_end of binary channels -------------------------------------------
+
+TEST_F(ChannelTest, BinaryAtEndIsSetOnlyByAShortBlock) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{32000}, std::size_t{64000}}) {
+    SCOPED_TRACE(size);
+    const std::string bytes = pattern_bytes(size);
+    tree_.write_file("data.pak", bytes);
+    open_channel(rt_, 1, "data.pak", kBinaryMode, kInputBufferLength);
+    std::string read;
+    EXPECT_EQ(at_end(rt_, 1), 0);
+    for (std::size_t full = 0; full < size / 32000; ++full) {
+      const std::string block = read_block(rt_, 1, 32000);
+      EXPECT_EQ(block.size(), 32000u);
+      read += block;
+      EXPECT_EQ(at_end(rt_, 1), 0);
+    }
+    EXPECT_EQ(read_block(rt_, 1, 32000), "");
+    EXPECT_EQ(at_end(rt_, 1), -1);
+    EXPECT_EQ(read, bytes);
+    close_channel(rt_, 1);
+    EXPECT_EQ(take_error(), 0);
+  }
+}
+
+TEST_F(ChannelTest, FullBlockClearsTheFlagAndAFailingReadKeepsIt) {
+  open_with("grow.pak", "12345", kBinaryMode);
+  EXPECT_EQ(read_block(rt_, 1, 10), "12345");
+  EXPECT_EQ(at_end(rt_, 1), -1);
+  faulty_.fail(OsCall::kReadFile, 1, os::kErrorCrc);
+  EXPECT_EQ(read_block(rt_, 1, 3), "");
+  EXPECT_EQ(take_error(), 72);
+  EXPECT_EQ(at_end(rt_, 1), -1);
+  std::ofstream(tree_.path("grow.pak"), std::ios::binary | std::ios::app) << "67890";
+  EXPECT_EQ(read_block(rt_, 1, 3), "678");
+  EXPECT_EQ(at_end(rt_, 1), 0);
+  EXPECT_EQ(read_block(rt_, 1, -1), "");
+  EXPECT_EQ(take_error(), 5);
+}
+
+TEST_F(ChannelTest, BinaryOpenCreatesAMissingFileEmpty) {
+  open_channel(rt_, 1, "new.pak", kBinaryMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(read_block(rt_, 1, 100), "");
+  close_channel(rt_, 1);
+  EXPECT_TRUE(tree_.exists("new.pak"));
+  EXPECT_EQ(tree_.read_file("new.pak"), "");
+}
+
+// --- open_channel ----------------------------------------------------------------------
+
+TEST_F(ChannelTest, OpeningAnOpenNumberFailsAndLeavesTheFirstWorking) {
+  open_with("one.txt", "first\r\nsecond\r\n", kInputMode);
+  EXPECT_EQ(read_line(rt_, 1), "first");
+  tree_.write_file("two.txt", "other");
+  open_channel(rt_, 1, "two.txt", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 55);
+  EXPECT_EQ(read_line(rt_, 1), "second");
+  EXPECT_EQ(take_error(), 0);
+}
+
+TEST_F(ChannelTest, OpenFailuresRaiseTheirNumberAndLeaveTheChannelClosed) {
+  struct Case {
+    std::string name;
+    std::uint16_t mode;
+    std::int32_t buffer_length;
+    int error;
+  };
+  tree_.make_dir("folder");
+  const std::vector<Case> cases = {
+      {"missing.txt", kInputMode, kInputBufferLength, 53},
+      {"nofolder\\x.txt", kInputMode, kInputBufferLength, 76},
+      {"nofolder/x.txt", kOutputMode, kInputBufferLength, 76},
+      {"", kInputMode, kInputBufferLength, 64},
+      {"*.txt", kBinaryMode, kInputBufferLength, 64},
+      {"a?b", kOutputMode, kInputBufferLength, 64},
+      {"x.txt", kInputMode, 0, 5},
+      {"folder", kInputMode, kInputBufferLength, 75},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    open_channel(rt_, 3, c.name, c.mode, c.buffer_length);
+    EXPECT_EQ(take_error(), c.error);
+    EXPECT_FALSE(channel_is_open(rt_, 3));
+  }
+  EXPECT_FALSE(tree_.exists("nofolder"));
+}
+
+TEST_F(ChannelTest, NamesAreCutAt255BytesAndAtANulByte) {
+  const std::string name = std::string(251, 'n');  // "sub/" + 251 bytes = 255
+  tree_.write_file("sub/" + name, "cut\r\n");
+  open_channel(rt_, 1, "sub/" + name + "ignored", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(read_line(rt_, 1), "cut");
+  tree_.write_file("nul.txt", "nul\r\n");
+  open_channel(rt_, 2, std::string("nul.txt\0*", 9), kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(read_line(rt_, 2), "nul");
+}
+
+TEST_F(ChannelTest, InvalidHandleWithoutACodeRaises64) {
+  tree_.write_file("x.txt", "x");
+  faulty_.answer(OsCall::kCreateFile, 1, os::kInvalidHandle, 0);
+  open_channel(rt_, 1, "x.txt", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 64);
+  EXPECT_FALSE(channel_is_open(rt_, 1));
+}
+
+TEST_F(ChannelTest, ReadOnlyFileRefusesOutputAndIsReadInBinaryMode) {
+  tree_.write_file("ro.pak", "keep me");
+  make_read_only("ro.pak");
+  open_channel(rt_, 1, "ro.pak", kOutputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 75);
+  EXPECT_FALSE(channel_is_open(rt_, 1));
+  open_channel(rt_, 1, "ro.pak", kBinaryMode | 0x8000, kInputBufferLength);
+  EXPECT_EQ(take_error(), 75);
+
+  open_channel(rt_, 1, "ro.pak", kBinaryMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(rt_.channels.open.back()->access & 0x40, 0);
+  EXPECT_EQ(read_block(rt_, 1, 100), "keep me");
+  close_channel(rt_, 1);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(tree_.read_file("ro.pak"), "keep me");
+}
+
+TEST_F(ChannelTest, AFileOpenOnAnotherChannelIsASharingViolation) {
+  open_with("held.pak", "held bytes", kBinaryMode);
+  open_channel(rt_, 2, "held.pak", kOutputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 70);
+  open_channel(rt_, 2, "held.pak", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 70);
+  EXPECT_FALSE(channel_is_open(rt_, 2));
+  EXPECT_EQ(read_block(rt_, 1, 100), "held bytes");
+  close_channel(rt_, 1);
+  EXPECT_EQ(tree_.read_file("held.pak"), "held bytes");
+}
+
+TEST_F(ChannelTest, FailedOpenAfterTheSystemOpenClosesTheFileAgain) {
+  tree_.write_file("a.lst", "old");
+  for (const OsCall call : {OsCall::kFileType, OsCall::kSetFilePointer, OsCall::kSetEndOfFile}) {
+    faulty_.fail(call, 1, os::kErrorGenFailure);
+    open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
+    EXPECT_EQ(take_error(), 72);
+    EXPECT_FALSE(channel_is_open(rt_, 2));
+  }
+  faulty_.fail(OsCall::kReadFile, 1, os::kErrorAccessDenied);
+  open_channel(rt_, 2, "a.lst", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 75);
+  // Every handle was closed again: an exclusive open succeeds.
+  EXPECT_EQ(faulty_.count(OsCall::kCloseHandle), 4);
+  open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+}
+
+// --- the input buffer --------------------------------------------------------------------
+
+TEST_F(ChannelTest, FailingRefillEmptiesTheBufferAndTheNextReadStartsAtTheSameOffset) {
+  const std::string a(100, 'A');
+  const std::string b(100, 'B');
+  open_with("r.lst", a + "\r\n" + b + "\r\n", kInputMode);
+  EXPECT_EQ(read_line(rt_, 1), a);
+  faulty_.fail(OsCall::kReadFile, 1, os::kErrorCrc);
+  EXPECT_EQ(read_line(rt_, 1), "");
+  EXPECT_EQ(take_error(), 72);
+  // The first buffer ended at offset 128, 26 B's into the second line.
+  EXPECT_EQ(read_line(rt_, 1), std::string(74, 'B'));
+  EXPECT_EQ(at_end(rt_, 1), -1);
+  EXPECT_EQ(take_error(), 0);
+}
+
+TEST_F(ChannelTest, DeviceIsReadAByteAtATimeWithoutLosingAPeekedByte) {
+  tree_.write_file("dev", "ab\r\ncd");
+  faulty_.answer(OsCall::kFileType, 1, os::kFileTypeChar);
+  open_channel(rt_, 1, "dev", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+  const int reads_after_open = faulty_.count(OsCall::kReadFile);
+  EXPECT_EQ(at_end(rt_, 1), 0);
+  EXPECT_EQ(at_end(rt_, 1), 0);
+  EXPECT_EQ(all_lines(1), (std::vector<std::string>{"ab", "cd"}));
+  EXPECT_EQ(faulty_.count(OsCall::kReadFile) - reads_after_open, 8);
+}
+
+// --- write_item and end_line -------------------------------------------------------------
+
+TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
+  tree_.write_file("out.lst", "old content that must go");
+  open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+  const int writes_before = faulty_.count(OsCall::kWriteFile);
+  write_item(rt_, 2, "e1m1 \"Slipgate\"");
+  write_item(rt_, 2, "");
+  end_line(rt_, 2);
+  write_item(rt_, 2, std::string("\0\x1A", 2));
+  end_line(rt_, 2);
+  EXPECT_EQ(faulty_.count(OsCall::kWriteFile) - writes_before, 4);
+  EXPECT_EQ(at_end(rt_, 2), 0);
+  close_channel(rt_, 2);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(tree_.read_file("out.lst"), std::string("e1m1 \"Slipgate\"\r\n\0\x1A\r\n", 21));
+}
+
+TEST_F(ChannelTest, FailingAndShortWritesRaiseAndLeaveTheChannelOpen) {
+  open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+  faulty_.fail(OsCall::kWriteFile, 1, os::kErrorAccessDenied);
+  write_item(rt_, 2, "lost");
+  EXPECT_EQ(take_error(), 75);
+  faulty_.come_short(OsCall::kWriteFile, 1, 2);
+  write_item(rt_, 2, "half");
+  EXPECT_EQ(take_error(), 61);
+  // A failure code of 40 or more is no failure to the wrapper; the short count still is.
+  faulty_.come_short(OsCall::kWriteFile, 1, 0, os::kErrorDiskFull);
+  end_line(rt_, 2);
+  EXPECT_EQ(take_error(), 61);
+  end_line(rt_, 2);
+  close_channel(rt_, 2);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(tree_.read_file("out.lst"), "ha\r\n");
+}
+
+TEST_F(ChannelTest, ShortWriteToADeviceRaises57) {
+  faulty_.answer(OsCall::kFileType, 1, os::kFileTypeChar);
+  open_channel(rt_, 2, "dev.out", kOutputMode, kInputBufferLength);
+  faulty_.come_short(OsCall::kWriteFile, 1, 1);
+  end_line(rt_, 2);
+  EXPECT_EQ(take_error(), 57);
+}
+
+// --- kinds, numbers and closing ----------------------------------------------------------
+
+TEST_F(ChannelTest, OperationsCheckTheChannelIsOpenAndOfTheirKind) {
+  open_with("in.txt", "x", kInputMode);
+  open_channel(rt_, 2, "out.txt", kOutputMode, kInputBufferLength);
+  open_channel(rt_, 3, "bin.pak", kBinaryMode, kInputBufferLength);
+  ASSERT_EQ(take_error(), 0);
+
+  EXPECT_EQ(read_block(rt_, 1, 1), "");
+  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(read_line(rt_, 3), "");
+  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(read_field(rt_, 2), "");
+  EXPECT_EQ(take_error(), 54);
+  write_item(rt_, 1, "x");
+  EXPECT_EQ(take_error(), 54);
+  end_line(rt_, 3);
+  EXPECT_EQ(take_error(), 54);
+
+  EXPECT_EQ(read_block(rt_, 9, 1), "");
+  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(read_line(rt_, 9), "");
+  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(read_field(rt_, 9), "");
+  EXPECT_EQ(take_error(), 52);
+  write_item(rt_, 9, "x");
+  EXPECT_EQ(take_error(), 52);
+  end_line(rt_, 9);
+  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(at_end(rt_, 9), 0);
+  EXPECT_EQ(take_error(), 53);
+  close_channel(rt_, 9);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_TRUE(channel_is_open(rt_, 1));
+  EXPECT_FALSE(channel_is_open(rt_, 9));
+}
+
+TEST_F(ChannelTest, FailingCloseRaisesTheFirstFailureAndClosesAnyway) {
+  open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+  write_item(rt_, 2, "abc");
+  faulty_.fail(OsCall::kSetEndOfFile, 1, os::kErrorAccessDenied);
+  faulty_.fail(OsCall::kCloseHandle, 1, os::kErrorInvalidHandle);
+  close_channel(rt_, 2);
+  EXPECT_EQ(take_error(), 75);
+  EXPECT_FALSE(channel_is_open(rt_, 2));
+  open_channel(rt_, 2, "out.lst", kBinaryMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(read_block(rt_, 2, 10), "abc");
+}
+
+TEST_F(ChannelTest, CloseAllClosesNewestFirstAndRaisesTheFirstFailure) {
+  open_with("in.txt", "x", kInputMode);
+  open_channel(rt_, 2, "bin.pak", kBinaryMode, kInputBufferLength);
+  open_channel(rt_, 3, "out.lst", kOutputMode, kInputBufferLength);
+  ASSERT_EQ(take_error(), 0);
+  const std::size_t logged = faulty_.log().size();
+  faulty_.fail(OsCall::kSetEndOfFile, 1, os::kErrorAccessDenied);
+  faulty_.fail(OsCall::kCloseHandle, 2, os::kErrorInvalidHandle);
+  close_all_channels(rt_);
+  EXPECT_EQ(take_error(), 75);
+  const std::vector<OsCall> calls(faulty_.log().begin() + static_cast<std::ptrdiff_t>(logged),
+                                  faulty_.log().end());
+  EXPECT_EQ(calls, (std::vector<OsCall>{OsCall::kSetEndOfFile, OsCall::kCloseHandle,
+                                        OsCall::kCloseHandle, OsCall::kCloseHandle}));
+  EXPECT_TRUE(rt_.channels.open.empty());
+  open_channel(rt_, 1, "in.txt", kOutputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), 0);
+}
+
+}  // namespace
+}  // namespace mapsweep

@@ -1,0 +1,552 @@
+// The POSIX platform layer on real files: directory order, wildcards, attributes, names
+// resolved ignoring case, the logical current directory, read-only files, exclusive
+// opens and the Windows codes each failure reports.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/platform/os.h"
+#include "support/lock_holder.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mapsweep::os::FindData;
+using mapsweep::os::Handle;
+using mapsweep::os::Os;
+using mapsweep::os::Result;
+using mapsweep::testing::LockHolder;
+using mapsweep::testing::TempTree;
+using namespace mapsweep::os;  // the Windows codes and flags
+
+class PosixOsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(os_->set_current_directory(tree_.root()).value, 1); }
+
+  Result open_existing(const std::string& name, std::uint32_t access = kGenericRead) {
+    return os_->create_file(name, access, 0, kOpenExisting);
+  }
+  // How the runtime opens a file for output: write access, created when missing.
+  Result open_output(const std::string& name) {
+    return os_->create_file(name, kGenericWrite, 0, kOpenAlways);
+  }
+  std::string read_all(Handle file) {
+    std::string bytes(4096, '\0');
+    const Result r = os_->read_file(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    EXPECT_EQ(r.last_error, 0u);
+    bytes.resize(static_cast<std::size_t>(r.value));
+    return bytes;
+  }
+  // Every entry of a search, checking that it ends with 18 and closes cleanly.
+  std::vector<FindData> find_all(const std::string& pattern) {
+    std::vector<FindData> found(1);
+    const Result first = os_->find_first(pattern, found[0]);
+    if (first.value == kInvalidHandle) return {};
+    FindData next;
+    Result r;
+    while ((r = os_->find_next(first.value, next)).value == 1) found.push_back(next);
+    EXPECT_EQ(r.last_error, kErrorNoMoreFiles);
+    EXPECT_EQ(os_->find_close(first.value).value, 1);
+    return found;
+  }
+  std::vector<std::string> names(const std::string& pattern) {
+    std::vector<std::string> result;
+    for (const FindData& entry : find_all(pattern)) result.push_back(entry.name);
+    return result;
+  }
+  void make_read_only(const std::string& relative) {
+    fs::permissions(tree_.path(relative), fs::perms::owner_read | fs::perms::group_read);
+  }
+
+  TempTree tree_;
+  std::unique_ptr<Os> os_ = make_native_os();
+};
+
+using Names = std::vector<std::string>;
+
+// --- Directory order and the search handle --------------------------------------------
+
+TEST_F(PosixOsTest, SearchListsNamesInNtfsOrderWithCaseTiesByRawBytes) {
+  for (const char* name : {"b", "a", "_x", "Z", "pak2", "pak10", "B", "A", "Maps"}) {
+    tree_.write_file(name, "");
+  }
+  EXPECT_EQ(names("*"), (Names{"A", "a", "B", "b", "Maps", "pak10", "pak2", "Z", "_x"}));
+}
+
+TEST_F(PosixOsTest, SearchHandleEndsWith18AndIsFreedByFindClose) {
+  tree_.write_file("only", "");
+  FindData entry;
+  const Result first = os_->find_first("*", entry);
+  ASSERT_NE(first.value, kInvalidHandle);
+  EXPECT_EQ(entry.name, "only");
+  for (int i = 0; i < 2; ++i) {
+    const Result next = os_->find_next(first.value, entry);
+    EXPECT_EQ(next.value, 0);
+    EXPECT_EQ(next.last_error, kErrorNoMoreFiles);
+  }
+  EXPECT_EQ(os_->find_close(first.value).value, 1);
+  EXPECT_EQ(os_->find_close(first.value).last_error, kErrorInvalidHandle);
+  EXPECT_EQ(os_->find_next(first.value, entry).last_error, kErrorInvalidHandle);
+}
+
+TEST_F(PosixOsTest, SearchIsASnapshotTakenAtFindFirst) {
+  tree_.write_file("a", "");
+  tree_.write_file("c", "");
+  FindData entry;
+  const Result first = os_->find_first("*", entry);
+  ASSERT_NE(first.value, kInvalidHandle);
+  tree_.write_file("b", "");
+  fs::remove(tree_.path("c"));
+  ASSERT_EQ(os_->find_next(first.value, entry).value, 1);
+  EXPECT_EQ(entry.name, "c");
+  EXPECT_EQ(os_->find_next(first.value, entry).last_error, kErrorNoMoreFiles);
+  os_->find_close(first.value);
+}
+
+TEST_F(PosixOsTest, TwoSearchesRunSideBySide) {
+  tree_.write_file("a1", "");
+  tree_.write_file("a2", "");
+  tree_.write_file("b1", "");
+  FindData a;
+  FindData b;
+  const Result first_a = os_->find_first("a*", a);
+  const Result first_b = os_->find_first("b*", b);
+  ASSERT_NE(first_a.value, kInvalidHandle);
+  ASSERT_NE(first_b.value, kInvalidHandle);
+  EXPECT_NE(first_a.value, first_b.value);
+  EXPECT_EQ(os_->find_next(first_a.value, a).value, 1);
+  EXPECT_EQ(a.name, "a2");
+  EXPECT_EQ(os_->find_next(first_b.value, b).last_error, kErrorNoMoreFiles);
+  os_->find_close(first_a.value);
+  os_->find_close(first_b.value);
+}
+
+TEST_F(PosixOsTest, SearchFailuresTellNoMatchFromMissingFolder) {
+  tree_.write_file("file.txt", "x");
+  tree_.make_dir("empty");
+  FindData entry;
+  Result r = os_->find_first("*.bsp", entry);
+  EXPECT_EQ(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorFileNotFound);
+  r = os_->find_first("empty/*", entry);
+  EXPECT_EQ(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorFileNotFound);
+  r = os_->find_first("missing/*", entry);
+  EXPECT_EQ(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorPathNotFound);
+  r = os_->find_first("file.txt/*", entry);
+  EXPECT_EQ(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorPathNotFound);
+}
+
+TEST_F(PosixOsTest, SearchNeverReturnsDotEntries) {
+  tree_.write_file(".hidden", "");
+  tree_.make_dir("sub");
+  EXPECT_EQ(names("*"), (Names{".hidden", "sub"}));
+  EXPECT_EQ(names(".*"), (Names{".hidden"}));
+  EXPECT_EQ(names("sub/*"), Names{});
+  FindData entry;
+  EXPECT_EQ(os_->find_first(".", entry).last_error, kErrorFileNotFound);
+  EXPECT_EQ(os_->find_first("..", entry).last_error, kErrorFileNotFound);
+}
+
+// --- Wildcards -------------------------------------------------------------------------
+
+TEST_F(PosixOsTest, WildcardsMatchCaseInsensitivelyInTheLastComponent) {
+  for (const char* name : {"PAK0.PAK", "pak.pak", "pak1.pak.bak", "xpak2.pak", "pak3.pa"}) {
+    tree_.write_file(name, "");
+  }
+  EXPECT_EQ(names("pak*.pak"), (Names{"pak.pak", "PAK0.PAK"}));
+
+  for (const char* name : {"e1m1.bsp", "E1M2.BSP", "e1m1.bsp2", "e1m1.bsp.bak", "ee1m1.bsp"}) {
+    tree_.write_file(std::string("Maps/") + name, "");
+  }
+  EXPECT_EQ(names("maps/*.BSP"), (Names{"e1m1.bsp", "E1M2.BSP", "ee1m1.bsp"}));
+  EXPECT_EQ(names("MAPS\\?1m?.bsp"), (Names{"e1m1.bsp", "E1M2.BSP"}));
+  EXPECT_EQ(names("maps/e1m1.bsp"), (Names{"e1m1.bsp"}));
+}
+
+TEST_F(PosixOsTest, StarDotStarMatchesEveryNameDotOrNot) {
+  tree_.write_file("README", "");
+  tree_.write_file("a.b", "");
+  tree_.make_dir("dir");
+  EXPECT_EQ(names("*.*"), (Names{"a.b", "dir", "README"}));
+}
+
+TEST_F(PosixOsTest, WildcardMatchingStaysFastOnHostilePatterns) {
+  tree_.write_file(std::string(250, 'a'), "");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(names("*a*a*a*a*a*a*a*a*a*a*a*a*b"), Names{});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(names("*a*a*a*a*a*a*a*a*a*a*a*a*a"), Names{std::string(250, 'a')});
+}
+
+// --- Attributes and what the search passes over ---------------------------------------
+
+TEST_F(PosixOsTest, AttributesFollowModeBitsTypeAndLeadingDot) {
+  tree_.write_file("plain", "");
+  tree_.write_file("locked", "");
+  make_read_only("locked");
+  tree_.write_file("groupwrite", "");
+  fs::permissions(tree_.path("groupwrite"), fs::perms::owner_read | fs::perms::group_write);
+  tree_.write_file(".dotfile", "");
+  tree_.make_dir(".dotdir");
+  tree_.make_dir("folder");
+  fs::create_symlink("plain", tree_.path("link-to-file"));
+  fs::create_directory_symlink("folder", tree_.path("link-to-folder"));
+
+  std::map<std::string, std::uint32_t> attributes;
+  for (const FindData& entry : find_all("*")) attributes[entry.name] = entry.attributes;
+  const std::map<std::string, std::uint32_t> expected = {
+      {".dotdir", kAttributeHidden | kAttributeDirectory},
+      {".dotfile", kAttributeHidden | kAttributeArchive},
+      {"folder", kAttributeDirectory},
+      {"groupwrite", kAttributeArchive},
+      {"link-to-file", kAttributeArchive},
+      {"link-to-folder", kAttributeDirectory},
+      {"locked", kAttributeArchive | kAttributeReadOnly},
+      {"plain", kAttributeArchive},
+  };
+  EXPECT_EQ(attributes, expected);
+}
+
+TEST_F(PosixOsTest, FifoAndDanglingLinkArePassedOverAndRefusedWithoutHanging) {
+  alarm(20);  // a blocking open of the FIFO would hang here: fail loudly instead
+  tree_.write_file("PAK1.PAK", "data");
+  ASSERT_EQ(mkfifo(tree_.path("pak0.pak").c_str(), 0666), 0);
+  fs::create_symlink(tree_.path("gone/pak2.pak"), tree_.path("pak2.pak"));
+
+  EXPECT_EQ(names("pak*.pak"), (Names{"PAK1.PAK"}));
+  for (const char* name : {"pak0.pak", "pak2.pak"}) {
+    SCOPED_TRACE(name);
+    Result r = open_existing(name);
+    EXPECT_EQ(r.value, kInvalidHandle);
+    EXPECT_EQ(r.last_error, kErrorAccessDenied);
+    r = os_->create_file(name, kGenericRead | kGenericWrite, 0, kOpenAlways);
+    EXPECT_EQ(r.value, kInvalidHandle);
+    EXPECT_EQ(r.last_error, kErrorAccessDenied);
+  }
+  EXPECT_FALSE(tree_.exists("gone"));  // nothing was created through the dangling link
+  alarm(0);
+}
+
+TEST_F(PosixOsTest, FoldersAreNeitherOpenedNorDeleted) {
+  tree_.make_dir("maps");
+  EXPECT_EQ(open_existing("maps").last_error, kErrorAccessDenied);
+  EXPECT_EQ(open_output("maps").last_error, kErrorAccessDenied);
+  const Result r = os_->delete_file("maps");
+  EXPECT_EQ(r.value, 0);
+  EXPECT_EQ(r.last_error, kErrorAccessDenied);
+  EXPECT_TRUE(fs::is_directory(tree_.path("maps")));
+}
+
+// --- Names resolved ignoring case ------------------------------------------------------
+
+TEST_F(PosixOsTest, ExistingNameIsOpenedWhateverItsCaseAndNeverDoubled) {
+  tree_.write_file("MAPS.LST", "old");
+  const Result r = open_output("maps.lst");
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorAlreadyExists);
+  EXPECT_EQ(os_->write_file(r.value, "new", 3).value, 3);
+  os_->close_handle(r.value);
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"MAPS.LST", "new"}}));
+}
+
+TEST_F(PosixOsTest, ExactNameWinsElseFirstCaseMatchInNtfsOrder) {
+  tree_.write_file("maps.lst", "lower");
+  tree_.write_file("Maps.lst", "mixed");
+  tree_.write_file("MAPS.LST", "upper");
+  const auto contents_of = [&](const std::string& name) {
+    const Result r = open_existing(name);
+    EXPECT_NE(r.value, kInvalidHandle);
+    const std::string bytes = read_all(r.value);
+    os_->close_handle(r.value);
+    return bytes;
+  };
+  EXPECT_EQ(contents_of("Maps.lst"), "mixed");
+  EXPECT_EQ(contents_of("maps.lst"), "lower");
+  EXPECT_EQ(contents_of("maps.LST"), "upper");  // "MAPS.LST" comes first among the others
+}
+
+TEST_F(PosixOsTest, EveryComponentOfAPathResolvesIgnoringCase) {
+  tree_.write_file("game/Maps/e1m1.BSP", "map");
+  const Result r = open_existing("GAME\\maps/E1M1.bsp");
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(read_all(r.value), "map");
+  os_->close_handle(r.value);
+  EXPECT_EQ(os_->set_current_directory("Game/MAPS").value, 1);
+  EXPECT_EQ(names("*"), (Names{"e1m1.BSP"}));
+}
+
+TEST_F(PosixOsTest, UnmatchedNameIsCreatedAsGiven) {
+  tree_.make_dir("Game");
+  const Result r = open_output("GAME/New.Lst");
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorSuccess);
+  os_->close_handle(r.value);
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"Game/New.Lst", ""}}));
+}
+
+TEST_F(PosixOsTest, NamesAreBytesAndOnlyAsciiLettersFoldCase) {
+  const std::string latin1_upper = "\xC9T\xC9.txt";  // not UTF-8, and not folded
+  tree_.write_file(latin1_upper, "x");
+  EXPECT_EQ(names("*.TXT"), Names{latin1_upper});
+  EXPECT_EQ(open_existing("\xC9t\xC9.TXT").last_error, kErrorSuccess);
+  EXPECT_EQ(open_existing("\xE9t\xE9.txt").last_error, kErrorFileNotFound);
+}
+
+// --- The current directory -------------------------------------------------------------
+
+TEST_F(PosixOsTest, CurrentDirectoryIsLogicalThroughSymbolicLinks) {
+  tree_.write_file("marker-top", "");
+  tree_.write_file("elsewhere/deep/Target/marker-target", "");
+  fs::create_directory_symlink(tree_.path("elsewhere/deep/Target"), tree_.path("link"));
+  ASSERT_EQ(os_->set_current_directory("LINK").value, 1);
+  EXPECT_EQ(names("*"), (Names{"marker-target"}));
+  ASSERT_EQ(os_->set_current_directory("..").value, 1);
+  EXPECT_EQ(names("marker*"), (Names{"marker-top"}));
+  ASSERT_EQ(os_->set_current_directory("link\\.\\..\\link").value, 1);
+  EXPECT_EQ(names("marker*"), (Names{"marker-target"}));
+}
+
+TEST_F(PosixOsTest, RefusedChangeKeepsTheCurrentDirectoryAndSaysWhy) {
+  tree_.write_file("file.txt", "");
+  tree_.write_file("here", "");
+  struct Case {
+    const char* path;
+    std::uint32_t code;
+  };
+  for (const Case& c : {Case{"file.txt", kErrorDirectory}, Case{"missing", kErrorFileNotFound},
+                        Case{"missing/deeper", kErrorPathNotFound}, Case{"", kErrorInvalidName},
+                        Case{"ma*", kErrorInvalidName}, Case{"m?ps", kErrorInvalidName}}) {
+    SCOPED_TRACE(c.path);
+    const Result r = os_->set_current_directory(c.path);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.last_error, c.code);
+    EXPECT_EQ(names("here"), Names{"here"});
+  }
+}
+
+TEST_F(PosixOsTest, StartsInTheProcessDirectoryAndNeverChangesIt) {
+  tree_.write_file("in-tree", "");
+  tree_.make_dir("sub");
+  const fs::path before = fs::current_path();
+  fs::current_path(tree_.root());
+  const std::unique_ptr<Os> fresh = make_native_os();
+  fs::current_path(before);
+  EXPECT_EQ(fresh->set_current_directory("sub").value, 1);
+  EXPECT_EQ(fs::current_path(), before);
+  FindData entry;
+  const Result r = fresh->find_first("..\\in-tree", entry);
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(entry.name, "in-tree");
+  fresh->find_close(r.value);
+}
+
+// --- Opening: dispositions, 2 against 3 ------------------------------------------------
+
+TEST_F(PosixOsTest, OpenAlwaysReports183ForAnExistingFileOnly) {
+  tree_.write_file("old", "bytes");
+  Result r = os_->create_file("old", kGenericRead, 0, kOpenAlways);
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorAlreadyExists);
+  EXPECT_EQ(read_all(r.value), "bytes");  // opened, not emptied
+  os_->close_handle(r.value);
+  r = os_->create_file("fresh", kGenericRead, 0, kOpenAlways);
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorSuccess);
+  os_->close_handle(r.value);
+  r = open_existing("old");
+  EXPECT_EQ(r.last_error, kErrorSuccess);
+  os_->close_handle(r.value);
+  EXPECT_TRUE(tree_.exists("fresh"));
+}
+
+TEST_F(PosixOsTest, MissingFileIs2AndMissingFolderOnTheWayIs3) {
+  tree_.write_file("file.txt", "");
+  struct Case {
+    const char* name;
+    std::uint32_t code;
+  };
+  for (const Case& c :
+       {Case{"missing.lst", kErrorFileNotFound}, Case{"nofolder/maps.lst", kErrorPathNotFound},
+        Case{"file.txt/maps.lst", kErrorPathNotFound}}) {
+    SCOPED_TRACE(c.name);
+    Result r = open_existing(c.name);
+    EXPECT_EQ(r.value, kInvalidHandle);
+    EXPECT_EQ(r.last_error, c.code);
+    r = os_->delete_file(c.name);
+    EXPECT_EQ(r.value, 0);
+    EXPECT_EQ(r.last_error, c.code);
+  }
+  const Result r = open_output("nofolder/maps.lst");
+  EXPECT_EQ(r.value, kInvalidHandle);
+  EXPECT_EQ(r.last_error, kErrorPathNotFound);
+  EXPECT_EQ(tree_.files().size(), 1u);
+}
+
+TEST_F(PosixOsTest, NameEndsAtItsFirstNul) {
+  tree_.write_file("maps.lst", "x");
+  const Result r = open_existing(std::string("maps.lst\0junk", 13));
+  EXPECT_EQ(r.last_error, kErrorSuccess);
+  os_->close_handle(r.value);
+}
+
+// --- Read-only files -------------------------------------------------------------------
+
+TEST_F(PosixOsTest, FileWithoutWriteBitsRefusesWritingEvenToRootButReads) {
+  tree_.write_file("readonly.pak", "keep");
+  make_read_only("readonly.pak");
+  for (const Result& r : {open_existing("readonly.pak", kGenericWrite), open_output("readonly.pak"),
+                          open_existing("readonly.pak", kGenericRead | kGenericWrite)}) {
+    EXPECT_EQ(r.value, kInvalidHandle);
+    EXPECT_EQ(r.last_error, kErrorAccessDenied);
+  }
+  const Result r = open_existing("readonly.pak");
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(read_all(r.value), "keep");
+  EXPECT_EQ(os_->set_end_of_file(r.value).last_error, kErrorAccessDenied);
+  os_->close_handle(r.value);
+  EXPECT_EQ(os_->delete_file("READONLY.PAK").last_error, kErrorAccessDenied);
+  EXPECT_EQ(tree_.read_file("readonly.pak"), "keep");
+}
+
+TEST_F(PosixOsTest, NewFileIsWritableWhateverTheUmask) {
+  const mode_t previous = umask(0222);
+  const Result r = open_output("new.lst");
+  umask(previous);
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(os_->write_file(r.value, "ok", 2).value, 2);
+  os_->close_handle(r.value);
+  EXPECT_EQ(tree_.read_file("new.lst"), "ok");
+}
+
+// --- Exclusive opens -------------------------------------------------------------------
+
+TEST_F(PosixOsTest, FileHeldByAnotherProgramIsASharingViolationAndStaysIntact) {
+  tree_.write_file("maps.lst", "precious");
+  {
+    LockHolder holder(tree_.path("maps.lst"));
+    Result r = open_existing("maps.lst");
+    EXPECT_EQ(r.value, kInvalidHandle);
+    EXPECT_EQ(r.last_error, kErrorSharingViolation);
+    r = open_output("MAPS.LST");
+    EXPECT_EQ(r.value, kInvalidHandle);
+    EXPECT_EQ(r.last_error, kErrorSharingViolation);
+    r = os_->delete_file("maps.lst");
+    EXPECT_EQ(r.last_error, kErrorSharingViolation);
+    EXPECT_EQ(tree_.read_file("maps.lst"), "precious");
+  }
+  const Result r = open_output("maps.lst");
+  ASSERT_NE(r.value, kInvalidHandle);
+  os_->close_handle(r.value);
+}
+
+TEST_F(PosixOsTest, SecondOpenInTheSameProcessWaitsForTheFirstToClose) {
+  tree_.write_file("temp.tmp", "");
+  const Result first = open_output("temp.tmp");
+  ASSERT_NE(first.value, kInvalidHandle);
+  EXPECT_EQ(open_existing("TEMP.TMP").last_error, kErrorSharingViolation);
+  EXPECT_EQ(os_->delete_file("temp.tmp").last_error, kErrorSharingViolation);
+  EXPECT_EQ(os_->close_handle(first.value).value, 1);
+  const Result second = open_existing("temp.tmp");
+  ASSERT_NE(second.value, kInvalidHandle);
+  os_->close_handle(second.value);
+  EXPECT_EQ(os_->delete_file("temp.tmp").value, 1);
+  EXPECT_FALSE(tree_.exists("temp.tmp"));
+}
+
+// --- Reading, writing and handles ------------------------------------------------------
+
+TEST_F(PosixOsTest, WriteSeekTruncateAndReadThroughOneHandle) {
+  const Result r = os_->create_file("data", kGenericRead | kGenericWrite, 0, kOpenAlways);
+  ASSERT_NE(r.value, kInvalidHandle);
+  EXPECT_EQ(os_->file_type(r.value).value, kFileTypeDisk);
+  EXPECT_EQ(os_->write_file(r.value, "0123456789", 10).value, 10);
+  EXPECT_EQ(os_->set_file_pointer(r.value, 4).value, 4);
+  EXPECT_EQ(os_->set_end_of_file(r.value).value, 1);
+  EXPECT_EQ(os_->set_file_pointer(r.value, 0).value, 0);
+  char bytes[8] = {};
+  const Result read = os_->read_file(r.value, bytes, sizeof bytes);
+  EXPECT_EQ(read.value, 4);  // end of file is no error
+  EXPECT_EQ(read.last_error, kErrorSuccess);
+  EXPECT_EQ(std::string(bytes, 4), "0123");
+  EXPECT_EQ(os_->read_file(r.value, bytes, sizeof bytes).value, 0);
+  EXPECT_EQ(os_->set_file_pointer(r.value, -1).value, -1);
+  EXPECT_EQ(os_->close_handle(r.value).value, 1);
+  EXPECT_EQ(tree_.read_file("data"), "0123");
+}
+
+TEST_F(PosixOsTest, WriteCutShortByAFullDiskReportsTheBytesWrittenAnd112) {
+  // A file-size limit stands in for a full disk: the kernel takes what fits, then EFBIG.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const Result r = open_output("full.lst");
+    const rlimit limit{10, 10};
+    signal(SIGXFSZ, SIG_IGN);
+    if (r.value == kInvalidHandle || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(100);
+    const Result written = os_->write_file(r.value, std::string(25, 'x').data(), 25);
+    _exit(written.last_error == kErrorDiskFull ? static_cast<int>(written.value) : 101);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 10);
+  EXPECT_EQ(tree_.read_file("full.lst"), std::string(10, 'x'));
+}
+
+TEST_F(PosixOsTest, LargeReadReturnsEveryByteInOneCall) {
+  std::string big(3 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  tree_.write_file("big.pak", big);
+  const Result r = open_existing("big.pak");
+  ASSERT_NE(r.value, kInvalidHandle);
+  std::string into(big.size() + 10, '\0');
+  const Result read = os_->read_file(r.value, into.data(), static_cast<std::uint32_t>(into.size()));
+  EXPECT_EQ(read.value, static_cast<std::int64_t>(big.size()));
+  into.resize(big.size());
+  EXPECT_TRUE(into == big);
+  os_->close_handle(r.value);
+}
+
+TEST_F(PosixOsTest, UnknownHandlesAreRefusedWith6) {
+  char byte = 0;
+  for (const Handle h : {Handle{0}, Handle{1}, Handle{2}, Handle{9999}, kInvalidHandle}) {
+    SCOPED_TRACE(h);
+    EXPECT_EQ(os_->close_handle(h).last_error, kErrorInvalidHandle);
+    EXPECT_EQ(os_->read_file(h, &byte, 1).last_error, kErrorInvalidHandle);
+    EXPECT_EQ(os_->write_file(h, &byte, 1).last_error, kErrorInvalidHandle);
+    EXPECT_EQ(os_->set_end_of_file(h).last_error, kErrorInvalidHandle);
+  }
+  tree_.write_file("f", "");
+  const Result r = open_existing("f");
+  ASSERT_EQ(os_->close_handle(r.value).value, 1);
+  EXPECT_EQ(os_->close_handle(r.value).last_error, kErrorInvalidHandle);
+  EXPECT_EQ(os_->read_file(r.value, &byte, 1).last_error, kErrorInvalidHandle);
+}
+
+// --- Deleting --------------------------------------------------------------------------
+
+TEST_F(PosixOsTest, DeleteRemovesTheFileOrTheLinkNeverTheTarget) {
+  tree_.write_file("PAK0.PAK", "");
+  tree_.write_file("target", "kept");
+  fs::create_symlink("target", tree_.path("link"));
+  EXPECT_EQ(os_->delete_file("pak0.pak").value, 1);
+  EXPECT_EQ(os_->delete_file("LINK").value, 1);
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"target", "kept"}}));
+  EXPECT_FALSE(tree_.exists("link"));
+}
+
+}  // namespace

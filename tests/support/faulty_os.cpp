@@ -1,0 +1,116 @@
+#include "support/faulty_os.h"
+
+#include <algorithm>
+
+namespace mapsweep::testing {
+
+void FaultyOs::add(const Fault& fault) {
+  faults_.push_back({fault, 0});
+}
+
+void FaultyOs::fail(OsCall call, int nth, std::uint32_t code, Repeat repeat) {
+  add({call, nth, code, repeat, std::nullopt, std::nullopt});
+}
+
+void FaultyOs::come_short(OsCall call, int nth, std::uint32_t moved, std::uint32_t code) {
+  add({call, nth, code, Repeat::kOnce, moved, std::nullopt});
+}
+
+void FaultyOs::answer(OsCall call, int nth, std::int64_t value, std::uint32_t code) {
+  add({call, nth, code, Repeat::kOnce, std::nullopt, value});
+}
+
+int FaultyOs::count(OsCall call) const {
+  return static_cast<int>(std::count(log_.begin(), log_.end(), call));
+}
+
+const Fault* FaultyOs::hit(OsCall call) {
+  log_.push_back(call);
+  const Fault* chosen = nullptr;
+  // Every fault of this kind counts the call, also when an earlier one already hit it.
+  for (Armed& armed : faults_) {
+    if (armed.fault.call != call) continue;
+    ++armed.seen;
+    const bool due = armed.fault.repeat == Repeat::kOnce ? armed.seen == armed.fault.nth
+                                                         : armed.seen >= armed.fault.nth;
+    if (due && chosen == nullptr) chosen = &armed.fault;
+  }
+  return chosen;
+}
+
+template <class Forward>
+os::Result FaultyOs::guarded(OsCall call, std::int64_t failed, Forward&& forward) {
+  const Fault* fault = hit(call);
+  if (fault == nullptr) return forward();
+  return {fault->value.value_or(failed), fault->code};
+}
+
+template <class Transfer>
+os::Result FaultyOs::transfer(OsCall call, std::uint32_t count, Transfer&& move_bytes) {
+  const Fault* fault = hit(call);
+  if (fault == nullptr) return move_bytes(count);
+  if (!fault->moved) return {fault->value.value_or(0), fault->code};
+  os::Result moved = move_bytes(std::min(count, *fault->moved));
+  moved.last_error = fault->code;
+  return moved;
+}
+
+os::Result FaultyOs::create_file(const std::string& name, std::uint32_t access,
+                                 std::uint32_t share_mode, std::uint32_t disposition) {
+  return guarded(OsCall::kCreateFile, os::kInvalidHandle,
+                 [&] { return inner_.create_file(name, access, share_mode, disposition); });
+}
+
+os::Result FaultyOs::read_file(os::Handle file, void* into, std::uint32_t count) {
+  return transfer(OsCall::kReadFile, count,
+                  [&](std::uint32_t n) { return inner_.read_file(file, into, n); });
+}
+
+os::Result FaultyOs::write_file(os::Handle file, const void* from, std::uint32_t count) {
+  return transfer(OsCall::kWriteFile, count,
+                  [&](std::uint32_t n) { return inner_.write_file(file, from, n); });
+}
+
+os::Result FaultyOs::set_file_pointer(os::Handle file, std::int64_t offset) {
+  return guarded(OsCall::kSetFilePointer, -1,
+                 [&] { return inner_.set_file_pointer(file, offset); });
+}
+
+os::Result FaultyOs::set_end_of_file(os::Handle file) {
+  return guarded(OsCall::kSetEndOfFile, 0, [&] { return inner_.set_end_of_file(file); });
+}
+
+os::Result FaultyOs::file_type(os::Handle file) {
+  return guarded(OsCall::kFileType, 0, [&] { return inner_.file_type(file); });
+}
+
+// A failed close still closes, so tests leave no open handle or lock behind.
+os::Result FaultyOs::close_handle(os::Handle file) {
+  const os::Result closed = inner_.close_handle(file);
+  return guarded(OsCall::kCloseHandle, 0, [&] { return closed; });
+}
+
+os::Result FaultyOs::find_first(const std::string& pattern, os::FindData& first) {
+  return guarded(OsCall::kFindFirst, os::kInvalidHandle,
+                 [&] { return inner_.find_first(pattern, first); });
+}
+
+os::Result FaultyOs::find_next(os::Handle search, os::FindData& next) {
+  return guarded(OsCall::kFindNext, 0, [&] { return inner_.find_next(search, next); });
+}
+
+os::Result FaultyOs::find_close(os::Handle search) {
+  const os::Result closed = inner_.find_close(search);
+  return guarded(OsCall::kFindClose, 0, [&] { return closed; });
+}
+
+os::Result FaultyOs::set_current_directory(const std::string& path) {
+  return guarded(OsCall::kSetCurrentDirectory, 0,
+                 [&] { return inner_.set_current_directory(path); });
+}
+
+os::Result FaultyOs::delete_file(const std::string& name) {
+  return guarded(OsCall::kDeleteFile, 0, [&] { return inner_.delete_file(name); });
+}
+
+}  // namespace mapsweep::testing

@@ -1,0 +1,102 @@
+// An os::Os for tests that forwards every call to another one and fails chosen calls, so
+// that each failure path can be driven deterministically:
+//
+//   FaultyOs faulty(*native);
+//   faulty.fail(OsCall::kWriteFile, 2, os::kErrorHandleDiskFull);   // 2nd write from now
+//   faulty.fail(OsCall::kReadFile, 1, os::kErrorCrc, Repeat::kFromThenOn);
+//   faulty.come_short(OsCall::kWriteFile, 1, 3);   // next write moves 3 bytes, code 0
+//   faulty.answer(OsCall::kFileType, 1, os::kFileTypeChar);   // next handle looks a device
+//
+// A failed call is not forwarded and returns the failure value of its kind (kInvalidHandle
+// for create_file and find_first, 0 bytes for read/write, -1 for set_file_pointer, 0
+// otherwise) with the given last-error code; close_handle and find_close are forwarded
+// first, so a failed close still frees the resource. Calls are counted per kind from the
+// moment a fault is added; the first matching fault wins. log() lists every call made.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/platform/os.h"
+
+namespace mapsweep::testing {
+
+enum class OsCall {
+  kCreateFile,
+  kReadFile,
+  kWriteFile,
+  kSetFilePointer,
+  kSetEndOfFile,
+  kFileType,
+  kCloseHandle,
+  kFindFirst,
+  kFindNext,
+  kFindClose,
+  kSetCurrentDirectory,
+  kDeleteFile,
+};
+
+enum class Repeat { kOnce, kFromThenOn };
+
+struct Fault {
+  OsCall call;
+  int nth = 1;             // the N-th call of this kind after the fault was added
+  std::uint32_t code = 0;  // the last-error code reported
+  Repeat repeat = Repeat::kOnce;
+  // read_file/write_file: forward with at most this many bytes instead of failing.
+  std::optional<std::uint32_t> moved;
+  // Report this value instead of the kind's failure value (the call is not forwarded).
+  std::optional<std::int64_t> value;
+};
+
+class FaultyOs final : public os::Os {
+ public:
+  explicit FaultyOs(os::Os& inner) : inner_(inner) {}
+
+  void add(const Fault& fault);
+  void fail(OsCall call, int nth, std::uint32_t code, Repeat repeat = Repeat::kOnce);
+  // A read or write that moves at most `moved` bytes and reports `code`.
+  void come_short(OsCall call, int nth, std::uint32_t moved, std::uint32_t code = 0);
+  // A call answered with `value` and `code` without reaching the inner OS.
+  void answer(OsCall call, int nth, std::int64_t value, std::uint32_t code = 0);
+  // Drops every fault; calls go through unchanged again.
+  void clear() { faults_.clear(); }
+
+  const std::vector<OsCall>& log() const { return log_; }
+  int count(OsCall call) const;
+
+  os::Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
+                         std::uint32_t disposition) override;
+  os::Result read_file(os::Handle file, void* into, std::uint32_t count) override;
+  os::Result write_file(os::Handle file, const void* from, std::uint32_t count) override;
+  os::Result set_file_pointer(os::Handle file, std::int64_t offset) override;
+  os::Result set_end_of_file(os::Handle file) override;
+  os::Result file_type(os::Handle file) override;
+  os::Result close_handle(os::Handle file) override;
+  os::Result find_first(const std::string& pattern, os::FindData& first) override;
+  os::Result find_next(os::Handle search, os::FindData& next) override;
+  os::Result find_close(os::Handle search) override;
+  os::Result set_current_directory(const std::string& path) override;
+  os::Result delete_file(const std::string& name) override;
+
+ private:
+  struct Armed {
+    Fault fault;
+    int seen = 0;  // calls of its kind since it was added
+  };
+  // Counts the call and returns the fault that hits it, if any.
+  const Fault* hit(OsCall call);
+  // Runs `forward` unless a fault hits; `failed` is the kind's failure value.
+  template <class Forward>
+  os::Result guarded(OsCall call, std::int64_t failed, Forward&& forward);
+  template <class Transfer>
+  os::Result transfer(OsCall call, std::uint32_t count, Transfer&& move_bytes);
+
+  os::Os& inner_;
+  std::vector<Armed> faults_;
+  std::vector<OsCall> log_;
+};
+
+}  // namespace mapsweep::testing

@@ -1,0 +1,141 @@
+// Builds synthetic game installations for trying mapsweep out and for comparing builds:
+// game folders with PACK archives of map data, loose map files and folders with nothing
+// to find. Every byte comes from this generator; nothing is copied from a real game.
+//
+//   make_sample_tree DIR [SCENARIO]   creates the scenario's tree in DIR (default: sample)
+//   make_sample_tree --list           prints the scenario names
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/pack_writer.h"
+
+namespace fs = std::filesystem;
+using namespace mapsweep::tools;
+
+namespace {
+
+// Map data in which the world entity lies 100 bytes in; 40000 bytes keep the entities of
+// consecutive maps of an archive in different 32000-byte chunks.
+constexpr std::size_t kMapSize = 40000;
+
+std::string map_with(const WorldEntity& entity) {
+  return map_data(kMapSize, 100, world_entity_text(entity));
+}
+
+std::string titled_map(const std::string& title) { return map_with({title, {}, LineEnd::kLf}); }
+
+void write(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+std::string archive_of(const std::vector<std::pair<std::string, std::string>>& maps) {
+  std::vector<PackFile> files;
+  for (const auto& [name, title] : maps) files.push_back({"maps/" + name + ".bsp", titled_map(title)});
+  files.push_back({"progs.dat", std::string(2000, '\x01')});
+  return pack_archive(files);
+}
+
+void sample(const fs::path& base) {
+  write(base / "id1" / "pak0.pak",
+        archive_of({{"start", "Gate House"}, {"e1m1", "Lost Castle"}, {"e1m2", "Red Keep"}}));
+  write(base / "id1" / "pak1.pak", archive_of({{"e2m1", "Sunken Vault"}}));
+  write(base / "arena" / "pak0.pak", archive_of({{"dm3", "Stone Pit"}}));
+  write(base / "arena" / "Maps" / "DM1.BSP", titled_map("Iron Arena"));
+  write(base / "arena" / "Maps" / "dm2.bsp", std::string(5000, 'x'));  // no entity text
+  write(base / "docs" / "readme.txt", "Nothing to find here.\r\n");
+}
+
+void next_map(const fs::path& base) {
+  std::vector<PackFile> files = {
+      {"maps/e3m1.bsp", map_with({"Tower Gate", {}, LineEnd::kLf})},
+      {"maps/e3m2.bsp", map_with({"Long Stair", std::string("e3m3"), LineEnd::kLf})},
+      {"maps/e3m3.bsp", map_with({"High Hall", {}, LineEnd::kLf})},
+  };
+  write(base / "episode3" / "pak0.pak", pack_archive(files));
+}
+
+void odd_names(const fs::path& base) {
+  write(base / "quake", std::string(3000, '\x7F'));  // an engine binary without extension
+  write(base / "a,b" / "pak0.pak", archive_of({{"comma", "Never Read"}}));
+  write(base / "v1.5" / "pak0.pak", archive_of({{"dotted", "Never Read"}}));
+  write(base / "Mod" / "PAK0.PAK", archive_of({{"m1", "Upper Case Archive"}}));
+  write(base / "Mod" / "pak1.pak", archive_of({{"m2", "Lower Case Archive"}}));
+  write(base / "Mod" / "MAPS" / "DM3.BSP", titled_map("Capital Folder"));
+  write(base / "Mod" / "MAPS" / "Ctf.Start.bsp", titled_map("Two Dots"));
+  write(base / "Mod" / "MAPS" / "e1m1.bsp2", titled_map("Not A Map File"));
+}
+
+void titles(const fs::path& base) {
+  // Title marker 200 bytes after the world marker: the title taken last is carried over.
+  std::string far = map_data(kMapSize, 100, "{\n\"classname\" \"worldspawn\"\n");
+  put_bytes(far, 300, "\"message\" \"Too Far Away\"\n}\n");
+  std::vector<PackFile> files = {
+      {"maps/near.bsp", titled_map("Close Enough")},
+      {"maps/far.bsp", far},
+      {"maps/crlf.bsp", map_with({"Windows Line Ends", {}, LineEnd::kCrLf})},
+      {"maps/long.bsp", titled_map("A Title Much Longer Than Forty Bytes In All")},
+  };
+  write(base / "titles" / "pak0.pak", pack_archive(files));
+  write(base / "titles" / "maps" / "empty.bsp", titled_map(""));
+  write(base / "titles" / "maps" / "zero.bsp", "");
+}
+
+void shared_maps(const fs::path& base) {
+  // The same map in two game folders: the combined list holds its line once.
+  write(base / "first" / "pak0.pak", archive_of({{"same", "Shared Map"}, {"one", "Only First"}}));
+  write(base / "second" / "pak0.pak", archive_of({{"same", "Shared Map"}}));
+  write(base / "second" / "maps" / "readme.txt", "no map files here\r\n");
+  write(base / "third" / "maps" / "same.bsp", titled_map("Shared Map"));
+}
+
+void empty_base(const fs::path& base) { fs::create_directories(base); }
+
+const std::map<std::string, std::function<void(const fs::path&)>>& scenarios() {
+  static const std::map<std::string, std::function<void(const fs::path&)>> all = {
+      {"sample", sample},       {"next-map", next_map},       {"odd-names", odd_names},
+      {"titles", titles},       {"shared-maps", shared_maps}, {"empty", empty_base},
+  };
+  return all;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--list") {
+    for (const auto& [name, build] : scenarios()) std::cout << name << "\n";
+    return 0;
+  }
+  if (args.empty() || args.size() > 2 || args[0].empty() || args[0][0] == '-') {
+    std::cerr << "usage: make_sample_tree DIR [SCENARIO] | --list\n";
+    return 2;
+  }
+  const std::string name = args.size() == 2 ? args[1] : "sample";
+  const auto scenario = scenarios().find(name);
+  if (scenario == scenarios().end()) {
+    std::cerr << "make_sample_tree: unknown scenario '" << name << "' (see --list)\n";
+    return 2;
+  }
+  const fs::path base(args[0]);
+  std::error_code ec;
+  if (fs::exists(base, ec) && !fs::is_empty(base, ec)) {
+    std::cerr << "make_sample_tree: " << base.string() << " exists and is not empty\n";
+    return 2;
+  }
+  try {
+    fs::create_directories(base);
+    scenario->second(base);
+  } catch (const std::exception& e) {
+    std::cerr << "make_sample_tree: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

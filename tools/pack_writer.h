@@ -1,0 +1,85 @@
+// Writes PACK archives and the map data inside them, byte for byte, for tests and for the
+// sample-tree generator. A PACK archive is a 12-byte header ("PACK", directory offset,
+// directory length, both int32 little-endian), the file data, then the directory: 64-byte
+// entries of a 56-byte zero-padded name, the data offset and the data length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mapsweep::tools {
+
+inline constexpr std::size_t kPackHeaderSize = 12;
+inline constexpr std::size_t kPackEntrySize = 64;
+inline constexpr std::size_t kPackNameSize = 56;
+
+// Builds an archive file by file. Data is laid out in the order files are added, right
+// after the header, so a test knows the archive offset of every byte it places.
+class PackBuilder {
+ public:
+  // Adds a file; returns the archive offset at which its data starts.
+  std::size_t add_file(std::string_view name, std::string_view data);
+  // Adds a file whose data starts exactly at archive offset `at` (zero bytes fill the gap,
+  // outside any file). `at` must not lie before the end of the data added so far.
+  std::size_t add_file_at(std::size_t at, std::string_view name, std::string_view data);
+  // Places raw bytes at an exact archive offset, outside any file; the gap before them is
+  // zero-filled. `at` must not lie before the end of the data added so far.
+  void add_raw_at(std::size_t at, std::string_view bytes);
+
+  // Where the next data would start, and where the directory will start.
+  std::size_t data_end() const { return kPackHeaderSize + data_.size(); }
+  // The archive offset of the directory entry of the i-th file (its name comes first).
+  std::size_t entry_offset(std::size_t index) const {
+    return data_end() + index * kPackEntrySize;
+  }
+  // The whole archive: header, data, directory.
+  std::string build() const;
+
+ private:
+  struct Entry {
+    std::string name;
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+  void pad_to(std::size_t at);
+  std::string data_;
+  std::vector<Entry> entries_;
+};
+
+// An archive of these files, data in order, as PackBuilder lays it out.
+struct PackFile {
+  std::string name;
+  std::string data;
+};
+std::string pack_archive(const std::vector<PackFile>& files);
+
+enum class LineEnd { kLf, kCrLf };
+
+// The world entity of a map's entity text:
+//   {<eol>"classname" "worldspawn"<eol>"message" "<title>"<eol>["nextmap" "<name>"<eol>]}<eol>
+struct WorldEntity {
+  std::string title;
+  std::optional<std::string> next_map;
+  LineEnd line_end = LineEnd::kLf;
+};
+std::string world_entity_text(const WorldEntity& entity);
+
+// `size` bytes of map data (filler bytes that hold no marker and no path) with `text`
+// placed at `offset`; the data grows when the text would not fit.
+std::string map_data(std::size_t size, std::size_t offset, std::string_view text);
+
+// Overwrites bytes at an exact offset, growing the buffer with zero bytes when needed.
+void put_bytes(std::string& buffer, std::size_t offset, std::string_view bytes);
+
+// The offset at which `text` must start so that its first `bytes_before` bytes lie before
+// `border` and the rest from `border` on: how a test splits a marker or a path between
+// two chunks.
+inline std::size_t straddle_offset(std::size_t border, std::size_t bytes_before) {
+  return border - bytes_before;
+}
+
+}  // namespace mapsweep::tools
