@@ -36,19 +36,20 @@ WINESERVER=$(dirname "$WINE")/wineserver
 # by case does not pay the start for every case. Neither the server nor Wine's services
 # may inherit the caller's output: they would hold ctest's pipe open until they exit.
 # Parallel runs serialise here: the first one makes the prefix quietly and starts the
-# server, the others find it there.
+# server, the others find it there. Nothing started here may keep the lock's descriptor,
+# or the lock would stay taken for as long as the server lives.
 mkdir -p "$WINEPREFIX"
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$WINE" wineboot --init </dev/null >/dev/null 2>&1 || true
-    [ -n "$WINESERVER" ] && "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    "$WINE" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+    [ -n "$WINESERVER" ] && "$WINESERVER" -w </dev/null >/dev/null 2>&1 9>&- || true
   fi
   if [ -n "$WINESERVER" ]; then
-    "$WINESERVER" -p"${MAPSWEEP_WINESERVER_IDLE:-20}" </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -p"${MAPSWEEP_WINESERVER_IDLE:-20}" </dev/null >/dev/null 2>&1 9>&- || true
     # Wine's background services start with the first program and live as long as the
     # server; started from here, they do not inherit the caller's output.
-    "$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+    "$WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$WINEPREFIX.lock"
 
