@@ -10,6 +10,7 @@
 #include <string>
 
 #include "runtime/platform/os.h"
+#include "support/system_traits.h"
 #include "support/temp_tree.h"
 
 namespace mapsweep {
@@ -74,21 +75,8 @@ TEST_F(Win32OsTest, ExclusiveOpenRefusesASecondOpenWithASharingViolation) {
   sys->close_handle(again);
 }
 
-// Whether the system refuses to write a read-only file. Windows always does; Wine keeps
-// the attribute as missing write permission, which a process running as root ignores.
-bool read_only_is_enforced(const testing::TempTree& tree) {
-  tree.write_file("probe.txt", "");
-  const std::string probe = tree.path("probe.txt");
-  SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY);
-  const HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return h == INVALID_HANDLE_VALUE;
-}
-
 TEST_F(Win32OsTest, ReadOnlyAttributeRefusesWritingButNotReading) {
-  if (!read_only_is_enforced(tree)) {
+  if (!testing::read_only_files_are_refused()) {
     GTEST_SKIP() << "this system lets the process write read-only files (Wine as root)";
   }
   tree.write_file("ro.bsp", "bytes");

@@ -1,0 +1,29 @@
+#include "support/system_traits.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace mapsweep::testing {
+
+// Asks the system itself with a scratch file in the temporary folder.
+bool read_only_files_are_refused() {
+  static const bool refused = [] {
+    char folder[MAX_PATH];
+    char probe[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, folder) == 0 ||
+        GetTempFileNameA(folder, "ro", 0, probe) == 0) {
+      return true;
+    }
+    SetFileAttributesA(probe, FILE_ATTRIBUTE_READONLY);
+    const HANDLE h = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    SetFileAttributesA(probe, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(probe);
+    return h == INVALID_HANDLE_VALUE;
+  }();
+  return refused;
+}
+
+}  // namespace mapsweep::testing
