@@ -11,7 +11,8 @@ namespace {
 TEST(CommandTail, UnquotedProgramNameEndsAtTheFirstBlankOrControlByte) {
   EXPECT_EQ(command_tail("mapsweep.exe --yes C:\\Games"), "--yes C:\\Games");
   EXPECT_EQ(command_tail("mapsweep.exe\t \t-y"), "-y");
-  EXPECT_EQ(command_tail("mapsweep.exe\x01rest"), "rest");
+  // A control byte ends the name but is no blank: it stays in the tail.
+  EXPECT_EQ(command_tail("mapsweep.exe\x01rest"), "\x01rest");
   EXPECT_EQ(command_tail("mapsweep.exe"), "");
   EXPECT_EQ(command_tail("mapsweep.exe   "), "");
   EXPECT_EQ(command_tail(""), "");
