@@ -10,6 +10,10 @@
 #include <string>
 
 #include "runtime/platform/os.h"
+#include "runtime/file_channels.h"
+#include "runtime/message_box.h"
+#include "runtime/runtime.h"
+#include "support/lock_holder.h"
 #include "support/system_traits.h"
 #include "support/temp_tree.h"
 
@@ -73,6 +77,31 @@ TEST_F(Win32OsTest, ExclusiveOpenRefusesASecondOpenWithASharingViolation) {
   const os::Handle again = open("held.pak", os::kGenericRead, os::kOpenExisting, &code);
   EXPECT_NE(again, kInvalidHandle);
   sys->close_handle(again);
+}
+
+TEST_F(Win32OsTest, FileHeldByAnotherProcessCannotBeOpenedOnAChannel) {
+  tree.write_file("pak0.pak", "PACK");
+  char before[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, before), 0u);
+  ASSERT_EQ(sys->set_current_directory(tree.root()).value, 1);
+  auto dialog = make_unshown_dialog();
+  Runtime rt(*sys, *dialog);
+  {
+    const testing::LockHolder holder(tree.path("pak0.pak"));
+    std::uint32_t code = 0;
+    EXPECT_EQ(open("pak0.pak", os::kGenericRead, os::kOpenExisting, &code), kInvalidHandle);
+    EXPECT_EQ(code, os::kErrorSharingViolation);
+    // Read-only is no way around it: the binary open's fallback fails the same way.
+    open_channel(rt, 1, "pak0.pak", kBinaryMode, kInputBufferLength);
+    EXPECT_TRUE(rt.err.take_failure());
+    EXPECT_EQ(rt.err.number(), 70);
+    EXPECT_FALSE(channel_is_open(rt, 1));
+  }
+  open_channel(rt, 1, "pak0.pak", kBinaryMode, kInputBufferLength);
+  EXPECT_FALSE(rt.err.take_failure());
+  EXPECT_EQ(read_block(rt, 1, 10), "PACK");
+  close_channel(rt, 1);
+  sys->set_current_directory(before);  // a current directory could not be removed
 }
 
 TEST_F(Win32OsTest, ReadOnlyAttributeRefusesWritingButNotReading) {
