@@ -187,6 +187,26 @@ TEST_F(Win32OsTest, SearchIgnoresLetterCaseAndReportsNamesAsStored) {
   EXPECT_EQ(sys->find_close(first.value).value, 1);
 }
 
+TEST_F(Win32OsTest, SearchMatchesLongNamesOnlyNotTheirShortNames) {
+  // With short names kept, E1M1~1.BSP and PAK0~1.PAK would match the patterns below.
+  for (const char* name : {"e1m1.bsp", "e1m1.bsp2", "pak0.pak", "pak0.pak2", "a.b.bsp"}) {
+    tree.write_file(std::string("g/") + name, "x");
+  }
+  tree.write_file("only/ctf1.bsp2", "x");
+  const auto sorted = [](std::vector<std::string> names) {
+    return std::set<std::string>(names.begin(), names.end());
+  };
+  EXPECT_EQ(sorted(list(tree.path("g\\*.BSP"))), (std::set<std::string>{"e1m1.bsp", "a.b.bsp"}));
+  EXPECT_EQ(sorted(list(tree.path("g\\pak*.pak"))), std::set<std::string>{"pak0.pak"});
+  EXPECT_EQ(sorted(list(tree.path("g\\*"))).size(), 7u);  // all five, "." and ".."
+  EXPECT_EQ(list(tree.path("g\\e1m1.bsp2")), std::vector<std::string>{"e1m1.bsp2"});
+
+  FindData entry;
+  const os::Result none = sys->find_first(tree.path("only\\*.bsp"), entry);
+  EXPECT_EQ(none.value, kInvalidHandle);
+  EXPECT_EQ(none.last_error, os::kErrorFileNotFound);
+}
+
 TEST_F(Win32OsTest, SearchFailuresCarryTheSystemCodes) {
   FindData entry;
   os::Result r = sys->find_first(tree.path("*.none"), entry);

@@ -1,13 +1,17 @@
 // The Windows platform layer: the platform interface over the system's own ANSI file
 // functions and MessageBoxA. This file may hold only thin calls of those functions and the
 // bookkeeping around each one (error mode, last error, handle casts). It emulates nothing:
-// letter case, wildcards, entry order, sharing and attributes are whatever Windows does.
+// letter case, wildcards, entry order, sharing and attributes are whatever Windows does,
+// with one correction: a search does not report an entry that matched its pattern only
+// through the entry's 8.3 short name.
 #include <windows.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "runtime/platform/os.h"
 
@@ -41,6 +45,59 @@ Result guarded(Call&& call) {
 
 HANDLE to_native(Handle h) { return reinterpret_cast<HANDLE>(h); }
 Handle from_native(HANDLE h) { return reinterpret_cast<Handle>(h); }
+
+// Windows matches a pattern against the 8.3 short name too, where the volume keeps short
+// names: "*.BSP" then finds "e1m1.bsp2" (short name E1M1~1.BSP) and "pak*.pak" finds
+// "pak0.pak2". Whether it does depends on a per-volume setting, so the same folder would
+// list differently from machine to machine. Entries with a short name whose long name does
+// not match are passed over; an entry without a short name is always the system's match.
+
+unsigned char ascii_upper(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
+}
+
+// '*' matches any run of bytes, '?' exactly one, ASCII letters in either case.
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0, star = std::string_view::npos, star_name = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || ascii_upper(pattern[p]) == ascii_upper(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// The last component of a search pattern when the long names must be checked against it:
+// it has wildcards, and none of the DOS forms whose meaning plain matching does not give
+// ("*.*", a trailing dot or ".*", '?' before a dot or at the end). Empty: no check.
+std::string long_name_pattern(const std::string& pattern) {
+  const auto cut = pattern.find_last_of("\\/:");
+  const std::string last = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+  if (last.find_first_of("*?") == std::string::npos) return {};
+  if (last == "*" || last == "*.*" || last.back() == '.' || last.back() == '?') return {};
+  if (last.size() >= 2 && last.compare(last.size() - 2, 2, ".*") == 0) return {};
+  if (last.find("?.") != std::string::npos) return {};
+  return last;
+}
+
+bool matched_by_short_name_only(const std::string& long_pattern, const WIN32_FIND_DATAA& found) {
+  return !long_pattern.empty() && found.cAlternateFileName[0] != '\0' &&
+         !wildcard_match(long_pattern, std::string_view(found.cFileName,
+                                                        strnlen(found.cFileName,
+                                                                sizeof found.cFileName)));
+}
 
 void copy_entry(const WIN32_FIND_DATAA& found, FindData& into) {
   into.attributes = found.dwFileAttributes;
@@ -101,24 +158,42 @@ class Win32Os final : public Os {
   }
 
   Result find_first(const std::string& pattern, FindData& first) override {
+    const std::string long_pattern = long_name_pattern(pattern);
     return guarded([&] {
       WIN32_FIND_DATAA found{};
-      const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-      if (search != INVALID_HANDLE_VALUE) copy_entry(found, first);
+      HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+      while (search != INVALID_HANDLE_VALUE && matched_by_short_name_only(long_pattern, found)) {
+        if (!FindNextFileA(search, &found)) {
+          // Nothing matched after all: answer as the system does for no match.
+          FindClose(search);
+          search = INVALID_HANDLE_VALUE;
+          SetLastError(ERROR_FILE_NOT_FOUND);
+        }
+      }
+      if (search != INVALID_HANDLE_VALUE) {
+        copy_entry(found, first);
+        if (!long_pattern.empty()) long_patterns_[from_native(search)] = long_pattern;
+      }
       return static_cast<std::int64_t>(from_native(search));
     });
   }
 
   Result find_next(Handle search, FindData& next) override {
+    const auto kept = long_patterns_.find(search);
+    const std::string long_pattern = kept == long_patterns_.end() ? "" : kept->second;
     return guarded([&] {
       WIN32_FIND_DATAA found{};
-      const BOOL ok = FindNextFileA(to_native(search), &found);
+      BOOL ok = FindNextFileA(to_native(search), &found);
+      while (ok && matched_by_short_name_only(long_pattern, found)) {
+        ok = FindNextFileA(to_native(search), &found);
+      }
       if (ok) copy_entry(found, next);
       return static_cast<std::int64_t>(ok != 0);
     });
   }
 
   Result find_close(Handle search) override {
+    long_patterns_.erase(search);
     return guarded([&] { return static_cast<std::int64_t>(FindClose(to_native(search)) != 0); });
   }
 
@@ -130,6 +205,10 @@ class Win32Os final : public Os {
   Result delete_file(const std::string& name) override {
     return guarded([&] { return static_cast<std::int64_t>(DeleteFileA(name.c_str()) != 0); });
   }
+
+ private:
+  // The long-name pattern of each open search that needs one.
+  std::map<Handle, std::string> long_patterns_;
 };
 
 class Win32Dialog final : public Dialog {
