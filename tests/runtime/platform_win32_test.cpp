@@ -1,17 +1,16 @@
 // The Windows platform layer against the real system: what the runtime relies on (codes,
 // sharing, attributes, letter case, 64-bit positions) must come from Windows itself, and
 // the bookkeeping around each call must leave the process as it found it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <memory>
 #include <set>
 #include <string>
 
-#include "runtime/platform/os.h"
 #include "runtime/file_channels.h"
 #include "runtime/message_box.h"
+#include "runtime/platform/os.h"
 #include "runtime/runtime.h"
 #include "support/lock_holder.h"
 #include "support/system_traits.h"
@@ -222,8 +221,7 @@ TEST_F(Win32OsTest, CurrentDirectoryAndDeletion) {
   ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, before), 0u);
   tree.write_file("sub/file.txt", "x");
 
-  EXPECT_EQ(sys->set_current_directory(tree.path("sub\\file.txt")).last_error,
-            os::kErrorDirectory);
+  EXPECT_EQ(sys->set_current_directory(tree.path("sub\\file.txt")).last_error, os::kErrorDirectory);
   os::Result r = sys->set_current_directory(tree.path("absent"));
   EXPECT_EQ(r.value, 0);
   EXPECT_EQ(r.last_error, os::kErrorFileNotFound);

@@ -21,8 +21,8 @@ constexpr char kFailed = 'F';
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    file =
+        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   const char report = file != INVALID_HANDLE_VALUE ? kLocked : kFailed;
   DWORD moved = 0;
@@ -117,6 +117,8 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
   }
 }
 
-LockHolder::~LockHolder() { release(*child_); }
+LockHolder::~LockHolder() {
+  release(*child_);
+}
 
 }  // namespace mapsweep::testing

@@ -1,8 +1,8 @@
-#include "support/system_traits.h"
-
 #include <windows.h>
 
 #include <string>
+
+#include "support/system_traits.h"
 
 namespace mapsweep::testing {
 
@@ -11,8 +11,7 @@ bool read_only_files_are_refused() {
   static const bool refused = [] {
     char folder[MAX_PATH];
     char probe[MAX_PATH];
-    if (GetTempPathA(MAX_PATH, folder) == 0 ||
-        GetTempFileNameA(folder, "ro", 0, probe) == 0) {
+    if (GetTempPathA(MAX_PATH, folder) == 0 || GetTempFileNameA(folder, "ro", 0, probe) == 0) {
       return true;
     }
     SetFileAttributesA(probe, FILE_ATTRIBUTE_READONLY);

@@ -43,8 +43,12 @@ Result guarded(Call&& call) {
   return {value, static_cast<std::uint32_t>(code)};
 }
 
-HANDLE to_native(Handle h) { return reinterpret_cast<HANDLE>(h); }
-Handle from_native(HANDLE h) { return reinterpret_cast<Handle>(h); }
+HANDLE to_native(Handle h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+Handle from_native(HANDLE h) {
+  return reinterpret_cast<Handle>(h);
+}
 
 // Windows matches a pattern against the 8.3 short name too, where the volume keeps short
 // names: "*.BSP" then finds "e1m1.bsp2" (short name E1M1~1.BSP) and "pak*.pak" finds
@@ -94,9 +98,9 @@ std::string long_name_pattern(const std::string& pattern) {
 
 bool matched_by_short_name_only(const std::string& long_pattern, const WIN32_FIND_DATAA& found) {
   return !long_pattern.empty() && found.cAlternateFileName[0] != '\0' &&
-         !wildcard_match(long_pattern, std::string_view(found.cFileName,
-                                                        strnlen(found.cFileName,
-                                                                sizeof found.cFileName)));
+         !wildcard_match(
+             long_pattern,
+             std::string_view(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName)));
 }
 
 void copy_entry(const WIN32_FIND_DATAA& found, FindData& into) {
@@ -110,8 +114,7 @@ class Win32Os final : public Os {
                      std::uint32_t disposition) override {
     return guarded([&] {
       return static_cast<std::int64_t>(from_native(CreateFileA(
-          name.c_str(), access, share_mode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-          nullptr)));
+          name.c_str(), access, share_mode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr)));
     });
   }
 
@@ -221,7 +224,11 @@ class Win32Dialog final : public Dialog {
 
 }  // namespace
 
-std::unique_ptr<Os> make_native_os() { return std::make_unique<Win32Os>(); }
-std::unique_ptr<Dialog> make_native_dialog() { return std::make_unique<Win32Dialog>(); }
+std::unique_ptr<Os> make_native_os() {
+  return std::make_unique<Win32Os>();
+}
+std::unique_ptr<Dialog> make_native_dialog() {
+  return std::make_unique<Win32Dialog>();
+}
 
 }  // namespace mapsweep::os
