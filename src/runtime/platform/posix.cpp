@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/platform/name_matching.h"
 #include "runtime/platform/os.h"
 
 namespace mapsweep::os {
@@ -107,11 +108,6 @@ Result failure(std::uint32_t code, std::int64_t value = 0) {
 // Names: ASCII case folding, NTFS order and DOS wildcards. Bytes above 127 are never
 // folded, so names in any encoding compare byte for byte.
 
-unsigned char ascii_upper(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
-}
-
 bool same_ignoring_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return ascii_upper(x) == ascii_upper(y);
@@ -134,31 +130,9 @@ bool has_wildcards(std::string_view name) {
   return name.find_first_of("*?") != name.npos;
 }
 
-// '*' matches any run of bytes, '?' exactly one, ASCII case-insensitively. Only the last
-// star is ever backtracked to, so a hostile pattern costs at most quadratic time.
-bool wildcard_match(std::string_view pattern, std::string_view name) {
-  if (pattern == "*.*") return true;  // on Windows this means every name, dot or not
-  std::size_t p = 0;
-  std::size_t n = 0;
-  std::size_t star = std::string_view::npos;
-  std::size_t star_name = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      star_name = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || ascii_upper(pattern[p]) == ascii_upper(name[n]))) {
-      ++p;
-      ++n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++star_name;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+// "*.*" means every name on Windows, dot or not; any other pattern matches plainly.
+bool search_pattern_matches(std::string_view pattern, std::string_view name) {
+  return pattern == "*.*" || wildcard_match(pattern, name);
 }
 
 bool is_dot_entry(std::string_view name) {
@@ -638,7 +612,7 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
   }
   Search search;
   while (std::optional<std::string> name = reader.next_name()) {
-    if (!wildcard_match(name_pattern, *name)) continue;
+    if (!search_pattern_matches(name_pattern, *name)) continue;
     struct stat st;  // links followed; FIFOs, devices and dangling links are passed over
     if (::fstatat(reader.descriptor(), name->c_str(), &st, 0) != 0) continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;

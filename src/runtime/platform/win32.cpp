@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/platform/name_matching.h"
 #include "runtime/platform/os.h"
 
 namespace mapsweep::os {
@@ -55,33 +56,6 @@ Handle from_native(HANDLE h) {
 // "pak0.pak2". Whether it does depends on a per-volume setting, so the same folder would
 // list differently from machine to machine. Entries with a short name whose long name does
 // not match are passed over; an entry without a short name is always the system's match.
-
-unsigned char ascii_upper(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
-}
-
-// '*' matches any run of bytes, '?' exactly one, ASCII letters in either case.
-bool wildcard_match(std::string_view pattern, std::string_view name) {
-  std::size_t p = 0, n = 0, star = std::string_view::npos, star_name = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      star_name = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || ascii_upper(pattern[p]) == ascii_upper(name[n]))) {
-      ++p;
-      ++n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++star_name;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 // The last component of a search pattern when the long names must be checked against it:
 // it has wildcards, and none of the DOS forms whose meaning plain matching does not give

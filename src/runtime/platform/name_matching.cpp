@@ -1,0 +1,34 @@
+#include "runtime/platform/name_matching.h"
+
+namespace mapsweep::os {
+
+unsigned char ascii_upper(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
+}
+
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star = std::string_view::npos;
+  std::size_t star_name = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || ascii_upper(pattern[p]) == ascii_upper(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace mapsweep::os

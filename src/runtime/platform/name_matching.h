@@ -1,0 +1,15 @@
+// Name matching the way Windows file names match, shared by every platform file: ASCII
+// letters equal in either case (other bytes exact), '*' and '?' wildcards.
+#pragma once
+
+#include <string_view>
+
+namespace mapsweep::os {
+
+unsigned char ascii_upper(char c);
+// '*' matches any run of bytes (also none), '?' exactly one byte, ASCII letters in either
+// case. Only the last star is ever backtracked to, so a hostile pattern costs at most
+// quadratic time.
+bool wildcard_match(std::string_view pattern, std::string_view name);
+
+}  // namespace mapsweep::os
