@@ -14,6 +14,7 @@
 #include "support/scripted_dialog.h"
 #include "support/system_traits.h"
 #include "support/temp_tree.h"
+#include "support/tree_runtime.h"
 #include "tools/pack_writer.h"
 
 namespace mapsweep {
@@ -49,10 +50,8 @@ std::string archive_of(const std::vector<std::pair<std::string, std::string>>& m
   return pack_archive(files);
 }
 
-class Driver : public ::testing::Test {
+class Driver : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  Driver() : native_(os::make_native_os()), faulty_(*native_) {}
-
   // Runs the program in the tree's root, answering the start question with `answer`.
   void run(std::deque<int> answers = {kButtonYes}) {
     dialog_ = ScriptedDialog(std::move(answers));
@@ -69,11 +68,6 @@ class Driver : public ::testing::Test {
     }
     return found;
   }
-
-  TempTree tree_;
-  std::unique_ptr<os::Os> native_;
-  FaultyOs faulty_;
-  ScriptedDialog dialog_;
 };
 
 TEST_F(Driver, AsksTheStartQuestionAndEndsWithTheClosingMessage) {

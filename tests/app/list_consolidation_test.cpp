@@ -13,6 +13,7 @@
 #include "support/faulty_os.h"
 #include "support/scripted_dialog.h"
 #include "support/temp_tree.h"
+#include "support/tree_runtime.h"
 
 namespace mapsweep {
 namespace {
@@ -23,10 +24,9 @@ using testing::ScriptedDialog;
 using testing::TempTree;
 
 // Runs the consolidation over a maps.lst holding `bytes`, in a fresh runtime.
-class Consolidation : public ::testing::Test {
+class Consolidation : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  Consolidation() : native_(os::make_native_os()), faulty_(*native_), rt_(faulty_, dialog_) {
-    faulty_.set_current_directory(tree_.root());
+  Consolidation() {
     build_scan_context(ctx_);
   }
 
@@ -41,11 +41,6 @@ class Consolidation : public ::testing::Test {
     list_consolidation(ctx_);
   }
 
-  TempTree tree_;
-  std::unique_ptr<os::Os> native_;
-  FaultyOs faulty_;
-  ScriptedDialog dialog_;
-  Runtime rt_;
   ScanContext ctx_{rt_};
 };
 

@@ -9,6 +9,7 @@
 #include "support/faulty_os.h"
 #include "support/scripted_dialog.h"
 #include "support/temp_tree.h"
+#include "support/tree_runtime.h"
 #include "tools/pack_writer.h"
 
 namespace mapsweep {
@@ -30,9 +31,9 @@ std::string entity(const std::string& title, LineEnd line_end = LineEnd::kLf) {
 }
 
 // A game folder with its lists open, as the driver leaves it before the scan.
-class MapFileScan : public ::testing::Test {
+class MapFileScan : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  MapFileScan() : native_(os::make_native_os()), faulty_(*native_), rt_(faulty_, dialog_) {
+  MapFileScan() {
     tree_.make_dir("game/maps");
     build_scan_context(ctx_);
   }
@@ -60,11 +61,6 @@ class MapFileScan : public ::testing::Test {
     return tree_.read_file("game/maps.lst");
   }
 
-  TempTree tree_;
-  std::unique_ptr<os::Os> native_;
-  FaultyOs faulty_;
-  ScriptedDialog dialog_;
-  Runtime rt_;
   ScanContext ctx_{rt_};
 };
 

@@ -11,6 +11,7 @@
 #include "runtime/runtime.h"
 #include "support/faulty_os.h"
 #include "support/temp_tree.h"
+#include "support/tree_runtime.h"
 
 namespace mapsweep {
 namespace {
@@ -22,14 +23,9 @@ using testing::TempTree;
 constexpr std::uint32_t kFolders = 16;
 constexpr std::uint32_t kFilesOnly = 32;
 
-class DirectoryTest : public ::testing::Test {
+class DirectoryTest : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  DirectoryTest()
-      : native_(os::make_native_os()),
-        faulty_(*native_),
-        dialog_(make_unshown_dialog()),
-        rt_(faulty_, *dialog_) {
-    native_->set_current_directory(tree_.root());
+  DirectoryTest() {
     tree_.write_file("a.txt", "a");
     tree_.write_file("B.DAT", "b");
     tree_.write_file(".hidden", "h");
@@ -53,12 +49,6 @@ class DirectoryTest : public ::testing::Test {
 
   // Whether a relative name resolves from the runtime's current directory.
   bool visible(const std::string& name) { return !search_first(rt_, name, kFolders).empty(); }
-
-  TempTree tree_;
-  std::unique_ptr<os::Os> native_;
-  FaultyOs faulty_;
-  std::unique_ptr<os::Dialog> dialog_;
-  Runtime rt_;
 };
 
 // --- search_first / search_next ----------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "support/faulty_os.h"
 #include "support/system_traits.h"
 #include "support/temp_tree.h"
+#include "support/tree_runtime.h"
 
 namespace mapsweep {
 namespace {
@@ -22,14 +23,9 @@ using testing::OsCall;
 using testing::Repeat;
 using testing::TempTree;
 
-class ChannelTest : public ::testing::Test {
+class ChannelTest : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  ChannelTest()
-      : native_(os::make_native_os()),
-        faulty_(*native_),
-        dialog_(make_unshown_dialog()),
-        rt_(faulty_, *dialog_) {
-    native_->set_current_directory(tree_.root());
+  ChannelTest() {
   }
 
   // The pending failure's number, or 0; the failure is dropped.
@@ -60,12 +56,6 @@ class ChannelTest : public ::testing::Test {
                                      std::filesystem::perms::others_write,
                                  std::filesystem::perm_options::remove);
   }
-
-  TempTree tree_;
-  std::unique_ptr<os::Os> native_;
-  FaultyOs faulty_;
-  std::unique_ptr<os::Dialog> dialog_;
-  Runtime rt_;
 };
 
 std::string pattern_bytes(std::size_t size) {
