@@ -27,7 +27,8 @@ class YesDialog final : public os::Dialog {
 
 void write_file(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // `folders` game folders, each with two archives of `maps_per_archive` maps of 1 MB and
@@ -40,17 +41,20 @@ std::int64_t build_installation(const fs::path& base, int folders, int maps_per_
     for (int a = 0; a < 2; ++a) {
       std::vector<tools::PackFile> files;
       for (int m = 0; m < maps_per_archive; ++m) {
-        const std::string title = "Map " + std::to_string(f) + "-" + std::to_string(a) + "-" +
-                                  std::to_string(m);
-        files.push_back({"maps/m" + std::to_string(a) + "x" + std::to_string(m) + ".bsp",
-                         tools::map_data(map_size, 5000, tools::world_entity_text({title, {}, tools::LineEnd::kLf}))});
+        const std::string title =
+            "Map " + std::to_string(f) + "-" + std::to_string(a) + "-" + std::to_string(m);
+        files.push_back(
+            {"maps/m" + std::to_string(a) + "x" + std::to_string(m) + ".bsp",
+             tools::map_data(map_size, 5000,
+                             tools::world_entity_text({title, {}, tools::LineEnd::kLf}))});
       }
       const std::string archive = tools::pack_archive(files);
       write_file(folder / ("pak" + std::to_string(a) + ".pak"), archive);
       bytes += static_cast<std::int64_t>(archive.size());
     }
     for (int m = 0; m < 10; ++m) {
-      const std::string data = tools::map_data(map_size, 5000, tools::world_entity_text({"Loose", {}, tools::LineEnd::kLf}));
+      const std::string data = tools::map_data(
+          map_size, 5000, tools::world_entity_text({"Loose", {}, tools::LineEnd::kLf}));
       write_file(folder / "maps" / ("loose" + std::to_string(m) + ".bsp"), data);
       bytes += static_cast<std::int64_t>(data.size());
     }

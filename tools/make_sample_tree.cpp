@@ -27,7 +27,9 @@ std::string map_with(const WorldEntity& entity) {
   return map_data(kMapSize, 100, world_entity_text(entity));
 }
 
-std::string titled_map(const std::string& title) { return map_with({title, {}, LineEnd::kLf}); }
+std::string titled_map(const std::string& title) {
+  return map_with({title, {}, LineEnd::kLf});
+}
 
 void write(const fs::path& file, const std::string& bytes) {
   fs::create_directories(file.parent_path());
@@ -38,7 +40,8 @@ void write(const fs::path& file, const std::string& bytes) {
 
 std::string archive_of(const std::vector<std::pair<std::string, std::string>>& maps) {
   std::vector<PackFile> files;
-  for (const auto& [name, title] : maps) files.push_back({"maps/" + name + ".bsp", titled_map(title)});
+  for (const auto& [name, title] : maps)
+    files.push_back({"maps/" + name + ".bsp", titled_map(title)});
   files.push_back({"progs.dat", std::string(2000, '\x01')});
   return pack_archive(files);
 }
@@ -96,12 +99,14 @@ void shared_maps(const fs::path& base) {
   write(base / "third" / "maps" / "same.bsp", titled_map("Shared Map"));
 }
 
-void empty_base(const fs::path& base) { fs::create_directories(base); }
+void empty_base(const fs::path& base) {
+  fs::create_directories(base);
+}
 
 const std::map<std::string, std::function<void(const fs::path&)>>& scenarios() {
   static const std::map<std::string, std::function<void(const fs::path&)>> all = {
-      {"sample", sample},       {"next-map", next_map},       {"odd-names", odd_names},
-      {"titles", titles},       {"shared-maps", shared_maps}, {"empty", empty_base},
+      {"sample", sample}, {"next-map", next_map},       {"odd-names", odd_names},
+      {"titles", titles}, {"shared-maps", shared_maps}, {"empty", empty_base},
   };
   return all;
 }

@@ -27,8 +27,7 @@ std::size_t PackBuilder::add_file(std::string_view name, std::string_view data) 
   return add_file_at(data_end(), name, data);
 }
 
-std::size_t PackBuilder::add_file_at(std::size_t at, std::string_view name,
-                                     std::string_view data) {
+std::size_t PackBuilder::add_file_at(std::size_t at, std::string_view name, std::string_view data) {
   if (name.size() >= kPackNameSize) throw std::invalid_argument("PACK names hold 55 bytes");
   pad_to(at);
   entries_.push_back({std::string(name), to_uint32(at), to_uint32(data.size())});

@@ -33,9 +33,7 @@ class PackBuilder {
   // Where the next data would start, and where the directory will start.
   std::size_t data_end() const { return kPackHeaderSize + data_.size(); }
   // The archive offset of the directory entry of the i-th file (its name comes first).
-  std::size_t entry_offset(std::size_t index) const {
-    return data_end() + index * kPackEntrySize;
-  }
+  std::size_t entry_offset(std::size_t index) const { return data_end() + index * kPackEntrySize; }
   // The whole archive: header, data, directory.
   std::string build() const;
 

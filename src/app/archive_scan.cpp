@@ -15,7 +15,9 @@ constexpr std::int32_t kMarkedTextLimit = 40;
 // The title belongs to the world entity when both markers start less than this apart.
 constexpr std::int32_t kTitleDistance = 100;
 
-bool is_trap_for(const Trap& trap, RecoveryLabel label) { return trap.recovery == label; }
+bool is_trap_for(const Trap& trap, RecoveryLabel label) {
+  return trap.recovery == label;
+}
 
 // The text right behind a marker at `marker_at`: at most 40 bytes, cut before the first
 // double quote, shorter when the chunk ends first.

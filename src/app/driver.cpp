@@ -16,14 +16,20 @@ namespace {
 constexpr char kStartQuestionTitle[] = "https://mapsweep.example/";
 constexpr std::uint32_t kFoldersAndFiles = 16;
 
-ByteString list_name() { return ByteString("maps.lst"); }
-ByteString folder_list_name() { return ByteString("temp.tmp"); }
-ByteString parent() { return ByteString(".."); }
+ByteString list_name() {
+  return ByteString("maps.lst");
+}
+ByteString folder_list_name() {
+  return ByteString("temp.tmp");
+}
+ByteString parent() {
+  return ByteString("..");
+}
 
 ByteString start_question(ErrorState& err) {
   const ByteString line_break = concat(err, char_string(err, 10), char_string(err, 13));
-  ByteString text = concat(err, ByteString("Programm durchsucht alle Pak.Pak und *.BSP "),
-                           line_break);
+  ByteString text =
+      concat(err, ByteString("Programm durchsucht alle Pak.Pak und *.BSP "), line_break);
   text = concat(err, text, ByteString("nach Mapnamen und schreibt sie in die jeweilige maps.lst"));
   text = concat(err, text, line_break);
   return concat(err, text, ByteString("Starten ?"));
@@ -46,7 +52,9 @@ void run_routine(ScanContext& ctx, Routine routine) {
 
 // Whether the driver's step that just ran failed. The step handles it itself, so the
 // failure is taken, never trapped into a scan's recovery.
-bool step_failed(Runtime& rt) { return rt.err.take_failure(); }
+bool step_failed(Runtime& rt) {
+  return rt.err.take_failure();
+}
 
 // A name from the folder list names a folder of the starting directory only when it is one
 // plain component; anything else (a piece of a name split at a comma included) must not

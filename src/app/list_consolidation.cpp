@@ -12,7 +12,9 @@
 namespace mapsweep {
 namespace {
 
-ByteString list_name() { return ByteString("maps.lst"); }
+ByteString list_name() {
+  return ByteString("maps.lst");
+}
 
 // Reads every line, a 0x1A byte included: the list is read to its real end so that the
 // rewrite cannot drop what stood behind such a byte.

@@ -5,7 +5,9 @@
 namespace mapsweep {
 namespace {
 
-ByteString quote(ErrorState& err) { return char_string(err, '"'); }
+ByteString quote(ErrorState& err) {
+  return char_string(err, '"');
+}
 
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
   ByteString line = concat(err, name, char_string(err, ' '));

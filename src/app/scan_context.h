@@ -22,10 +22,11 @@ enum Recovery : RecoveryLabel {
 };
 
 // Channel roles for the whole run.
-inline constexpr std::int16_t kDataChannel = 1;      // the archive or map file being read
-inline constexpr std::int16_t kFolderListChannel = 2; // the folder maps.lst, or the list consolidated
-inline constexpr std::int16_t kFolderNamesChannel = 3; // temp.tmp
-inline constexpr std::int16_t kCombinedListChannel = 4; // the combined maps.lst
+inline constexpr std::int16_t kDataChannel = 1;  // the archive or map file being read
+inline constexpr std::int16_t kFolderListChannel =
+    2;  // the folder maps.lst, or the list consolidated
+inline constexpr std::int16_t kFolderNamesChannel = 3;   // temp.tmp
+inline constexpr std::int16_t kCombinedListChannel = 4;  // the combined maps.lst
 
 inline constexpr std::int32_t kChunkSize = 32000;
 inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arrays grow

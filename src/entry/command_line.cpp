@@ -23,7 +23,9 @@ class YesDialog final : public os::Dialog {
   os::Dialog& inner_;
 };
 
-bool is_option(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+bool is_option(const std::string& arg) {
+  return arg.size() > 1 && arg[0] == '-';
+}
 
 CommandLine usage_error(std::string message) {
   CommandLine command;
@@ -97,10 +99,12 @@ std::string usage_text() {
          "Without a terminal no question can be asked, and the run starts at once.\n";
 }
 
-std::string version_text() { return "mapsweep 1.0.0\n"; }
+std::string version_text() {
+  return "mapsweep 1.0.0\n";
+}
 
-int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
-                     std::ostream& out, std::ostream& err) {
+int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog, std::ostream& out,
+                     std::ostream& err) {
   switch (command.action) {
     case CommandLine::Action::kHelp:
       out << usage_text();

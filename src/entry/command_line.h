@@ -14,9 +14,9 @@ namespace mapsweep {
 struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };
   Action action = Action::kRun;
-  bool yes = false;        // answer the start question Yes without showing it
-  std::string directory;   // the base directory; empty for the current one
-  std::string error;       // what was wrong, for kUsageError
+  bool yes = false;       // answer the start question Yes without showing it
+  std::string directory;  // the base directory; empty for the current one
+  std::string error;      // what was wrong, for kUsageError
 };
 
 inline constexpr int kExitUsage = 2;
@@ -31,7 +31,7 @@ std::string version_text();
 // Does what the command line asks: help and version go to `out`, a usage error or a base
 // directory that cannot be entered to `err` (exit 2); a run returns the program's exit
 // code, 0.
-int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
-                     std::ostream& out, std::ostream& err);
+int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog, std::ostream& out,
+                     std::ostream& err);
 
 }  // namespace mapsweep

@@ -39,7 +39,8 @@ const CaseTables& case_tables() {
   return tables;
 }
 
-ByteString convert(ErrorState& err, const ByteString& s, const std::array<unsigned char, 256>& map) {
+ByteString convert(ErrorState& err, const ByteString& s,
+                   const std::array<unsigned char, 256>& map) {
   return with_storage(
       err,
       [&] {
@@ -53,7 +54,8 @@ ByteString convert(ErrorState& err, const ByteString& s, const std::array<unsign
 }  // namespace
 
 ByteString literal(ErrorState& err, const char* bytes, std::size_t count) {
-  return with_storage(err, [&] { return ByteString(bytes, count); }, [] { return ByteString(); });
+  return with_storage(
+      err, [&] { return ByteString(bytes, count); }, [] { return ByteString(); });
 }
 
 ByteString char_string(ErrorState& err, int code) {
@@ -79,7 +81,9 @@ ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b) {
       [] { return ByteString(); });
 }
 
-std::uint32_t length_of(const ByteString& s) { return static_cast<std::uint32_t>(s.size()); }
+std::uint32_t length_of(const ByteString& s) {
+  return static_cast<std::uint32_t>(s.size());
+}
 
 ByteString left_part(ErrorState& err, const ByteString& s, std::int32_t n) {
   const std::uint32_t count = static_cast<std::uint32_t>(n);
@@ -90,8 +94,7 @@ ByteString left_part(ErrorState& err, const ByteString& s, std::int32_t n) {
 ByteString right_part(ErrorState& err, const ByteString& s, std::int32_t n) {
   const std::uint32_t count = static_cast<std::uint32_t>(n);
   return with_storage(
-      err, [&] { return count >= s.size() ? s : s.substr(s.size() - count); },
-      [&] { return s; });
+      err, [&] { return count >= s.size() ? s : s.substr(s.size() - count); }, [&] { return s; });
 }
 
 ByteString substring(ErrorState& err, const ByteString& s, std::int32_t start, std::int32_t count) {

@@ -5,7 +5,9 @@
 namespace mapsweep {
 namespace {
 
-std::string up_to_nul(const ByteString& s) { return s.substr(0, s.find('\0')); }
+std::string up_to_nul(const ByteString& s) {
+  return s.substr(0, s.find('\0'));
+}
 
 class UnshownDialog final : public os::Dialog {
  public:
@@ -20,6 +22,8 @@ int message_box(Runtime& rt, const ByteString& text, const ByteString& title, st
   return rt.dialog.show(up_to_nul(text), shown_title, style & 0xFFFF);
 }
 
-std::unique_ptr<os::Dialog> make_unshown_dialog() { return std::make_unique<UnshownDialog>(); }
+std::unique_ptr<os::Dialog> make_unshown_dialog() {
+  return std::make_unique<UnshownDialog>();
+}
 
 }  // namespace mapsweep

@@ -35,7 +35,8 @@ void create_array(ErrorState& err, StringArray& array, std::int32_t lower, std::
     return;
   }
   const std::int64_t count = std::int64_t{upper} - lower + 1;
-  if (count * static_cast<std::int64_t>(sizeof(void*)) > std::numeric_limits<std::uint32_t>::max()) {
+  if (count * static_cast<std::int64_t>(sizeof(void*)) >
+      std::numeric_limits<std::uint32_t>::max()) {
     err.raise_error(kErrorSubscript);
     return;
   }

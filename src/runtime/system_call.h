@@ -13,9 +13,9 @@ namespace mapsweep {
 std::uint8_t translate_system_error(std::uint32_t last_error);
 
 struct SystemCall {
-  std::int64_t value;         // what the OS call returned, unchanged
-  std::uint32_t last_error;   // the code it left behind
-  std::uint8_t failure;       // 0, or the runtime error number to raise
+  std::int64_t value;        // what the OS call returned, unchanged
+  std::uint32_t last_error;  // the code it left behind
+  std::uint8_t failure;      // 0, or the runtime error number to raise
 };
 
 // Makes one OS call and judges it. The win32 layer keeps the system's error dialogs away

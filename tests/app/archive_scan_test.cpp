@@ -5,8 +5,8 @@
 
 #include <iomanip>
 #include <memory>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,8 +32,12 @@ constexpr std::size_t kEntityOffset = 100;
 std::string map_with(const WorldEntity& entity) {
   return tools::map_data(1000, kEntityOffset, tools::world_entity_text(entity));
 }
-std::string map_titled(const std::string& title) { return map_with({title, std::nullopt}); }
-std::string map_without_entity() { return tools::map_data(1000, 0, ""); }
+std::string map_titled(const std::string& title) {
+  return map_with({title, std::nullopt});
+}
+std::string map_without_entity() {
+  return tools::map_data(1000, 0, "");
+}
 
 struct MapFile {
   std::string name;  // stored as maps/<name>.bsp
@@ -69,8 +73,7 @@ class ArchiveScanTest : public ::testing::Test {
   void open_lists(const std::string& folder = "game", bool combined = true) {
     tree_.make_dir(folder);
     ASSERT_EQ(faulty_.set_current_directory(tree_.path(folder)).value, 1);
-    open_channel(rt(), kFolderListChannel, ByteString("maps.lst"), kOutputMode,
-                 kInputBufferLength);
+    open_channel(rt(), kFolderListChannel, ByteString("maps.lst"), kOutputMode, kInputBufferLength);
     if (combined) {
       open_channel(rt(), kCombinedListChannel, tree_.path("maps.lst"), kOutputMode,
                    kInputBufferLength);
@@ -120,9 +123,8 @@ TEST_F(ArchiveScanTest, PairsTitlesWithNamesInOrderOfDiscovery) {
 }
 
 TEST_F(ArchiveScanTest, NextMapLineIsWrittenAtOnceAndTakesTheChunksSlot) {
-  add_archive("pak0.pak",
-              archive_chunk_per_map({{"e1m1", map_with({"Lost Castle", "e1m3"})},
-                                     {"e1m2", map_titled("Red Keep")}}));
+  add_archive("pak0.pak", archive_chunk_per_map({{"e1m1", map_with({"Lost Castle", "e1m3"})},
+                                                 {"e1m2", map_titled("Red Keep")}}));
   scan();
   // Slot 1 went to the next-map chunk, so e1m1 gets no line of its own.
   expect_lists(line("e1m3", "Lost Castle") + line("e1m2", "Red Keep"));
@@ -132,9 +134,9 @@ TEST_F(ArchiveScanTest, OnlyANearbyTitleMarkerSetsTheTitle) {
   const std::string world = "{\n\"classname\" \"worldspawn\"\n";
   // From the world marker's start to the title marker's: 25 bytes plus the padding.
   auto title_after = [&](std::size_t distance, const std::string& title) {
-    return tools::map_data(1000, kEntityOffset,
-                           world + std::string(distance - 25, ' ') + "\"message\" \"" + title +
-                               "\"\n}\n");
+    return tools::map_data(
+        1000, kEntityOffset,
+        world + std::string(distance - 25, ' ') + "\"message\" \"" + title + "\"\n}\n");
   };
   const std::string title_before_world =
       tools::map_data(1000, kEntityOffset, "\"message\" \"Before\"\n" + world + "}\n");
@@ -234,8 +236,8 @@ TEST_F(ArchiveScanTest, ArchiveWithoutNamesDropsItsFirstTitle) {
   no_names.add_file("progs/a.dat", map_titled("First"));
   no_names.add_file_at(kChunkSize, "progs/b.dat", map_titled("Second"));
   add_archive("pak0.pak", no_names.build());
-  add_archive("pak1.pak", archive_chunk_per_map({{"b1", map_without_entity()},
-                                                 {"b2", map_without_entity()}}));
+  add_archive("pak1.pak",
+              archive_chunk_per_map({{"b1", map_without_entity()}, {"b2", map_without_entity()}}));
   scan();
   // Slot 1 is emptied at the end of every archive; slot 2 is above the name count 0.
   expect_lists(line("b2", "Second"));
@@ -257,8 +259,8 @@ TEST_F(ArchiveScanTest, LockedArchiveIsSkipped) {
   add_archive("pak1.pak", archive_chunk_per_map({{"e2m1", map_titled("Locked")}}));
   add_archive("pak2.pak", archive_chunk_per_map({{"e3m1", map_titled("Red Keep")}}));
   // pak1.pak is held open exclusively by another opener, as another program would.
-  const os::Result holder = native_->create_file(tree_.path("game/pak1.pak"), os::kGenericRead,
-                                                 0, os::kOpenExisting);
+  const os::Result holder =
+      native_->create_file(tree_.path("game/pak1.pak"), os::kGenericRead, 0, os::kOpenExisting);
   ASSERT_NE(holder.value, os::kInvalidHandle);
   open_lists();
   run_scan();
@@ -280,9 +282,8 @@ TEST_F(ArchiveScanTest, ReadFailureStillPairsWhatWasFound) {
 }
 
 TEST_F(ArchiveScanTest, FailedFolderListWriteKeepsTheLineFromTheCombinedList) {
-  add_archive("pak0.pak",
-              archive_chunk_per_map({{"e1m1", map_with({"Lost Castle", "e1m3"})},
-                                     {"e1m2", map_titled("Red Keep")}}));
+  add_archive("pak0.pak", archive_chunk_per_map({{"e1m1", map_with({"Lost Castle", "e1m3"})},
+                                                 {"e1m2", map_titled("Red Keep")}}));
   add_archive("pak1.pak", archive_chunk_per_map({{"e2m1", map_titled("Next Archive")}}));
   open_lists();
   // The next-map line's item on channel 2: that archive ends at once.
@@ -317,8 +318,8 @@ TEST_F(ArchiveScanTest, UnwritableListEndsAfterBoundedRetriesAndDropsThosePairs)
 
   // The dropped titles are not paired with a later archive's names.
   faulty_.clear();
-  add_archive("pak0.pak", archive_chunk_per_map({{"f1", map_without_entity()},
-                                                 {"f2", map_without_entity()}}),
+  add_archive("pak0.pak",
+              archive_chunk_per_map({{"f1", map_without_entity()}, {"f2", map_without_entity()}}),
               "later");
   scan("later");
   expect_lists("", "later");

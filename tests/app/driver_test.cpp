@@ -44,8 +44,8 @@ std::string titled_map(const std::string& title) {
 std::string archive_of(const std::vector<std::pair<std::string, std::string>>& maps) {
   std::vector<tools::PackFile> files;
   for (const auto& [name, title] : maps) {
-    files.push_back({"maps/" + name + ".bsp", map_data(40000, 100,
-                                                       tools::world_entity_text({title, {}}))});
+    files.push_back(
+        {"maps/" + name + ".bsp", map_data(40000, 100, tools::world_entity_text({title, {}}))});
   }
   return pack_archive(files);
 }
@@ -145,10 +145,14 @@ TEST_F(Driver, APlainFileNamedMapsCountsAsNoMapsFolder) {
 }
 
 TEST_F(Driver, SkipsAPlainFileWithoutExtensionInTheStartingDirectory) {
-  tree_.write_file("engine", "\x7F" "ELF binary");
+  tree_.write_file("engine",
+                   "\x7F"
+                   "ELF binary");
   tree_.write_file("game/maps/dm3.bsp", titled_map("Abandoned Base"));
   run();
-  EXPECT_EQ(tree_.read_file("engine"), "\x7F" "ELF binary");
+  EXPECT_EQ(tree_.read_file("engine"),
+            "\x7F"
+            "ELF binary");
   EXPECT_EQ(lists(), (Files{{"game/maps.lst", "dm3 \"Abandoned Base\"\r\n"},
                             {"maps.lst", "dm3 \"Abandoned Base\"\r\n"}}));
 }
@@ -196,8 +200,7 @@ TEST_F(Driver, AFolderThatVanishedIsSkipped) {
   tree_.write_file("here/maps/h.bsp", titled_map("Here"));
   faulty_.fail(OsCall::kSetCurrentDirectory, 2, os::kErrorFileNotFound);  // entering "gone"
   run();
-  EXPECT_EQ(lists(), (Files{{"here/maps.lst", "h \"Here\"\r\n"},
-                            {"maps.lst", "h \"Here\"\r\n"}}));
+  EXPECT_EQ(lists(), (Files{{"here/maps.lst", "h \"Here\"\r\n"}, {"maps.lst", "h \"Here\"\r\n"}}));
 }
 
 TEST_F(Driver, AFolderListThatCannotBeOpenedEndsTheWorkOnThatFolder) {
@@ -263,10 +266,13 @@ TEST_F(Driver, AnAbandonedConsolidationDoesNotBlockTheNextFolder) {
 }
 
 TEST_F(Driver, ConsolidationKeepsLinesWithAnEndOfTextByte) {
-  tree_.write_file("a/maps/eof.bsp", titled_map("Before\x1A" "After"));
+  tree_.write_file("a/maps/eof.bsp", titled_map("Before\x1A"
+                                                "After"));
   tree_.write_file("a/maps/later.bsp", titled_map("Later"));
   run();
-  const std::string expected = "eof \"Before\x1A" "After\"\r\nlater \"Later\"\r\n";
+  const std::string expected =
+      "eof \"Before\x1A"
+      "After\"\r\nlater \"Later\"\r\n";
   EXPECT_EQ(lists(), (Files{{"a/maps.lst", expected}, {"maps.lst", expected}}));
 }
 
@@ -279,9 +285,8 @@ TEST_F(Driver, ConsolidatesLongListsWhole) {
     expected += name + " \"\"\r\n";
   }
   run();
-  EXPECT_EQ(lists(), (Files{{"a/maps.lst", expected},
-                            {"b/maps.lst", expected},
-                            {"maps.lst", expected}}));
+  EXPECT_EQ(lists(),
+            (Files{{"a/maps.lst", expected}, {"b/maps.lst", expected}, {"maps.lst", expected}}));
 }
 
 }  // namespace

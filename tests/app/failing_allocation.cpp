@@ -15,7 +15,9 @@ namespace mapsweep::testing {
 void fail_allocation_after(long allocations_first) {
   allocations_before_failure = allocations_first;
 }
-void stop_failing_allocations() { allocations_before_failure = -1; }
+void stop_failing_allocations() {
+  allocations_before_failure = -1;
+}
 
 }  // namespace mapsweep::testing
 
@@ -31,5 +33,9 @@ void* operator new(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}

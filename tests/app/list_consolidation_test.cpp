@@ -26,9 +26,7 @@ using testing::TempTree;
 // Runs the consolidation over a maps.lst holding `bytes`, in a fresh runtime.
 class Consolidation : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  Consolidation() {
-    build_scan_context(ctx_);
-  }
+  Consolidation() { build_scan_context(ctx_); }
 
   std::string consolidate(const std::string& bytes) {
     tree_.write_file("maps.lst", bytes);
@@ -77,7 +75,10 @@ TEST_F(Consolidation, ReadsLinesAsTheLineReaderCutsThem) {
 }
 
 TEST_F(Consolidation, ReadsPastAnEndOfTextByte) {
-  EXPECT_EQ(consolidate("a\x1A" "b\r\nafter\r\n\x1A\r\n"), "a\x1A" "b\r\nafter\r\n\x1A\r\n");
+  EXPECT_EQ(consolidate("a\x1A"
+                        "b\r\nafter\r\n\x1A\r\n"),
+            "a\x1A"
+            "b\r\nafter\r\n\x1A\r\n");
 }
 
 TEST_F(Consolidation, StartsEveryRunWithNoLinesAndEndsWithNone) {
@@ -153,8 +154,7 @@ std::vector<std::string> sorted_selection(const std::vector<std::string>& lines)
     assign_element(err, array, static_cast<std::int32_t>(i + 1), lines[i]);
   }
   std::vector<std::string> kept;
-  for (const std::int32_t index :
-       lines_that_stay(array, static_cast<std::int32_t>(lines.size()))) {
+  for (const std::int32_t index : lines_that_stay(array, static_cast<std::int32_t>(lines.size()))) {
     kept.push_back(element(array, index));
   }
   return kept;

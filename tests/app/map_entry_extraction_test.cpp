@@ -145,16 +145,27 @@ class ChunkGenerator {
 
   std::string piece() {
     switch (pick(0, 11)) {
-      case 0: case 1: return "maps/" + name() + ".bsp" + (pick(0, 1) ? "\0"s : ""s);
-      case 2: return "maps/";
-      case 3: return ".bsp";
-      case 4: return ".BSP";
-      case 5: return "maps/" + name() + ".BSP";
-      case 6: return name();
-      case 7: return std::string(static_cast<std::size_t>(pick(1, 20)), '\0');
-      case 8: return "maps/" + name();
-      case 9: return name() + ".bsp";
-      case 10: return std::string("maps/.bsp").substr(static_cast<std::size_t>(pick(0, 8)));
+      case 0:
+      case 1:
+        return "maps/" + name() + ".bsp" + (pick(0, 1) ? "\0"s : ""s);
+      case 2:
+        return "maps/";
+      case 3:
+        return ".bsp";
+      case 4:
+        return ".BSP";
+      case 5:
+        return "maps/" + name() + ".BSP";
+      case 6:
+        return name();
+      case 7:
+        return std::string(static_cast<std::size_t>(pick(1, 20)), '\0');
+      case 8:
+        return "maps/" + name();
+      case 9:
+        return name() + ".bsp";
+      case 10:
+        return std::string("maps/.bsp").substr(static_cast<std::size_t>(pick(0, 8)));
       default: {
         std::string bytes;
         for (int n = pick(1, 12); n > 0; --n) bytes += static_cast<char>(pick(0, 255));

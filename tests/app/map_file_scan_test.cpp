@@ -81,7 +81,10 @@ TEST_F(MapFileScan, ListsTheTitleNextToTheWorldMarker) {
 TEST_F(MapFileScan, TakesTheMapNameBeforeTheFirstDotInLowerCase) {
   map_file("Ctf.Start.bsp", "");
   map_file("DM3.BSP", "");
-  map_file("\x8E" "rger.bsp", "");  // code-page-437 capital A umlaut
+  map_file(
+      "\x8E"
+      "rger.bsp",
+      "");  // code-page-437 capital A umlaut
   scan();
   EXPECT_EQ(folder_list(), "ctf \"\"\r\ndm3 \"\"\r\n\x84rger \"\"\r\n");
 }

@@ -1,11 +1,12 @@
 // The scan context as the start of a run builds it: the markers byte for byte and the
 // three arrays, which the scans search and fill.
+#include "app/scan_context.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "app/scan_context.h"
 #include "support/scan_harness.h"
 
 namespace mapsweep {

@@ -16,8 +16,8 @@ TEST(CommandLine, NoArgumentsRunsTheInteractiveProgramHere) {
 }
 
 TEST(CommandLine, YesAndADirectoryInEitherOrder) {
-  for (const auto& args : {std::vector<std::string>{"-y", "games"},
-                           std::vector<std::string>{"games", "--yes"}}) {
+  for (const auto& args :
+       {std::vector<std::string>{"-y", "games"}, std::vector<std::string>{"games", "--yes"}}) {
     const CommandLine command = parse_command_line(args);
     EXPECT_EQ(command.action, Action::kRun);
     EXPECT_TRUE(command.yes);

@@ -1,12 +1,11 @@
 // The built mapsweep binary as a user runs it: without a terminal, with --yes and a
 // directory, answering No on a pseudo-terminal, and on a tree with a symlinked game folder.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -95,8 +94,7 @@ void build_game_tree(const TempTree& tree, const std::string& base) {
   tree.write_file(base + "/mod/Maps/DM1.BSP", map_bytes("Iron Arena"));
 }
 
-const char kGameLists[] =
-    "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\ndm1 \"Iron Arena\"\r\n";
+const char kGameLists[] = "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\ndm1 \"Iron Arena\"\r\n";
 
 TEST(MapsweepBinary, WithoutATerminalItRunsSilently) {
   TempTree tree;
@@ -115,7 +113,8 @@ TEST(MapsweepBinary, YesAndADirectoryWorkThereAsIfStartedThere) {
   TempTree tree;
   build_game_tree(tree, "base");
   tree.make_dir("elsewhere");
-  const Outcome outcome = run_without_terminal({"--yes", tree.path("base")}, tree.path("elsewhere"));
+  const Outcome outcome =
+      run_without_terminal({"--yes", tree.path("base")}, tree.path("elsewhere"));
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
   EXPECT_TRUE(fs::is_empty(tree.path("elsewhere")));

@@ -25,8 +25,7 @@ using testing::TempTree;
 
 class ChannelTest : public ::testing::Test, protected testing::TreeRuntime {
  protected:
-  ChannelTest() {
-  }
+  ChannelTest() {}
 
   // The pending failure's number, or 0; the failure is dropped.
   int take_error() { return rt_.err.take_failure() ? rt_.err.number() : 0; }

@@ -87,18 +87,20 @@ TEST(MessageBox, ABoxThatCannotBeShownAnswersZeroWithoutAnError) {
 TEST(ProgramEntry, ReturnsZeroOnEveryPath) {
   NoOs os;
   RecordingDialog dialog;
-  EXPECT_EQ(program_entry(os, dialog, [](Runtime& rt) {
-              EXPECT_FALSE(rt.err.pending());
-              EXPECT_EQ(rt.err.armed(), kNoRecovery);
-              EXPECT_TRUE(rt.channels.open.empty());
-            }),
+  EXPECT_EQ(program_entry(os, dialog,
+                          [](Runtime& rt) {
+                            EXPECT_FALSE(rt.err.pending());
+                            EXPECT_EQ(rt.err.armed(), kNoRecovery);
+                            EXPECT_TRUE(rt.channels.open.empty());
+                          }),
             0);
   EXPECT_EQ(program_entry(os, dialog, [](Runtime&) { throw Trap{2}; }), 0);
   EXPECT_EQ(program_entry(os, dialog, [](Runtime&) { throw std::bad_alloc(); }), 0);
-  EXPECT_EQ(program_entry(os, dialog, [](Runtime& rt) {
-              rt.err.arm_recovery(1);
-              rt.err.raise_error(53);
-            }),
+  EXPECT_EQ(program_entry(os, dialog,
+                          [](Runtime& rt) {
+                            rt.err.arm_recovery(1);
+                            rt.err.raise_error(53);
+                          }),
             0);
 }
 

@@ -2,8 +2,6 @@
 // through a pipe; it holds the lock until it is killed, or until its parent is gone (the
 // release pipe then reads end of file), so no test run can leave a holder behind.
 
-#include "support/lock_holder.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -13,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
+
+#include "support/lock_holder.h"
 
 namespace mapsweep::testing {
 namespace {

@@ -28,10 +28,10 @@ fs::path fs_path(const std::string& bytes) {
 std::string byte_name(const fs::path& path) {
   const std::wstring& wide = path.native();
   const int size = static_cast<int>(wide.size());
-  std::string bytes(
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(),
-                      static_cast<int>(bytes.size()), nullptr, nullptr);
+  std::string bytes(WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr),
+                    '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), static_cast<int>(bytes.size()),
+                      nullptr, nullptr);
   return bytes;
 }
 std::string generic_byte_name(const fs::path& path) {
@@ -40,9 +40,15 @@ std::string generic_byte_name(const fs::path& path) {
   return bytes;
 }
 #else
-fs::path fs_path(const std::string& bytes) { return fs::path(bytes); }
-std::string byte_name(const fs::path& path) { return path.string(); }
-std::string generic_byte_name(const fs::path& path) { return path.generic_string(); }
+fs::path fs_path(const std::string& bytes) {
+  return fs::path(bytes);
+}
+std::string byte_name(const fs::path& path) {
+  return path.string();
+}
+std::string generic_byte_name(const fs::path& path) {
+  return path.generic_string();
+}
 #endif
 
 }  // namespace
