@@ -47,9 +47,9 @@ std::string archive_of(const std::vector<std::pair<std::string, std::string>>& m
 }
 
 void sample(const fs::path& base) {
-  write(base / "id1" / "pak0.pak",
+  write(base / "basegame" / "pak0.pak",
         archive_of({{"start", "Gate House"}, {"e1m1", "Lost Castle"}, {"e1m2", "Red Keep"}}));
-  write(base / "id1" / "pak1.pak", archive_of({{"e2m1", "Sunken Vault"}}));
+  write(base / "basegame" / "pak1.pak", archive_of({{"e2m1", "Sunken Vault"}}));
   write(base / "arena" / "pak0.pak", archive_of({{"dm3", "Stone Pit"}}));
   write(base / "arena" / "Maps" / "DM1.BSP", titled_map("Iron Arena"));
   write(base / "arena" / "Maps" / "dm2.bsp", std::string(5000, 'x'));  // no entity text
@@ -66,7 +66,7 @@ void next_map(const fs::path& base) {
 }
 
 void odd_names(const fs::path& base) {
-  write(base / "quake", std::string(3000, '\x7F'));  // an engine binary without extension
+  write(base / "engine", std::string(3000, '\x7F'));  // an engine binary without extension
   write(base / "a,b" / "pak0.pak", archive_of({{"comma", "Never Read"}}));
   write(base / "v1.5" / "pak0.pak", archive_of({{"dotted", "Never Read"}}));
   write(base / "Mod" / "PAK0.PAK", archive_of({{"m1", "Upper Case Archive"}}));

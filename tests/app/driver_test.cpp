@@ -83,8 +83,8 @@ TEST_F(Driver, AsksTheStartQuestionAndEndsWithTheClosingMessage) {
 }
 
 TEST_F(Driver, AnsweringNoTouchesNothing) {
-  tree_.write_file("q1/pak0.pak", archive_of({{"e1m1", "Slipgate"}}));
-  tree_.write_file("q1/maps/dm3.bsp", titled_map("Abandoned Base"));
+  tree_.write_file("game1/pak0.pak", archive_of({{"e1m1", "Gate Hall"}}));
+  tree_.write_file("game1/maps/dm3.bsp", titled_map("Old Depot"));
   const Files before = tree_.files();
   run({kButtonNo});
   EXPECT_EQ(tree_.files(), before);
@@ -93,29 +93,29 @@ TEST_F(Driver, AnsweringNoTouchesNothing) {
 }
 
 TEST_F(Driver, ABoxThatCannotBeShownGoesOn) {
-  tree_.write_file("q1/maps/dm3.bsp", titled_map("Abandoned Base"));
+  tree_.write_file("game1/maps/dm3.bsp", titled_map("Old Depot"));
   run({});
-  EXPECT_EQ(lists(), (Files{{"maps.lst", "dm3 \"Abandoned Base\"\r\n"},
-                            {"q1/maps.lst", "dm3 \"Abandoned Base\"\r\n"}}));
+  EXPECT_EQ(lists(), (Files{{"maps.lst", "dm3 \"Old Depot\"\r\n"},
+                            {"game1/maps.lst", "dm3 \"Old Depot\"\r\n"}}));
   EXPECT_EQ(dialog_.shown().size(), 2u);
 }
 
 TEST_F(Driver, ListsArchivesAndMapFilesOfEveryGameFolder) {
-  tree_.write_file("id1/pak0.pak", archive_of({{"e1m1", "Slipgate"}, {"e1m2", "Castle"}}));
-  tree_.write_file("id1/maps/e1m2.bsp", titled_map("Castle"));
-  tree_.write_file("id1/maps/E1M1.BSP", "");
-  tree_.write_file("mod/maps/dm3.bsp", titled_map("Abandoned Base"));
+  tree_.write_file("basegame/pak0.pak", archive_of({{"e1m1", "Gate Hall"}, {"e1m2", "Castle"}}));
+  tree_.write_file("basegame/maps/e1m2.bsp", titled_map("Castle"));
+  tree_.write_file("basegame/maps/E1M1.BSP", "");
+  tree_.write_file("mod/maps/dm3.bsp", titled_map("Old Depot"));
   tree_.write_file("mod/maps/e1m2.bsp", titled_map("Castle"));
   tree_.write_file("mod/readme.txt", "not a map");
   tree_.make_dir("empty");
   tree_.write_file("nothing/pak1.txt", "");
   run();
   EXPECT_EQ(lists(),
-            (Files{{"id1/maps.lst", "e1m1 \"Slipgate\"\r\ne1m2 \"Castle\"\r\ne1m1 \"\"\r\n"},
-                   {"mod/maps.lst", "dm3 \"Abandoned Base\"\r\ne1m2 \"Castle\"\r\n"},
+            (Files{{"basegame/maps.lst", "e1m1 \"Gate Hall\"\r\ne1m2 \"Castle\"\r\ne1m1 \"\"\r\n"},
+                   {"mod/maps.lst", "dm3 \"Old Depot\"\r\ne1m2 \"Castle\"\r\n"},
                    {"maps.lst",
-                    "e1m1 \"Slipgate\"\r\ne1m2 \"Castle\"\r\ne1m1 \"\"\r\n"
-                    "dm3 \"Abandoned Base\"\r\n"}}));
+                    "e1m1 \"Gate Hall\"\r\ne1m2 \"Castle\"\r\ne1m1 \"\"\r\n"
+                    "dm3 \"Old Depot\"\r\n"}}));
 }
 
 TEST_F(Driver, FindsTheMapsFolderInAnyLetterCase) {
@@ -128,39 +128,39 @@ TEST_F(Driver, FindsTheMapsFolderInAnyLetterCase) {
 }
 
 TEST_F(Driver, AFolderWhoseArchivesHoldMapsKeepsItsListBesideAnEmptyMapsFolder) {
-  tree_.write_file("q1/pak0.pak", archive_of({{"e1m1", "Slipgate"}}));
-  tree_.make_dir("q1/maps");
+  tree_.write_file("game1/pak0.pak", archive_of({{"e1m1", "Gate Hall"}}));
+  tree_.make_dir("game1/maps");
   run();
-  EXPECT_EQ(lists(), (Files{{"q1/maps.lst", "e1m1 \"Slipgate\"\r\n"},
-                            {"maps.lst", "e1m1 \"Slipgate\"\r\n"}}));
+  EXPECT_EQ(lists(), (Files{{"game1/maps.lst", "e1m1 \"Gate Hall\"\r\n"},
+                            {"maps.lst", "e1m1 \"Gate Hall\"\r\n"}}));
 }
 
 TEST_F(Driver, APlainFileNamedMapsCountsAsNoMapsFolder) {
-  tree_.write_file("q1/pak0.pak", archive_of({{"e1m1", "Slipgate"}}));
-  tree_.write_file("q1/maps", "not a folder");
+  tree_.write_file("game1/pak0.pak", archive_of({{"e1m1", "Gate Hall"}}));
+  tree_.write_file("game1/maps", "not a folder");
   tree_.write_file("q2/MAPS", "");
   run();
-  EXPECT_EQ(lists(), (Files{{"q1/maps.lst", "e1m1 \"Slipgate\"\r\n"},
-                            {"maps.lst", "e1m1 \"Slipgate\"\r\n"}}));
+  EXPECT_EQ(lists(), (Files{{"game1/maps.lst", "e1m1 \"Gate Hall\"\r\n"},
+                            {"maps.lst", "e1m1 \"Gate Hall\"\r\n"}}));
 }
 
 TEST_F(Driver, SkipsAPlainFileWithoutExtensionInTheStartingDirectory) {
   tree_.write_file("engine",
                    "\x7F"
                    "ELF binary");
-  tree_.write_file("game/maps/dm3.bsp", titled_map("Abandoned Base"));
+  tree_.write_file("game/maps/dm3.bsp", titled_map("Old Depot"));
   run();
   EXPECT_EQ(tree_.read_file("engine"),
             "\x7F"
             "ELF binary");
-  EXPECT_EQ(lists(), (Files{{"game/maps.lst", "dm3 \"Abandoned Base\"\r\n"},
-                            {"maps.lst", "dm3 \"Abandoned Base\"\r\n"}}));
+  EXPECT_EQ(lists(), (Files{{"game/maps.lst", "dm3 \"Old Depot\"\r\n"},
+                            {"maps.lst", "dm3 \"Old Depot\"\r\n"}}));
 }
 
 TEST_F(Driver, NeverVisitsHiddenOrDottedFolders) {
   tree_.write_file(".hidden/maps/h.bsp", titled_map("Hidden"));
   tree_.write_file("1.5/maps/v.bsp", titled_map("Versioned"));
-  tree_.write_file("1.5/pak0.pak", archive_of({{"e1m1", "Slipgate"}}));
+  tree_.write_file("1.5/pak0.pak", archive_of({{"e1m1", "Gate Hall"}}));
   run();
   EXPECT_EQ(lists(), (Files{{"maps.lst", ""}}));
 }
@@ -189,10 +189,10 @@ TEST_F(Driver, NamesThatCannotBeReadBackDoNotCutTheFolderListShort) {
   // quote would open a field that swallows the names behind it.
   tree_.write_file("  \x1A/maps/eof.bsp", titled_map("Eof"));
   tree_.write_file("\"quoted/maps/q.bsp", titled_map("Quoted"));
-  tree_.write_file("game/maps/dm3.bsp", titled_map("Abandoned Base"));
+  tree_.write_file("game/maps/dm3.bsp", titled_map("Old Depot"));
   run();
-  EXPECT_EQ(lists(), (Files{{"game/maps.lst", "dm3 \"Abandoned Base\"\r\n"},
-                            {"maps.lst", "dm3 \"Abandoned Base\"\r\n"}}));
+  EXPECT_EQ(lists(), (Files{{"game/maps.lst", "dm3 \"Old Depot\"\r\n"},
+                            {"maps.lst", "dm3 \"Old Depot\"\r\n"}}));
 }
 
 TEST_F(Driver, AFolderThatVanishedIsSkipped) {
@@ -221,35 +221,35 @@ TEST_F(Driver, AReadOnlyCombinedListIsLeftExactlyAsItWas) {
   fs::permissions(tree_.path("maps.lst"), fs::perms(0444));
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
   tree_.write_file("a/maps/two.bsp", titled_map("Two"));
-  tree_.write_file("b/pak0.pak", archive_of({{"e1m1", "Slipgate"}}));
+  tree_.write_file("b/pak0.pak", archive_of({{"e1m1", "Gate Hall"}}));
   run();
   EXPECT_EQ(lists(), (Files{{"a/maps.lst", "one \"One\"\r\ntwo \"Two\"\r\n"},
-                            {"b/maps.lst", "e1m1 \"Slipgate\"\r\n"},
+                            {"b/maps.lst", "e1m1 \"Gate Hall\"\r\n"},
                             {"maps.lst", "old\r\nold\r\n"}}));
 }
 
 TEST_F(Driver, AMapFileHeldByAnotherProgramIsListedWithAnEmptyTitle) {
-  tree_.write_file("q1/maps/held.bsp", titled_map("Held"));
-  tree_.write_file("q1/maps/open.bsp", titled_map("Open"));
+  tree_.write_file("game1/maps/held.bsp", titled_map("Held"));
+  tree_.write_file("game1/maps/open.bsp", titled_map("Open"));
   {
     // Released before the files are read back: on Windows nobody may read a held file.
-    const testing::LockHolder lock(tree_.path("q1/maps/held.bsp"));
+    const testing::LockHolder lock(tree_.path("game1/maps/held.bsp"));
     run();
   }
   const std::string expected = "held \"\"\r\nopen \"Open\"\r\n";
-  EXPECT_EQ(lists(), (Files{{"q1/maps.lst", expected}, {"maps.lst", expected}}));
+  EXPECT_EQ(lists(), (Files{{"game1/maps.lst", expected}, {"maps.lst", expected}}));
 }
 
 TEST_F(Driver, ACombinedListHeldByAnotherProgramIsLeftExactlyAsItWas) {
   tree_.write_file("maps.lst", "theirs\r\ntheirs\r\n");
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
-  tree_.write_file("b/pak0.pak", archive_of({{"e1m1", "Slipgate"}, {"e1m2", "Castle"}}));
+  tree_.write_file("b/pak0.pak", archive_of({{"e1m1", "Gate Hall"}, {"e1m2", "Castle"}}));
   {
     const testing::LockHolder lock(tree_.path("maps.lst"));
     run();
   }
   EXPECT_EQ(lists(), (Files{{"a/maps.lst", "one \"One\"\r\n"},
-                            {"b/maps.lst", "e1m1 \"Slipgate\"\r\ne1m2 \"Castle\"\r\n"},
+                            {"b/maps.lst", "e1m1 \"Gate Hall\"\r\ne1m2 \"Castle\"\r\n"},
                             {"maps.lst", "theirs\r\ntheirs\r\n"}}));
 }
 

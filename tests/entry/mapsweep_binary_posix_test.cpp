@@ -88,7 +88,7 @@ std::string map_bytes(const std::string& title) {
 }
 
 void build_game_tree(const TempTree& tree, const std::string& base) {
-  tree.write_file(base + "/id1/pak0.pak",
+  tree.write_file(base + "/basegame/pak0.pak",
                   tools::pack_archive({{"maps/e1m1.bsp", map_bytes("Lost Castle")},
                                        {"maps/e1m2.bsp", map_bytes("Red Keep")}}));
   tree.write_file(base + "/mod/Maps/DM1.BSP", map_bytes("Iron Arena"));
@@ -104,7 +104,7 @@ TEST(MapsweepBinary, WithoutATerminalItRunsSilently) {
   EXPECT_EQ(outcome.out, "");
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
-  EXPECT_EQ(tree.read_file("base/id1/maps.lst"), "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\n");
+  EXPECT_EQ(tree.read_file("base/basegame/maps.lst"), "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\n");
   EXPECT_EQ(tree.read_file("base/mod/maps.lst"), "dm1 \"Iron Arena\"\r\n");
   EXPECT_FALSE(tree.exists("base/temp.tmp"));
 }
@@ -141,7 +141,7 @@ TEST(MapsweepBinary, HelpVersionAndUsageErrors) {
 TEST(MapsweepBinary, AnsweringNoOnATerminalLeavesTheTreeUnchanged) {
   TempTree tree;
   build_game_tree(tree, "base");
-  tree.write_file("base/id1/maps.lst", "old list\r\n");
+  tree.write_file("base/basegame/maps.lst", "old list\r\n");
   const auto before = tree.files();
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -191,7 +191,7 @@ TEST(MapsweepBinary, ASymlinkedGameFolderGetsItsListAndNothingOutsideChanges) {
   const Outcome outcome = run_without_terminal({"--yes", tree.path("base")});
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(tree.read_file("outside/linked/maps.lst"), "far \"Far Away\"\r\n");
-  // Game folders are visited in name order: id1, linked, mod.
+  // Game folders are visited in name order: basegame, linked, mod.
   EXPECT_EQ(tree.read_file("base/maps.lst"),
             "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\nfar \"Far Away\"\r\n"
             "dm1 \"Iron Arena\"\r\n");

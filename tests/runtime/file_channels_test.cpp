@@ -348,7 +348,7 @@ TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
   tree_.write_file("out.lst", "old content that must go");
   open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
   const int writes_before = faulty_.count(OsCall::kWriteFile);
-  write_item(rt_, 2, "e1m1 \"Slipgate\"");
+  write_item(rt_, 2, "e1m1 \"Gate Hall\"");
   write_item(rt_, 2, "");
   end_line(rt_, 2);
   write_item(rt_, 2, std::string("\0\x1A", 2));
@@ -357,7 +357,7 @@ TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
   EXPECT_EQ(at_end(rt_, 2), 0);
   close_channel(rt_, 2);
   EXPECT_EQ(take_error(), 0);
-  EXPECT_EQ(tree_.read_file("out.lst"), std::string("e1m1 \"Slipgate\"\r\n\0\x1A\r\n", 21));
+  EXPECT_EQ(tree_.read_file("out.lst"), std::string("e1m1 \"Gate Hall\"\r\n\0\x1A\r\n", 22));
 }
 
 TEST_F(ChannelTest, FailingAndShortWritesRaiseAndLeaveTheChannelOpen) {
