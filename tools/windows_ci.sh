@@ -16,7 +16,7 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
 
 windows_build=$source_dir/build/windows
