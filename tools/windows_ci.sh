@@ -10,9 +10,13 @@ cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 
 packages=(g++-mingw-w64-x86-64 wine64 googletest cmake ninja-build g++ libgtest-dev)
+# Installed for real: "dpkg -s" also answers for a package removed with its settings kept.
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'
+}
 missing=()
 for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+  installed "$package" || missing+=("$package")
 done
 if ((${#missing[@]})); then
   apt-get update -qq
