@@ -8,8 +8,8 @@
 namespace mapsweep {
 namespace {
 
-// Leftmost occurrence of needle in region [from, end) of s: looks for the needle's first
-// byte and compares the rest only there. Returns the 0-based offset, or npos.
+// Leftmost occurrence of needle in region [from, end) of s, as std::string::find gives it
+// (an occurrence lies wholly inside the region). Returns the 0-based offset, or npos.
 std::size_t leftmost(const ByteString& s, std::size_t from, const ByteString& needle) {
   if (needle.empty() || from >= s.size()) return ByteString::npos;
   return s.find(needle, from);
@@ -67,7 +67,7 @@ ByteString char_string(ErrorState& err, int code) {
 ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b) {
   // A length must fit the unsigned 32-bit count.
   if (a.size() + b.size() > std::numeric_limits<std::uint32_t>::max()) {
-    err.raise_error(kErrorOutOfStorage);
+    err.raise_error(rt_error::kOutOfStorage);
     return ByteString();
   }
   return with_storage(
@@ -147,7 +147,7 @@ void assign(ErrorState& err, ByteString& variable, const ByteString& value) {
   try {
     variable = value;
   } catch (const std::bad_alloc&) {
-    err.raise_error(kErrorOutOfStorage);
+    err.raise_error(rt_error::kOutOfStorage);
     ByteString().swap(variable);
   }
 }

@@ -1,8 +1,8 @@
 // Byte strings: counted runs of any bytes, NUL included, held in std::string. Positions are
 // 1-based and 0 means "no occurrence"; searches and comparisons are byte-exact. Only the
 // two case conversions treat bytes as letters (ASCII and seven code-page-437 pairs).
-// Operations that need storage take the error state: running out raises 7 and yields the
-// documented fallback instead of throwing.
+// Operations that need storage take the error state: running out raises
+// rt_error::kOutOfStorage and yields the documented fallback instead of throwing.
 #pragma once
 
 #include <cstdint>

@@ -18,14 +18,6 @@ constexpr std::uint32_t kSearchableAttributes = os::kAttributeHidden | os::kAttr
 constexpr std::uint32_t kMatchedAttributes =
     os::kAttributeHidden | os::kAttributeSystem | os::kAttributeDirectory;
 constexpr std::uint32_t kNeverDeleted = kSearchableAttributes;
-constexpr int kErrorPathNotFound = 76;
-constexpr int kErrorNoMoreFiles = 53;
-
-// The system sees names as zero-terminated strings: a NUL byte ends the name there.
-std::string system_name(const ByteString& name, std::size_t limit) {
-  const std::string_view view(name);
-  return std::string(view.substr(0, std::min(view.find('\0'), limit)));
-}
 
 // A pattern naming a drive or folder searches everything in it.
 void complete_pattern(std::string& pattern) {
@@ -108,7 +100,7 @@ int delete_found(Runtime& rt, os::Handle search, const std::string& folder, os::
       if (failure != 0) return failure;
     }
     const SystemCall next = system_call([&] { return rt.os.find_next(search, entry); });
-    if (next.failure == kErrorNoMoreFiles) return 0;
+    if (next.failure == rt_error::kFileNotFound) return 0;
     if (next.failure != 0) return next.failure;
     // Refused with a code the translation does not cover: stop deleting, silently.
     if (next.value == 0) return 0;
@@ -158,7 +150,7 @@ bool change_directory(Runtime& rt, const ByteString& path) {
       [&] {
         const std::string system = system_name(path, kPathLimit);
         if (has_wildcard(system)) {
-          rt.err.raise_error(kErrorPathNotFound);
+          rt.err.raise_error(rt_error::kPathNotFound);
           return false;
         }
         const SystemCall sc = system_call([&] { return rt.os.set_current_directory(system); });

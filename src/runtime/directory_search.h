@@ -23,9 +23,9 @@ struct SearchState {
 // error state each time it asks the system.
 ByteString search_first(Runtime& rt, const ByteString& pattern, std::uint32_t mask);
 ByteString search_next(Runtime& rt);
-// Enters path. Wildcards: 76. A translated failure raises its number; a refusal with a code
-// of 40 or more (not a folder, an invalid name) passes silently. Returns whether the
-// directory was entered, for callers that must not go on elsewhere.
+// Enters path. Wildcards: rt_error::kPathNotFound. A translated failure raises its number;
+// a refusal with a code of 40 or more (not a folder, an invalid name) passes silently.
+// Returns whether the directory was entered, for callers that must not go on elsewhere.
 bool change_directory(Runtime& rt, const ByteString& path);
 // Deletes the plain files matching pattern (never folders, hidden or system files).
 void delete_files(Runtime& rt, const ByteString& pattern);

@@ -3,7 +3,7 @@
 namespace mapsweep {
 
 void ErrorState::raise_error(int number) {
-  number_ = static_cast<std::uint8_t>(number == 0 ? 51 : number);
+  number_ = static_cast<std::uint8_t>(number == rt_error::kNone ? rt_error::kInternal : number);
   flag_ = true;
 }
 

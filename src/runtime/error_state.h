@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "runtime/error_numbers.h"
+
 namespace mapsweep {
 
 // A recovery is a label owned by the logic; the runtime only stores and reports it.
@@ -19,9 +21,15 @@ struct Trap {
   RecoveryLabel recovery;
 };
 
+// For a recovery's catch: a trap that belongs to another recovery goes on to that one's
+// catch further out. Call it only inside the handler of `trap`.
+inline void rethrow_unless_mine(const Trap& trap, RecoveryLabel mine) {
+  if (trap.recovery != mine) throw;
+}
+
 class ErrorState {
  public:
-  // Records a failure; number 0 is recorded as 51. Nothing is shown or stopped.
+  // Records a failure; number 0 is recorded as rt_error::kInternal. Nothing is shown or stopped.
   void raise_error(int number);
   // After a step: drops a pending failure, and throws Trap when a recovery is armed.
   void check_error();
@@ -48,15 +56,13 @@ class ErrorState {
   RecoveryLabel armed_ = kNoRecovery;
 };
 
-inline constexpr int kErrorOutOfStorage = 7;
-
 // Runs `work`; when it runs out of storage, raises 7 and returns `fallback()` instead.
 template <class Work, class Fallback>
 auto with_storage(ErrorState& err, Work&& work, Fallback&& fallback) -> decltype(work()) {
   try {
     return work();
   } catch (const std::bad_alloc&) {
-    err.raise_error(kErrorOutOfStorage);
+    err.raise_error(rt_error::kOutOfStorage);
     try {
       return fallback();
     } catch (const std::bad_alloc&) {

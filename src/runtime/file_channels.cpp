@@ -26,17 +26,6 @@ constexpr std::size_t kNameLimit = 255;
 constexpr std::uint16_t kDeviceClassDisk = 1;
 constexpr std::uint16_t kDeviceClassOther = 2;
 
-constexpr int kErrorBadBufferSize = 5;
-constexpr int kErrorInternal = 51;
-constexpr int kErrorNotOpen = 52;
-constexpr int kErrorNotOpenAtEnd = 53;
-constexpr int kErrorWrongKind = 54;
-constexpr int kErrorAlreadyOpen = 55;
-constexpr int kErrorDeviceShortWrite = 57;
-constexpr int kErrorDiskShortWrite = 61;
-constexpr int kErrorNoDataLeft = 62;
-constexpr int kErrorBadName = 64;
-
 constexpr unsigned char kCr = 0x0D;
 constexpr unsigned char kLf = 0x0A;
 constexpr unsigned char kTab = 0x09;
@@ -59,12 +48,6 @@ bool is_binary(const Channel& c) {
   return (c.kind & kKindBinary) != 0;
 }
 
-// The system sees names as zero-terminated strings: a NUL byte ends the name there.
-std::string system_name(const ByteString& name) {
-  const std::string_view view(name);
-  return std::string(view.substr(0, std::min(view.find('\0'), kNameLimit)));
-}
-
 Channel* find_channel(const ChannelList& list, std::int16_t number) {
   for (auto it = list.open.rbegin(); it != list.open.rend(); ++it) {
     if ((*it)->number == number) return it->get();
@@ -72,13 +55,14 @@ Channel* find_channel(const ChannelList& list, std::int16_t number) {
   return nullptr;
 }
 
-// The channel when it is open and of the kind asked for; otherwise raises 52 or 54.
+// The channel when it is open and of the kind asked for; otherwise raises kBadChannel or
+// kBadChannelMode.
 Channel* channel_of_kind(Runtime& rt, std::int16_t number, bool (*is_kind)(const Channel&)) {
   Channel* channel = find_channel(rt.channels, number);
   if (channel == nullptr) {
-    rt.err.raise_error(kErrorNotOpen);
+    rt.err.raise_error(rt_error::kBadChannel);
   } else if (!is_kind(*channel)) {
-    rt.err.raise_error(kErrorWrongKind);
+    rt.err.raise_error(rt_error::kBadChannelMode);
     channel = nullptr;
   }
   return channel;
@@ -106,7 +90,7 @@ int create_handle(Runtime& rt, Channel& c, const std::string& name) {
   }
   // A handle that came with a failure code is not used, but must not leak.
   if (handle != os::kInvalidHandle) rt.os.close_handle(handle);
-  return sc.failure != 0 ? sc.failure : kErrorBadName;
+  return sc.failure != 0 ? sc.failure : rt_error::kBadFileName;
 }
 
 // Opens the file, going on read-only when read-write is refused and the mode allows it.
@@ -163,19 +147,19 @@ std::unique_ptr<Channel> new_channel(std::int16_t number, std::uint16_t mode,
 
 void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, std::uint16_t mode,
                     std::int32_t buffer_length) {
-  const std::string system = system_name(name);
+  const std::string system = system_name(name, kNameLimit);
   if (system.empty() || system.find_first_of("*?") != std::string::npos) {
-    rt.err.raise_error(kErrorBadName);
+    rt.err.raise_error(rt_error::kBadFileName);
     return;
   }
   const bool input = ((mode >> 8) & kKindInput) != 0;
   const std::int32_t buffer_size = input ? buffer_length : 1;
   if (buffer_size < 1) {
-    rt.err.raise_error(kErrorBadBufferSize);
+    rt.err.raise_error(rt_error::kBadArgument);
     return;
   }
   if (find_channel(rt.channels, number) != nullptr) {
-    rt.err.raise_error(kErrorAlreadyOpen);
+    rt.err.raise_error(rt_error::kChannelAlreadyOpen);
     return;
   }
   // All storage is had before the file is opened, so running out cannot leak a handle. The
@@ -205,19 +189,19 @@ int refill(Runtime& rt, Channel& c) {
   if (sc.failure != 0 || sc.value < 0) {
     c.buffer_fill = 0;
     // A seek that reports no position but no failure code either is still a failure.
-    return sc.failure != 0 ? sc.failure : kErrorInternal;
+    return sc.failure != 0 ? sc.failure : rt_error::kInternal;
   }
   c.position = static_cast<std::uint64_t>(sc.value);
   return fill_buffer(rt, c);
 }
 
 // A device is read a byte at a time; the byte stays in the buffer until it is consumed, so
-// looking at it twice does not lose it. End of file (62) is the end of data there.
+// looking at it twice does not lose it. End of file (kPastEnd) is the end of data there.
 int refill_device(Runtime& rt, Channel& c) {
   const SystemCall sc = system_call([&] { return rt.os.read_file(c.handle, c.buffer.data(), 1); });
   c.buffer_index = 0;
   c.buffer_fill = sc.failure == 0 && sc.value > 0 ? 1 : 0;
-  return sc.failure == kErrorNoDataLeft ? 0 : sc.failure;
+  return sc.failure == rt_error::kPastEnd ? 0 : sc.failure;
 }
 
 // The next unread byte without consuming it, kEndOfData, or kPeekFailed after raising.
@@ -299,7 +283,7 @@ ByteString read_field_unguarded(Runtime& rt, std::int16_t number) {
   }
   if (byte == kPeekFailed) return {};
   if (byte == kEndOfData || ends_text(*c, byte)) {
-    rt.err.raise_error(kErrorNoDataLeft);
+    rt.err.raise_error(rt_error::kPastEnd);
     return {};
   }
   ByteString field;
@@ -326,7 +310,7 @@ ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
     }
     line.push_back(static_cast<char>(byte));
   }
-  if (line.empty()) rt.err.raise_error(kErrorNoDataLeft);
+  if (line.empty()) rt.err.raise_error(rt_error::kPastEnd);
   return line;
 }
 
@@ -336,7 +320,7 @@ ByteString read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t c
   Channel* c = channel_of_kind(rt, number, is_binary);
   if (c == nullptr) return {};
   if (count < 0) {
-    rt.err.raise_error(kErrorBadBufferSize);
+    rt.err.raise_error(rt_error::kBadArgument);
     return {};
   }
   ByteString block(static_cast<std::size_t>(count), '\0');
@@ -365,8 +349,8 @@ void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
   }
   c->transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
   if (sc.value < static_cast<std::int64_t>(bytes.size())) {
-    rt.err.raise_error(c->device_class == kDeviceClassDisk ? kErrorDiskShortWrite
-                                                           : kErrorDeviceShortWrite);
+    rt.err.raise_error(c->device_class == kDeviceClassDisk ? rt_error::kDiskFull
+                                                           : rt_error::kDeviceShortWrite);
   }
 }
 
@@ -420,7 +404,7 @@ void close_all_channels(Runtime& rt) {
 std::int32_t at_end(Runtime& rt, std::int16_t number) {
   Channel* c = find_channel(rt.channels, number);
   if (c == nullptr) {
-    rt.err.raise_error(kErrorNotOpenAtEnd);
+    rt.err.raise_error(rt_error::kFileNotFound);
     return 0;
   }
   if (is_output(*c)) return 0;

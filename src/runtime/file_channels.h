@@ -47,7 +47,7 @@ void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std:
                   std::int32_t buffer_length);
 void close_channel(Runtime& rt, std::int16_t number);
 void close_all_channels(Runtime& rt);
-// 0 while more can be read, -1 at the end. Not open: 53.
+// 0 while more can be read, -1 at the end. Not open: rt_error::kFileNotFound.
 std::int32_t at_end(Runtime& rt, std::int16_t number);
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);
 ByteString read_line(Runtime& rt, std::int16_t number);

@@ -5,10 +5,6 @@
 namespace mapsweep {
 namespace {
 
-std::string up_to_nul(const ByteString& s) {
-  return s.substr(0, s.find('\0'));
-}
-
 class UnshownDialog final : public os::Dialog {
  public:
   int show(const std::string&, const std::string&, std::uint32_t) override { return 0; }
@@ -17,9 +13,9 @@ class UnshownDialog final : public os::Dialog {
 }  // namespace
 
 int message_box(Runtime& rt, const ByteString& text, const ByteString& title, std::uint32_t style) {
-  std::string shown_title = up_to_nul(title);
+  std::string shown_title(os::up_to_nul(title));
   if (shown_title.empty()) shown_title = kDefaultCaption;
-  return rt.dialog.show(up_to_nul(text), shown_title, style & 0xFFFF);
+  return rt.dialog.show(std::string(os::up_to_nul(text)), shown_title, style & 0xFFFF);
 }
 
 std::unique_ptr<os::Dialog> make_unshown_dialog() {

@@ -7,10 +7,10 @@ namespace mapsweep {
 namespace {
 
 // The slot for index, grown into existence when it lies past the upper bound; nullptr
-// (with 9 or 7 raised) when the index cannot be stored.
+// (with rt_error::kSubscript or kOutOfStorage raised) when the index cannot be stored.
 ByteString* slot_for_store(ErrorState& err, StringArray& array, std::int32_t index) {
   if (!array.created || index < array.lower) {
-    err.raise_error(kErrorSubscript);
+    err.raise_error(rt_error::kSubscript);
     return nullptr;
   }
   const std::size_t offset = static_cast<std::size_t>(std::int64_t{index} - array.lower);
@@ -18,7 +18,7 @@ ByteString* slot_for_store(ErrorState& err, StringArray& array, std::int32_t ind
     try {
       array.elements.resize(offset + 1);
     } catch (const std::bad_alloc&) {
-      err.raise_error(kErrorOutOfStorage);
+      err.raise_error(rt_error::kOutOfStorage);
       return nullptr;
     }
     array.upper = index;
@@ -31,19 +31,19 @@ ByteString* slot_for_store(ErrorState& err, StringArray& array, std::int32_t ind
 void create_array(ErrorState& err, StringArray& array, std::int32_t lower, std::int32_t upper) {
   if (array.created) return;
   if (upper < lower) {
-    err.raise_error(kErrorSubscript);
+    err.raise_error(rt_error::kSubscript);
     return;
   }
   const std::int64_t count = std::int64_t{upper} - lower + 1;
   if (count * static_cast<std::int64_t>(sizeof(void*)) >
       std::numeric_limits<std::uint32_t>::max()) {
-    err.raise_error(kErrorSubscript);
+    err.raise_error(rt_error::kSubscript);
     return;
   }
   try {
     array.elements.assign(static_cast<std::size_t>(count), ByteString());
   } catch (const std::bad_alloc&) {
-    err.raise_error(kErrorOutOfStorage);
+    err.raise_error(rt_error::kOutOfStorage);
     return;
   }
   array.lower = lower;

@@ -18,13 +18,12 @@ struct StringArray {
   std::vector<ByteString> elements;  // element i at elements[i - lower]
 };
 
-inline constexpr int kErrorSubscript = 9;
-
 // Creates the array with every element empty; an array already created stays as it is.
-// Bounds reversed: 9. No storage: 7.
+// Bounds reversed: rt_error::kSubscript. No storage: rt_error::kOutOfStorage.
 void create_array(ErrorState& err, StringArray& array, std::int32_t lower, std::int32_t upper);
 // Stores value at index, growing the array past its upper bound when needed. An index
-// below the lower bound or an array not created raises 9 and stores nothing.
+// below the lower bound or an array not created raises rt_error::kSubscript and stores
+// nothing.
 void assign_element(ErrorState& err, StringArray& array, std::int32_t index,
                     const ByteString& value);
 void assign_element(ErrorState& err, StringArray& array, std::int32_t index, ByteString&& value);

@@ -3,14 +3,21 @@
 // (informational codes such as "already exists" after opening an existing file).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "runtime/byte_string.h"
 #include "runtime/platform/os.h"
 
 namespace mapsweep {
 
 // The runtime error number for a last-error code, or 0 when the code is no failure.
 std::uint8_t translate_system_error(std::uint32_t last_error);
+
+// A name as the system sees it: zero-terminated (a NUL byte ends it there) and cut to the
+// operation's limit without an error.
+std::string system_name(const ByteString& name, std::size_t limit);
 
 struct SystemCall {
   std::int64_t value;        // what the OS call returned, unchanged

@@ -88,7 +88,7 @@ TEST_F(MapEntryExtractionTest, ExhaustedStorageLeavesTheChunkKeepingStoredNames)
   testing::stop_failing_allocations();
   EXPECT_EQ(ctx.rt.err.armed(), kArchiveRecovery);
   EXPECT_FALSE(ctx.rt.err.pending());
-  EXPECT_EQ(ctx.rt.err.number(), kErrorOutOfStorage);
+  EXPECT_EQ(ctx.rt.err.number(), rt_error::kOutOfStorage);
   // The count was raised for the name whose store failed; the name before it stays.
   EXPECT_EQ(ctx.name_count, kArrayUpperBound + 1);
   EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound), "");

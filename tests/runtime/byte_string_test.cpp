@@ -124,7 +124,7 @@ TEST(StorageExhaustion, RaisesSevenAndReturnsTheFallback) {
       err, []() -> ByteString { throw std::bad_alloc(); }, [] { return ByteString("fallback"); });
   EXPECT_EQ(result, "fallback");
   EXPECT_TRUE(err.pending());
-  EXPECT_EQ(err.number(), 7);
+  EXPECT_EQ(err.number(), rt_error::kOutOfStorage);
 }
 
 }  // namespace

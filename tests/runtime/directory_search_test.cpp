@@ -69,19 +69,19 @@ TEST_F(DirectoryTest, NameComesAsStoredOnDisk) {
 }
 
 TEST_F(DirectoryTest, NoMatchGivesEmptyAndClearsTheErrorState) {
-  rt_.err.raise_error(70);
+  rt_.err.raise_error(rt_error::kPermissionDenied);
   EXPECT_EQ(search_first(rt_, "*.zzz", kFolders), "");
   EXPECT_FALSE(rt_.err.pending());
-  EXPECT_EQ(rt_.err.number(), 0);
-  rt_.err.raise_error(70);
+  EXPECT_EQ(rt_.err.number(), rt_error::kNone);
+  rt_.err.raise_error(rt_error::kPermissionDenied);
   EXPECT_EQ(search_next(rt_), "");
   EXPECT_TRUE(rt_.err.pending()) << "no active search: nothing is asked, nothing cleared";
   rt_.err.clear_error();
 
-  rt_.err.raise_error(70);
+  rt_.err.raise_error(rt_error::kPermissionDenied);
   EXPECT_EQ(search_first(rt_, "a.txt", kFolders), "a.txt");
   EXPECT_FALSE(rt_.err.pending());
-  EXPECT_EQ(rt_.err.number(), 0);
+  EXPECT_EQ(rt_.err.number(), rt_error::kNone);
 }
 
 TEST_F(DirectoryTest, ExhaustedSearchStaysEmptyUntilTheNextSearchFirst) {
@@ -89,7 +89,7 @@ TEST_F(DirectoryTest, ExhaustedSearchStaysEmptyUntilTheNextSearchFirst) {
   EXPECT_EQ(search_next(rt_), "");
   tree_.write_file("z.txt", "late");
   const int next_calls = faulty_.count(OsCall::kFindNext);
-  rt_.err.raise_error(70);
+  rt_.err.raise_error(rt_error::kPermissionDenied);
   EXPECT_EQ(search_next(rt_), "");
   EXPECT_FALSE(rt_.err.pending());
   // The system is not asked again, so no late entry can revive the search.
@@ -138,21 +138,21 @@ TEST_F(DirectoryTest, ChangeDirectoryEntersAndLeavesFolders) {
   EXPECT_TRUE(visible("a.txt"));
   EXPECT_TRUE(change_directory(rt_, "SUB\\"));
   EXPECT_TRUE(visible("keep.txt"));
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 TEST_F(DirectoryTest, ChangeDirectoryFailuresKeepTheDirectory) {
   EXPECT_FALSE(change_directory(rt_, "s*b"));
-  EXPECT_EQ(take_error(), 76);
+  EXPECT_EQ(take_error(), rt_error::kPathNotFound);
   EXPECT_FALSE(change_directory(rt_, "su?"));
-  EXPECT_EQ(take_error(), 76);
+  EXPECT_EQ(take_error(), rt_error::kPathNotFound);
   EXPECT_FALSE(change_directory(rt_, "nowhere\\deeper"));
-  EXPECT_EQ(take_error(), 76);
+  EXPECT_EQ(take_error(), rt_error::kPathNotFound);
   EXPECT_FALSE(change_directory(rt_, "nowhere"));
-  EXPECT_EQ(take_error(), 53);
+  EXPECT_EQ(take_error(), rt_error::kFileNotFound);
   // A plain file is refused with a code of 40 or more: no error, but not entered.
   EXPECT_FALSE(change_directory(rt_, "a.txt"));
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_TRUE(visible("a.txt"));
   EXPECT_FALSE(visible("one.tmp"));
 }
@@ -161,19 +161,19 @@ TEST_F(DirectoryTest, ChangeDirectoryFailuresKeepTheDirectory) {
 
 TEST_F(DirectoryTest, DeleteMissingNameRaises53AndEmptyPatternDoesNothing) {
   delete_files(rt_, "nothing.tmp");
-  EXPECT_EQ(take_error(), 53);
+  EXPECT_EQ(take_error(), rt_error::kFileNotFound);
   delete_files(rt_, "nowhere\\*.tmp");
-  EXPECT_EQ(take_error(), 76);
+  EXPECT_EQ(take_error(), rt_error::kPathNotFound);
   const std::size_t calls = faulty_.log().size();
   delete_files(rt_, "");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(faulty_.log().size(), calls);
 }
 
 TEST_F(DirectoryTest, DeleteNeverTouchesFoldersOrHiddenFiles) {
   tree_.write_file("maps/inside.bsp", "m");
   delete_files(rt_, "*.*");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_FALSE(tree_.exists("a.txt"));
   EXPECT_FALSE(tree_.exists("B.DAT"));
   EXPECT_TRUE(tree_.exists(".hidden"));
@@ -182,7 +182,7 @@ TEST_F(DirectoryTest, DeleteNeverTouchesFoldersOrHiddenFiles) {
   EXPECT_TRUE(tree_.exists(".cfg"));
   // Only folders and hidden files match: nothing deleted, nothing raised.
   delete_files(rt_, "*");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_TRUE(tree_.exists(".hidden"));
 }
 
@@ -191,12 +191,12 @@ TEST_F(DirectoryTest, DeleteResolvesNamesInTheFolderOfThePattern) {
   delete_files(rt_, "sub\\one.*");
   EXPECT_FALSE(tree_.exists("sub/one.tmp"));
   delete_files(rt_, "sub/*.tmp");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_FALSE(tree_.exists("sub/two.tmp"));
   EXPECT_TRUE(tree_.exists("sub/keep.txt"));
   EXPECT_TRUE(tree_.exists("root.tmp"));
   delete_files(rt_, "sub\\");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_FALSE(tree_.exists("sub/keep.txt"));
   EXPECT_TRUE(tree_.exists("sub"));
 }
@@ -209,7 +209,7 @@ TEST_F(DirectoryTest, DeletePathIsNotLimitedToThePatternLength) {
   const std::string name = std::string(200, 'n') + ".tmp";
   tree_.write_file(folder + "/" + name, "x");
   delete_files(rt_, folder + "\\*.tmp");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_FALSE(tree_.exists(folder + "/" + name));
 }
 
@@ -219,7 +219,7 @@ TEST_F(DirectoryTest, FailingDeleteStopsClosesTheSearchAndKeepsEarlierDeletions)
   tree_.write_file("e.tmp", "e");
   faulty_.fail(OsCall::kDeleteFile, 2, os::kErrorSharingViolation);
   delete_files(rt_, "*.tmp");
-  EXPECT_EQ(take_error(), 70);
+  EXPECT_EQ(take_error(), rt_error::kPermissionDenied);
   EXPECT_FALSE(tree_.exists("c.tmp"));
   EXPECT_TRUE(tree_.exists("d.tmp"));
   EXPECT_TRUE(tree_.exists("e.tmp"));
@@ -228,7 +228,7 @@ TEST_F(DirectoryTest, FailingDeleteStopsClosesTheSearchAndKeepsEarlierDeletions)
   std::filesystem::permissions(tree_.path("d.tmp"), std::filesystem::perms::all,
                                std::filesystem::perm_options::remove);
   delete_files(rt_, "*.tmp");
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   EXPECT_TRUE(tree_.exists("d.tmp"));
   EXPECT_TRUE(tree_.exists("e.tmp"));
 }
@@ -238,14 +238,14 @@ TEST_F(DirectoryTest, FailingFindNextStopsDeleting) {
   tree_.write_file("d.tmp", "d");
   faulty_.fail(OsCall::kFindNext, 1, os::kErrorCrc);
   delete_files(rt_, "*.tmp");
-  EXPECT_EQ(take_error(), 72);
+  EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
   EXPECT_FALSE(tree_.exists("c.tmp"));
   EXPECT_TRUE(tree_.exists("d.tmp"));
   EXPECT_EQ(faulty_.count(OsCall::kFindClose), 1);
   // A refusal the translation does not cover ends deleting without an error.
   faulty_.fail(OsCall::kFindFirst, 1, os::kErrorInvalidName);
   delete_files(rt_, "*.tmp");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_TRUE(tree_.exists("d.tmp"));
 }
 

@@ -33,7 +33,7 @@ class ChannelTest : public ::testing::Test, protected testing::TreeRuntime {
   void open_with(const std::string& name, const std::string& bytes, std::uint16_t mode) {
     tree_.write_file(name, bytes);
     open_channel(rt_, 1, name, mode, kInputBufferLength);
-    ASSERT_EQ(take_error(), 0);
+    ASSERT_EQ(take_error(), rt_error::kNone);
   }
 
   std::vector<std::string> all_lines(std::int16_t number) {
@@ -68,16 +68,16 @@ std::string pattern_bytes(std::size_t size) {
 TEST_F(ChannelTest, LinesEndAtCrOrCrLfWhileALoneLfStaysInTheLine) {
   open_with("t.txt", "a\nb\r\nc\rd\r\n\r\nlast", kInputMode);
   EXPECT_EQ(all_lines(1), (std::vector<std::string>{"a\nb", "c", "d", "", "last"}));
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(read_line(rt_, 1), "");
-  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(take_error(), rt_error::kPastEnd);
 }
 
 TEST_F(ChannelTest, EmptyFileIsAtEndAtOnceAndHasNoLine) {
   open_with("empty.txt", "", kInputMode);
   EXPECT_EQ(at_end(rt_, 1), -1);
   EXPECT_EQ(read_line(rt_, 1), "");
-  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(take_error(), rt_error::kPastEnd);
 }
 
 TEST_F(ChannelTest, CrLfSplitByARefillEndsOneLine) {
@@ -105,9 +105,9 @@ TEST_F(ChannelTest, EndOfTextByteStopsLinesAndFieldsAndStaysUnread) {
   EXPECT_EQ(read_line(rt_, 1), "ab");
   EXPECT_EQ(at_end(rt_, 1), -1);
   EXPECT_EQ(read_line(rt_, 1), "");
-  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(take_error(), rt_error::kPastEnd);
   EXPECT_EQ(read_field(rt_, 1), "");
-  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(take_error(), rt_error::kPastEnd);
   EXPECT_EQ(at_end(rt_, 1), -1);
 }
 
@@ -124,7 +124,7 @@ TEST_F(ChannelTest, KeepEofModeReadsPastTheEndOfTextByte) {
   EXPECT_EQ(read_field(rt_, 1), "x\x1Ay");
   EXPECT_EQ(read_field(rt_, 1), "z");
   EXPECT_EQ(at_end(rt_, 1), -1);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 // --- read_field ------------------------------------------------------------------------
@@ -145,16 +145,16 @@ TEST_F(ChannelTest, FieldsFollowTheCommaQuoteAndSpaceRules) {
                                       "a\x1A"
                                       "b",
                                       "open"}));
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(read_field(rt_, 1), "");
-  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(take_error(), rt_error::kPastEnd);
 }
 
 TEST_F(ChannelTest, UnquotedFieldEndsBeforeEndOfTextByte) {
   open_with("f.txt", "a\x1A,b", kInputMode);
   EXPECT_EQ(read_field(rt_, 1), "a");
   EXPECT_EQ(read_field(rt_, 1), "");
-  EXPECT_EQ(take_error(), 62);
+  EXPECT_EQ(take_error(), rt_error::kPastEnd);
 }
 
 // --- read_block and at_end of binary channels -------------------------------------------
@@ -177,7 +177,7 @@ TEST_F(ChannelTest, BinaryAtEndIsSetOnlyByAShortBlock) {
     EXPECT_EQ(at_end(rt_, 1), -1);
     EXPECT_EQ(read, bytes);
     close_channel(rt_, 1);
-    EXPECT_EQ(take_error(), 0);
+    EXPECT_EQ(take_error(), rt_error::kNone);
   }
 }
 
@@ -187,7 +187,7 @@ TEST_F(ChannelTest, FullBlockClearsTheFlagAndAFailingReadKeepsIt) {
   EXPECT_EQ(at_end(rt_, 1), -1);
   faulty_.fail(OsCall::kReadFile, 1, os::kErrorCrc);
   EXPECT_EQ(read_block(rt_, 1, 3), "");
-  EXPECT_EQ(take_error(), 72);
+  EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
   EXPECT_EQ(at_end(rt_, 1), -1);
 #ifndef _WIN32  // Windows lets nobody else open a file held with share mode 0 to grow it
   std::ofstream(tree_.path("grow.pak"), std::ios::binary | std::ios::app) << "67890";
@@ -195,12 +195,12 @@ TEST_F(ChannelTest, FullBlockClearsTheFlagAndAFailingReadKeepsIt) {
   EXPECT_EQ(at_end(rt_, 1), 0);
 #endif
   EXPECT_EQ(read_block(rt_, 1, -1), "");
-  EXPECT_EQ(take_error(), 5);
+  EXPECT_EQ(take_error(), rt_error::kBadArgument);
 }
 
 TEST_F(ChannelTest, BinaryOpenCreatesAMissingFileEmpty) {
   open_channel(rt_, 1, "new.pak", kBinaryMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(read_block(rt_, 1, 100), "");
   close_channel(rt_, 1);
   EXPECT_TRUE(tree_.exists("new.pak"));
@@ -214,9 +214,9 @@ TEST_F(ChannelTest, OpeningAnOpenNumberFailsAndLeavesTheFirstWorking) {
   EXPECT_EQ(read_line(rt_, 1), "first");
   tree_.write_file("two.txt", "other");
   open_channel(rt_, 1, "two.txt", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 55);
+  EXPECT_EQ(take_error(), rt_error::kChannelAlreadyOpen);
   EXPECT_EQ(read_line(rt_, 1), "second");
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 TEST_F(ChannelTest, OpenFailuresRaiseTheirNumberAndLeaveTheChannelClosed) {
@@ -228,14 +228,14 @@ TEST_F(ChannelTest, OpenFailuresRaiseTheirNumberAndLeaveTheChannelClosed) {
   };
   tree_.make_dir("folder");
   const std::vector<Case> cases = {
-      {"missing.txt", kInputMode, kInputBufferLength, 53},
-      {"nofolder\\x.txt", kInputMode, kInputBufferLength, 76},
-      {"nofolder/x.txt", kOutputMode, kInputBufferLength, 76},
-      {"", kInputMode, kInputBufferLength, 64},
-      {"*.txt", kBinaryMode, kInputBufferLength, 64},
-      {"a?b", kOutputMode, kInputBufferLength, 64},
-      {"x.txt", kInputMode, 0, 5},
-      {"folder", kInputMode, kInputBufferLength, 75},
+      {"missing.txt", kInputMode, kInputBufferLength, rt_error::kFileNotFound},
+      {"nofolder\\x.txt", kInputMode, kInputBufferLength, rt_error::kPathNotFound},
+      {"nofolder/x.txt", kOutputMode, kInputBufferLength, rt_error::kPathNotFound},
+      {"", kInputMode, kInputBufferLength, rt_error::kBadFileName},
+      {"*.txt", kBinaryMode, kInputBufferLength, rt_error::kBadFileName},
+      {"a?b", kOutputMode, kInputBufferLength, rt_error::kBadFileName},
+      {"x.txt", kInputMode, 0, rt_error::kBadArgument},
+      {"folder", kInputMode, kInputBufferLength, rt_error::kAccessDenied},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -250,11 +250,11 @@ TEST_F(ChannelTest, NamesAreCutAt255BytesAndAtANulByte) {
   const std::string name = std::string(251, 'n');  // "sub/" + 251 bytes = 255
   tree_.write_file("sub/" + name, "cut\r\n");
   open_channel(rt_, 1, "sub/" + name + "ignored", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(read_line(rt_, 1), "cut");
   tree_.write_file("zero.txt", "nul\r\n");  // not "nul.txt": Windows takes that for NUL
   open_channel(rt_, 2, std::string("zero.txt\0*", 10), kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(read_line(rt_, 2), "nul");
 }
 
@@ -262,7 +262,7 @@ TEST_F(ChannelTest, InvalidHandleWithoutACodeRaises64) {
   tree_.write_file("x.txt", "x");
   faulty_.answer(OsCall::kCreateFile, 1, os::kInvalidHandle, 0);
   open_channel(rt_, 1, "x.txt", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 64);
+  EXPECT_EQ(take_error(), rt_error::kBadFileName);
   EXPECT_FALSE(channel_is_open(rt_, 1));
 }
 
@@ -271,26 +271,26 @@ TEST_F(ChannelTest, ReadOnlyFileRefusesOutputAndIsReadInBinaryMode) {
   tree_.write_file("ro.pak", "keep me");
   make_read_only("ro.pak");
   open_channel(rt_, 1, "ro.pak", kOutputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   EXPECT_FALSE(channel_is_open(rt_, 1));
   open_channel(rt_, 1, "ro.pak", kBinaryMode | 0x8000, kInputBufferLength);
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
 
   open_channel(rt_, 1, "ro.pak", kBinaryMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(rt_.channels.open.back()->access & 0x40, 0);
   EXPECT_EQ(read_block(rt_, 1, 100), "keep me");
   close_channel(rt_, 1);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(tree_.read_file("ro.pak"), "keep me");
 }
 
 TEST_F(ChannelTest, AFileOpenOnAnotherChannelIsASharingViolation) {
   open_with("held.pak", "held bytes", kBinaryMode);
   open_channel(rt_, 2, "held.pak", kOutputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 70);
+  EXPECT_EQ(take_error(), rt_error::kPermissionDenied);
   open_channel(rt_, 2, "held.pak", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 70);
+  EXPECT_EQ(take_error(), rt_error::kPermissionDenied);
   EXPECT_FALSE(channel_is_open(rt_, 2));
   EXPECT_EQ(read_block(rt_, 1, 100), "held bytes");
   close_channel(rt_, 1);
@@ -302,16 +302,16 @@ TEST_F(ChannelTest, FailedOpenAfterTheSystemOpenClosesTheFileAgain) {
   for (const OsCall call : {OsCall::kFileType, OsCall::kSetFilePointer, OsCall::kSetEndOfFile}) {
     faulty_.fail(call, 1, os::kErrorGenFailure);
     open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
-    EXPECT_EQ(take_error(), 72);
+    EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
     EXPECT_FALSE(channel_is_open(rt_, 2));
   }
   faulty_.fail(OsCall::kReadFile, 1, os::kErrorAccessDenied);
   open_channel(rt_, 2, "a.lst", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   // Every handle was closed again: an exclusive open succeeds.
   EXPECT_EQ(faulty_.count(OsCall::kCloseHandle), 4);
   open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 // --- the input buffer --------------------------------------------------------------------
@@ -323,18 +323,18 @@ TEST_F(ChannelTest, FailingRefillEmptiesTheBufferAndTheNextReadStartsAtTheSameOf
   EXPECT_EQ(read_line(rt_, 1), a);
   faulty_.fail(OsCall::kReadFile, 1, os::kErrorCrc);
   EXPECT_EQ(read_line(rt_, 1), "");
-  EXPECT_EQ(take_error(), 72);
+  EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
   // The first buffer ended at offset 128, 26 B's into the second line.
   EXPECT_EQ(read_line(rt_, 1), std::string(74, 'B'));
   EXPECT_EQ(at_end(rt_, 1), -1);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 TEST_F(ChannelTest, DeviceIsReadAByteAtATimeWithoutLosingAPeekedByte) {
   tree_.write_file("dev", "ab\r\ncd");
   faulty_.answer(OsCall::kFileType, 1, os::kFileTypeChar);
   open_channel(rt_, 1, "dev", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   const int reads_after_open = faulty_.count(OsCall::kReadFile);
   EXPECT_EQ(at_end(rt_, 1), 0);
   EXPECT_EQ(at_end(rt_, 1), 0);
@@ -356,7 +356,7 @@ TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
   EXPECT_EQ(faulty_.count(OsCall::kWriteFile) - writes_before, 4);
   EXPECT_EQ(at_end(rt_, 2), 0);
   close_channel(rt_, 2);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(tree_.read_file("out.lst"), std::string("e1m1 \"Gate Hall\"\r\n\0\x1A\r\n", 22));
 }
 
@@ -364,17 +364,17 @@ TEST_F(ChannelTest, FailingAndShortWritesRaiseAndLeaveTheChannelOpen) {
   open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
   faulty_.fail(OsCall::kWriteFile, 1, os::kErrorAccessDenied);
   write_item(rt_, 2, "lost");
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   faulty_.come_short(OsCall::kWriteFile, 1, 2);
   write_item(rt_, 2, "half");
-  EXPECT_EQ(take_error(), 61);
+  EXPECT_EQ(take_error(), rt_error::kDiskFull);
   // A failure code of 40 or more is no failure to the wrapper; the short count still is.
   faulty_.come_short(OsCall::kWriteFile, 1, 0, os::kErrorDiskFull);
   end_line(rt_, 2);
-  EXPECT_EQ(take_error(), 61);
+  EXPECT_EQ(take_error(), rt_error::kDiskFull);
   end_line(rt_, 2);
   close_channel(rt_, 2);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(tree_.read_file("out.lst"), "ha\r\n");
 }
 
@@ -383,7 +383,7 @@ TEST_F(ChannelTest, ShortWriteToADeviceRaises57) {
   open_channel(rt_, 2, "dev.out", kOutputMode, kInputBufferLength);
   faulty_.come_short(OsCall::kWriteFile, 1, 1);
   end_line(rt_, 2);
-  EXPECT_EQ(take_error(), 57);
+  EXPECT_EQ(take_error(), rt_error::kDeviceShortWrite);
 }
 
 // --- kinds, numbers and closing ----------------------------------------------------------
@@ -392,33 +392,33 @@ TEST_F(ChannelTest, OperationsCheckTheChannelIsOpenAndOfTheirKind) {
   open_with("in.txt", "x", kInputMode);
   open_channel(rt_, 2, "out.txt", kOutputMode, kInputBufferLength);
   open_channel(rt_, 3, "bin.pak", kBinaryMode, kInputBufferLength);
-  ASSERT_EQ(take_error(), 0);
+  ASSERT_EQ(take_error(), rt_error::kNone);
 
   EXPECT_EQ(read_block(rt_, 1, 1), "");
-  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(take_error(), rt_error::kBadChannelMode);
   EXPECT_EQ(read_line(rt_, 3), "");
-  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(take_error(), rt_error::kBadChannelMode);
   EXPECT_EQ(read_field(rt_, 2), "");
-  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(take_error(), rt_error::kBadChannelMode);
   write_item(rt_, 1, "x");
-  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(take_error(), rt_error::kBadChannelMode);
   end_line(rt_, 3);
-  EXPECT_EQ(take_error(), 54);
+  EXPECT_EQ(take_error(), rt_error::kBadChannelMode);
 
   EXPECT_EQ(read_block(rt_, 9, 1), "");
-  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(take_error(), rt_error::kBadChannel);
   EXPECT_EQ(read_line(rt_, 9), "");
-  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(take_error(), rt_error::kBadChannel);
   EXPECT_EQ(read_field(rt_, 9), "");
-  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(take_error(), rt_error::kBadChannel);
   write_item(rt_, 9, "x");
-  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(take_error(), rt_error::kBadChannel);
   end_line(rt_, 9);
-  EXPECT_EQ(take_error(), 52);
+  EXPECT_EQ(take_error(), rt_error::kBadChannel);
   EXPECT_EQ(at_end(rt_, 9), 0);
-  EXPECT_EQ(take_error(), 53);
+  EXPECT_EQ(take_error(), rt_error::kFileNotFound);
   close_channel(rt_, 9);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_TRUE(channel_is_open(rt_, 1));
   EXPECT_FALSE(channel_is_open(rt_, 9));
 }
@@ -429,10 +429,10 @@ TEST_F(ChannelTest, FailingCloseRaisesTheFirstFailureAndClosesAnyway) {
   faulty_.fail(OsCall::kSetEndOfFile, 1, os::kErrorAccessDenied);
   faulty_.fail(OsCall::kCloseHandle, 1, os::kErrorInvalidHandle);
   close_channel(rt_, 2);
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   EXPECT_FALSE(channel_is_open(rt_, 2));
   open_channel(rt_, 2, "out.lst", kBinaryMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
   EXPECT_EQ(read_block(rt_, 2, 10), "abc");
 }
 
@@ -440,19 +440,19 @@ TEST_F(ChannelTest, CloseAllClosesNewestFirstAndRaisesTheFirstFailure) {
   open_with("in.txt", "x", kInputMode);
   open_channel(rt_, 2, "bin.pak", kBinaryMode, kInputBufferLength);
   open_channel(rt_, 3, "out.lst", kOutputMode, kInputBufferLength);
-  ASSERT_EQ(take_error(), 0);
+  ASSERT_EQ(take_error(), rt_error::kNone);
   const std::size_t logged = faulty_.log().size();
   faulty_.fail(OsCall::kSetEndOfFile, 1, os::kErrorAccessDenied);
   faulty_.fail(OsCall::kCloseHandle, 2, os::kErrorInvalidHandle);
   close_all_channels(rt_);
-  EXPECT_EQ(take_error(), 75);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   const std::vector<OsCall> calls(faulty_.log().begin() + static_cast<std::ptrdiff_t>(logged),
                                   faulty_.log().end());
   EXPECT_EQ(calls, (std::vector<OsCall>{OsCall::kSetEndOfFile, OsCall::kCloseHandle,
                                         OsCall::kCloseHandle, OsCall::kCloseHandle}));
   EXPECT_TRUE(rt_.channels.open.empty());
   open_channel(rt_, 1, "in.txt", kOutputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), 0);
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ TEST(ProgramEntry, ReturnsZeroOnEveryPath) {
   EXPECT_EQ(program_entry(os, dialog,
                           [](Runtime& rt) {
                             rt.err.arm_recovery(1);
-                            rt.err.raise_error(53);
+                            rt.err.raise_error(rt_error::kFileNotFound);
                           }),
             0);
 }

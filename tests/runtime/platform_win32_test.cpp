@@ -93,7 +93,7 @@ TEST_F(Win32OsTest, FileHeldByAnotherProcessCannotBeOpenedOnAChannel) {
     // Read-only is no way around it: the binary open's fallback fails the same way.
     open_channel(rt, 1, "pak0.pak", kBinaryMode, kInputBufferLength);
     EXPECT_TRUE(rt.err.take_failure());
-    EXPECT_EQ(rt.err.number(), 70);
+    EXPECT_EQ(rt.err.number(), rt_error::kPermissionDenied);
     EXPECT_FALSE(channel_is_open(rt, 1));
   }
   open_channel(rt, 1, "pak0.pak", kBinaryMode, kInputBufferLength);

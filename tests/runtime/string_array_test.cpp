@@ -38,12 +38,12 @@ TEST(StringArray, RefusesIndicesBelowTheLowerBoundAndUncreatedArrays) {
   ErrorState err;
   StringArray array;
   assign_element(err, array, 1, ByteString("x"));
-  EXPECT_EQ(err.number(), 9);
+  EXPECT_EQ(err.number(), rt_error::kSubscript);
   err.clear_error();
   create_array(err, array, 0, 3);
   assign_element(err, array, -1, ByteString("x"));
   EXPECT_TRUE(err.pending());
-  EXPECT_EQ(err.number(), 9);
+  EXPECT_EQ(err.number(), rt_error::kSubscript);
   EXPECT_EQ(element(array, -1), "");
 }
 
@@ -51,7 +51,7 @@ TEST(StringArray, ReversedBoundsFailWithNine) {
   ErrorState err;
   StringArray array;
   create_array(err, array, 5, 4);
-  EXPECT_EQ(err.number(), 9);
+  EXPECT_EQ(err.number(), rt_error::kSubscript);
   EXPECT_FALSE(array.created);
 }
 

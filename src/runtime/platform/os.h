@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "runtime/platform/win_codes.h"
 
@@ -25,6 +26,11 @@ struct Result {
   std::int64_t value = 0;
   std::uint32_t last_error = kErrorSuccess;
 };
+
+// Names cross the boundary as zero-terminated strings: a NUL byte ends a name there.
+inline std::string_view up_to_nul(std::string_view name) {
+  return name.substr(0, name.find('\0'));
+}
 
 // One directory entry as the search reports it: its attributes and its bare name.
 struct FindData {
