@@ -9,24 +9,8 @@
 namespace mapsweep {
 namespace {
 
-constexpr std::uint32_t kArchiveAttribute = 32;
-// A title or next-map text: at most this many bytes after its marker.
-constexpr std::int32_t kMarkedTextLimit = 40;
 // The title belongs to the world entity when both markers start less than this apart.
 constexpr std::int32_t kTitleDistance = 100;
-
-bool is_trap_for(const Trap& trap, RecoveryLabel label) {
-  return trap.recovery == label;
-}
-
-// The text right behind a marker at `marker_at`: at most 40 bytes, cut before the first
-// double quote, shorter when the chunk ends first.
-ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker) {
-  ErrorState& err = ctx.rt.err;
-  const std::int32_t text_at = marker_at + static_cast<std::int32_t>(length_of(marker));
-  return text_before(err, substring(err, ctx.chunk, text_at, kMarkedTextLimit),
-                     char_string(err, '"'));
-}
 
 bool title_marker_near_world_marker(const ScanContext& ctx) {
   // Without a title marker there is no title to take, wherever the world marker lies.
@@ -81,7 +65,7 @@ void read_archive(ScanContext& ctx) {
       examine_world_chunk(ctx);
     }
   } catch (const Trap& trap) {
-    if (!is_trap_for(trap, kArchiveRecovery)) throw;
+    rethrow_unless_mine(trap, kArchiveRecovery);
     err.clear_error();
   }
 }
@@ -139,7 +123,7 @@ void end_archive(ScanContext& ctx) {
       pair_and_write(ctx, next_slot);
       return;
     } catch (const Trap& trap) {
-      if (!is_trap_for(trap, kArchiveRecovery)) throw;
+      rethrow_unless_mine(trap, kArchiveRecovery);
       ctx.rt.err.clear_error();
     }
     if (next_slot != slot_before) {
@@ -157,9 +141,9 @@ void archive_scan(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
   err.arm_recovery(kArchiveRecovery);
   // The directory search never fails: it clears the error state whenever it asks the OS.
-  assign(err, ctx.file_name, search_first(ctx.rt, ByteString("pak*.pak"), kArchiveAttribute));
+  assign(err, ctx.file_name, search_first(ctx.rt, ByteString("pak*.pak"), os::kAttributeArchive));
   if (ctx.file_name.empty()) {
-    ctx.nothing_found = 1;
+    ctx.nothing_found = true;
     return;
   }
   while (!ctx.file_name.empty()) {

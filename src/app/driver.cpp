@@ -14,11 +14,9 @@ namespace mapsweep {
 namespace {
 
 constexpr char kStartQuestionTitle[] = "https://mapsweep.example/";
-constexpr std::uint32_t kFoldersAndFiles = 16;
+// The directory attribute in a search's mask asks for folders besides plain files.
+constexpr std::uint32_t kFoldersAndFiles = os::kAttributeDirectory;
 
-ByteString list_name() {
-  return ByteString("maps.lst");
-}
 ByteString folder_list_name() {
   return ByteString("temp.tmp");
 }
@@ -113,19 +111,23 @@ bool enter_maps_folder(ScanContext& ctx) {
   return entered;
 }
 
-// Runs the loose map-file scan when the folder has a maps sub-folder. Returns false only
-// when the run could not get back out of it.
-bool scan_maps_folder(ScanContext& ctx, bool& map_files_found) {
+// Runs the loose map-file scan when the folder has a maps sub-folder, staying in it.
+bool scan_maps_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  map_files_found = false;
-  if (!enter_maps_folder(ctx)) return true;
-  ctx.in_maps = 1;
+  if (!enter_maps_folder(ctx)) return false;
+  ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
   run_routine(ctx, map_file_scan);
-  map_files_found = ctx.nothing_found == 0;
-  ctx.in_maps = 0;
-  const bool back = change_directory(rt, parent());
-  step_failed(rt);
+  return !ctx.nothing_found;
+}
+
+// Back from the maps sub-folder, if the scan went there. Returns false only when the run
+// could not get back out of it.
+bool leave_maps_folder(ScanContext& ctx) {
+  if (!ctx.in_maps) return true;
+  ctx.in_maps = false;
+  const bool back = change_directory(ctx.rt, parent());
+  step_failed(ctx.rt);
   return back;
 }
 
@@ -133,24 +135,24 @@ bool scan_maps_folder(ScanContext& ctx, bool& map_files_found) {
 // from its maps sub-folder, so that nothing is written or deleted in the wrong place.
 bool work_on_game_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, list_name(), kOutputMode, kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
   if (step_failed(rt)) return true;
-  ctx.nothing_found = 0;
+  ctx.nothing_found = false;
   run_routine(ctx, archive_scan);
-  const bool archives_found = ctx.nothing_found == 0;
-  bool map_files_found = false;
-  const bool back_in_folder = scan_maps_folder(ctx, map_files_found);
+  const bool archives_found = !ctx.nothing_found;
+  const bool map_files_found = scan_maps_folder(ctx);
   rt.err.arm_recovery(kGeneralRecovery);
+  const bool back_in_folder = leave_maps_folder(ctx);
   close_channel(rt, kFolderListChannel);
   step_failed(rt);
   if (!back_in_folder) return false;
-  ctx.nothing_found = 0;
+  ctx.nothing_found = false;
   // A folder keeps its list when either scan found a file: archives holding maps next to
   // an empty maps sub-folder still yield their lines.
   if (archives_found || map_files_found) {
     run_routine(ctx, list_consolidation);
   } else {
-    delete_files(rt, list_name());
+    delete_files(rt, ByteString(kListName));
     step_failed(rt);
   }
   return true;
@@ -199,7 +201,7 @@ void run(ScanContext& ctx) {
 
   // A combined list that cannot be opened (read-only, held by another program) is left as
   // it was; the folder lists are still written.
-  open_channel(rt, kCombinedListChannel, list_name(), kOutputMode, kInputBufferLength);
+  open_channel(rt, kCombinedListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
   const bool combined_list_open = !step_failed(rt);
 
   const bool folder_list_written = write_folder_list(ctx);

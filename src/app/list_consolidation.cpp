@@ -12,15 +12,12 @@
 namespace mapsweep {
 namespace {
 
-ByteString list_name() {
-  return ByteString("maps.lst");
-}
-
 // Reads every line, a 0x1A byte included: the list is read to its real end so that the
 // rewrite cannot drop what stood behind such a byte.
 void read_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, list_name(), kInputModeKeepEof, kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kInputModeKeepEof,
+               kInputBufferLength);
   rt.err.check_error();
   for (;;) {
     const bool done = at_end(rt, kFolderListChannel) != 0;
@@ -39,7 +36,7 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
   try {
     staying = lines_that_stay(ctx.list_lines, ctx.entry_count);
   } catch (const std::bad_alloc&) {
-    ctx.rt.err.raise_error(kErrorOutOfStorage);
+    ctx.rt.err.raise_error(rt_error::kOutOfStorage);
   }
   ctx.rt.err.check_error();
   return staying;
@@ -47,7 +44,7 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
 
 void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, list_name(), kOutputMode, kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
   rt.err.check_error();
   for (const std::int32_t index : staying) {
     write_item(rt, kFolderListChannel, element(ctx.list_lines, index));
@@ -102,7 +99,7 @@ void list_consolidation(ScanContext& ctx) {
   } catch (const Trap& trap) {
     // An abandoned list must not hold its channel: the next folder opens channel 2 again.
     close_channel(rt, kFolderListChannel);
-    if (trap.recovery != kGeneralRecovery) throw;
+    rethrow_unless_mine(trap, kGeneralRecovery);
     rt.err.arm_recovery(kArchiveRecovery);
     rt.err.clear_error();
   }

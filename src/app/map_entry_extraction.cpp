@@ -86,7 +86,7 @@ void map_entry_extraction(ScanContext& ctx) {
   try {
     extract_names(ctx);
   } catch (const Trap& trap) {
-    if (trap.recovery != kGeneralRecovery) throw;
+    rethrow_unless_mine(trap, kGeneralRecovery);
     // Only storage can run out here: the names stored so far stay, the chunk is left.
     err.clear_error();
   }

@@ -8,8 +8,6 @@
 namespace mapsweep {
 namespace {
 
-constexpr std::uint32_t kPlainFilesOnly = 32;
-constexpr std::int32_t kTitleWindow = 40;
 // A list channel that refuses every write would otherwise repeat the empty-title line
 // without end; after this many attempts the file goes unlisted and the scan moves on.
 constexpr int kEmptyTitleLineAttempts = 3;
@@ -28,12 +26,9 @@ ByteString map_name_of(ScanContext& ctx) {
 // lies in the chunk, and lists the map with it.
 void list_titled_chunk(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
-  ctx.title_found = 1;
+  ctx.title_found = true;
   ctx.title_position = find_from(1, ctx.chunk, ctx.title_marker);
-  const std::int32_t text_start =
-      ctx.title_position + static_cast<std::int32_t>(length_of(ctx.title_marker));
-  ByteString window = substring(err, ctx.chunk, text_start, kTitleWindow);
-  assign(err, ctx.title, text_before(err, window, char_string(err, '"')));
+  assign(err, ctx.title, text_after_marker(ctx, ctx.title_position, ctx.title_marker));
   err.check_error();
   write_map_entry_line(ctx, map_name_of(ctx), ctx.title);
 }
@@ -66,14 +61,19 @@ void finish_map_file(ScanContext& ctx) {
     try {
       close_channel(rt, kDataChannel);
       rt.err.check_error();
-      if (ctx.title_found == 0) write_map_entry_line(ctx, map_name_of(ctx), ByteString());
+      if (!ctx.title_found) {
+        assign(rt.err, ctx.empty_title_line,
+               map_entry_line(rt.err, map_name_of(ctx), ByteString()));
+        rt.err.check_error();
+        write_list_line(ctx, ctx.empty_title_line);
+      }
       break;
     } catch (const Trap& trap) {
-      if (trap.recovery != kMapFileRecovery) throw;
+      rethrow_unless_mine(trap, kMapFileRecovery);
       if (attempt >= kEmptyTitleLineAttempts) break;
     }
   }
-  ctx.title_found = 0;
+  ctx.title_found = false;
 }
 
 void scan_map_file(ScanContext& ctx) {
@@ -84,7 +84,7 @@ void scan_map_file(ScanContext& ctx) {
     scan_chunks(ctx);
   } catch (const Trap& trap) {
     // The map-file recovery: the file ends here, as if its end had been reached.
-    if (trap.recovery != kMapFileRecovery) throw;
+    rethrow_unless_mine(trap, kMapFileRecovery);
   }
   finish_map_file(ctx);
 }
@@ -94,8 +94,8 @@ void scan_map_file(ScanContext& ctx) {
 // Expects the map-file recovery armed and the current directory to be the maps sub-folder.
 void map_file_scan(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  assign(rt.err, ctx.file_name, search_first(rt, ByteString("*.BSP"), kPlainFilesOnly));
-  ctx.nothing_found = ctx.file_name.empty() ? 1 : 0;
+  assign(rt.err, ctx.file_name, search_first(rt, ByteString("*.BSP"), os::kAttributeArchive));
+  ctx.nothing_found = ctx.file_name.empty();
   while (!ctx.file_name.empty()) {
     scan_map_file(ctx);
     assign(rt.err, ctx.file_name, search_next(rt));

@@ -9,17 +9,12 @@ ByteString quote(ErrorState& err) {
   return char_string(err, '"');
 }
 
-ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
-  ByteString line = concat(err, name, char_string(err, ' '));
-  line = concat(err, line, quote(err));
-  line = concat(err, line, title);
-  return concat(err, line, quote(err));
-}
+// A marked text: at most this many bytes after its marker.
+constexpr std::int32_t kMarkedTextLimit = 40;
 
-void write_line(ScanContext& ctx, std::int16_t channel, const ByteString& name,
-                const ByteString& title) {
+void write_line(ScanContext& ctx, std::int16_t channel, const ByteString& line) {
   ErrorState& err = ctx.rt.err;
-  write_item(ctx.rt, channel, map_entry_line(err, name, title));
+  write_item(ctx.rt, channel, line);
   err.check_error();
   end_line(ctx.rt, channel);
   err.check_error();
@@ -61,11 +56,29 @@ void release_scan_context(ScanContext& ctx) {
   release_array(err, ctx.archive_titles);
 }
 
+ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
+  ByteString line = concat(err, name, char_string(err, ' '));
+  line = concat(err, line, quote(err));
+  line = concat(err, line, title);
+  return concat(err, line, quote(err));
+}
+
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
-  write_line(ctx, kFolderListChannel, name, title);
+  write_line(ctx, kFolderListChannel, map_entry_line(ctx.rt.err, name, title));
   if (channel_is_open(ctx.rt, kCombinedListChannel)) {
-    write_line(ctx, kCombinedListChannel, name, title);
+    write_line(ctx, kCombinedListChannel, map_entry_line(ctx.rt.err, name, title));
   }
+}
+
+void write_list_line(ScanContext& ctx, const ByteString& line) {
+  write_line(ctx, kFolderListChannel, line);
+  if (channel_is_open(ctx.rt, kCombinedListChannel)) write_line(ctx, kCombinedListChannel, line);
+}
+
+ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker) {
+  ErrorState& err = ctx.rt.err;
+  const std::int32_t text_at = marker_at + static_cast<std::int32_t>(length_of(marker));
+  return text_before(err, substring(err, ctx.chunk, text_at, kMarkedTextLimit), quote(err));
 }
 
 }  // namespace mapsweep

@@ -22,11 +22,13 @@ enum Recovery : RecoveryLabel {
 };
 
 // Channel roles for the whole run.
-inline constexpr std::int16_t kDataChannel = 1;  // the archive or map file being read
-inline constexpr std::int16_t kFolderListChannel =
-    2;  // the folder maps.lst, or the list consolidated
+inline constexpr std::int16_t kDataChannel = 1;        // the archive or map file being read
+inline constexpr std::int16_t kFolderListChannel = 2;  // a folder maps.lst, or the one consolidated
 inline constexpr std::int16_t kFolderNamesChannel = 3;   // temp.tmp
 inline constexpr std::int16_t kCombinedListChannel = 4;  // the combined maps.lst
+
+// The list every game folder gets, and the combined one in the starting directory.
+inline constexpr char kListName[] = "maps.lst";
 
 inline constexpr std::int32_t kChunkSize = 32000;
 inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arrays grow
@@ -52,8 +54,8 @@ struct ScanContext {
   StringArray archive_names;
   StringArray archive_titles;
 
-  int nothing_found = 0;  // the last scan that ran found no file matching its pattern
-  int in_maps = 0;        // the current directory is the game folder's maps sub-folder
+  bool nothing_found = false;  // the last scan that ran found no file matching its pattern
+  bool in_maps = false;        // the current directory is the game folder's maps sub-folder
   ByteString folder_name;
   ByteString directory_entry;
 
@@ -68,8 +70,8 @@ struct ScanContext {
   std::int32_t title_position = 0;
   ByteString next_map_text;
   ByteString title;  // the title taken last; never emptied
-  int title_found = 0;
-  ByteString empty_title_line;
+  bool title_found = false;
+  ByteString empty_title_line;  // the line of a map file that yielded no title
   std::int32_t entry_count = 0;
   // The name the extraction cut out last. The extraction works on positions in the chunk,
   // so the remaining text and the name window need no fields of their own.
@@ -92,9 +94,16 @@ void list_consolidation(ScanContext& ctx);
 
 namespace mapsweep {
 
+// The map entry line `name "title"`.
+ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title);
 // Writes the map entry line `name "title"` to the folder list, then builds it again and
 // writes it to the combined list, checking after every step: a failure on the folder list
 // keeps the line from the combined one. The combined list is skipped while it is not open.
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
+// Writes a line already built to the folder list and then to the combined list, likewise.
+void write_list_line(ScanContext& ctx, const ByteString& line);
+// The text right behind a marker that starts at position `marker_at` of the chunk: at most
+// 40 bytes, cut before the first double quote, shorter when the chunk ends first.
+ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker);
 
 }  // namespace mapsweep

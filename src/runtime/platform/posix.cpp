@@ -2,8 +2,8 @@
 // the runtime, on a POSIX kernel, the Windows file-system behaviour it was built around:
 // system calls retried on EINTR, errno translated into Windows last-error codes, and the
 // emulation of case-insensitive names, NTFS directory order, DOS wildcards, attributes,
-// read-only files, exclusive opens and a logical current directory; plus the terminal
-// dialog. It uses the C++ standard library and the POSIX API only, and knows nothing of
+// read-only files, exclusive opens and a logical current directory (the terminal dialog has
+// a file of its own). It uses the C++ standard library and the POSIX API only, and knows nothing of
 // channels, strings or maps.
 
 #include <dirent.h>
@@ -24,21 +24,13 @@
 
 #include "runtime/platform/name_matching.h"
 #include "runtime/platform/os.h"
+#include "runtime/platform/posix_calls.h"
 
 namespace mapsweep::os {
 namespace {
 
 // ---------------------------------------------------------------------------------------
 // System calls
-
-template <class Call>
-auto retry_on_eintr(Call&& call) -> decltype(call()) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
 
 // errno to the Windows last-error code the runtime's translation expects:
 //
@@ -137,11 +129,6 @@ bool search_pattern_matches(std::string_view pattern, std::string_view name) {
 
 bool is_dot_entry(std::string_view name) {
   return name == "." || name == "..";
-}
-
-// The runtime hands names over as zero-terminated strings, so a NUL ends the name there.
-std::string up_to_nul(const std::string& name) {
-  return name.substr(0, name.find('\0'));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -310,90 +297,6 @@ OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
 }
 
 // ---------------------------------------------------------------------------------------
-// The dialog
-
-constexpr int kButtonOk = 1;
-constexpr int kButtonYes = 6;
-constexpr int kButtonNo = 7;
-constexpr std::uint32_t kButtonSetMask = 0xF;
-constexpr std::uint32_t kYesNoButtons = 4;
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = retry_on_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Message texts break lines with LF CR (and CR LF); each pair, or a lone CR or LF, is one
-// line break on the terminal. Other control bytes are shown as '?' so that a text can
-// never send escape sequences to the terminal.
-std::string terminal_text(std::string_view text) {
-  std::string shown;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\n' || c == '\r') {
-      const char partner = c == '\n' ? '\r' : '\n';
-      if (i + 1 < text.size() && text[i + 1] == partner) ++i;
-      shown += '\n';
-    } else if (c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) {
-      shown += c;
-    } else {
-      shown += '?';
-    }
-  }
-  return shown;
-}
-
-// One line typed on standard input, without its LF; nothing at end of input (or when
-// the terminal is gone, which ends input just as well).
-std::optional<std::string> read_answer_line() {
-  std::string line;
-  char c;
-  for (;;) {
-    const ssize_t n = retry_on_eintr([&] { return ::read(STDIN_FILENO, &c, 1); });
-    if (n <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
-    if (c == '\n') return line;
-    line += c;
-  }
-}
-
-std::string trimmed_lower(std::string_view text) {
-  const auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  std::string lower;
-  for (char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower;
-}
-
-std::optional<int> button_for_answer(std::string_view answer) {
-  const std::string word = trimmed_lower(answer);
-  if (word == "y" || word == "yes" || word == "j" || word == "ja") return kButtonYes;
-  if (word == "n" || word == "no" || word == "nein") return kButtonNo;
-  return std::nullopt;
-}
-
-class TerminalDialog final : public Dialog {
- public:
-  int show(const std::string& text, const std::string& title, std::uint32_t style) override {
-    // Without a terminal on both sides nobody could see the box or answer it.
-    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDOUT_FILENO) != 1) return 0;
-    write_all(STDOUT_FILENO, terminal_text(title) + "\n\n" + terminal_text(text) + "\n");
-    // Button sets other than Yes/No are shown as a plain notice answered with OK.
-    if ((style & kButtonSetMask) != kYesNoButtons) return kButtonOk;
-    for (;;) {
-      write_all(STDOUT_FILENO, "[y/n] ");
-      const std::optional<std::string> line = read_answer_line();
-      if (!line) return kButtonNo;
-      if (const std::optional<int> button = button_for_answer(*line)) return *button;
-    }
-  }
-};
-
-// ---------------------------------------------------------------------------------------
 // The Os
 
 class PosixOs final : public Os {
@@ -470,7 +373,7 @@ std::optional<Components> PosixOs::resolve(std::string_view name) const {
 
 Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
                             std::uint32_t share_mode, std::uint32_t disposition) {
-  const std::string name = up_to_nul(raw_name);
+  const std::string name(up_to_nul(raw_name));
   if (name.empty()) return failure(kErrorPathNotFound, kInvalidHandle);
   if (has_wildcards(name)) return failure(kErrorInvalidName, kInvalidHandle);
   if (disposition != kOpenExisting && disposition != kOpenAlways) {
@@ -596,7 +499,7 @@ Result PosixOs::close_handle(Handle file) {
 }
 
 Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
-  const std::string pattern = up_to_nul(raw_pattern);
+  const std::string pattern(up_to_nul(raw_pattern));
   const std::size_t last_separator = pattern.find_last_of("/\\");
   const std::size_t name_start = last_separator == pattern.npos ? 0 : last_separator + 1;
   const std::string_view folder_part = std::string_view(pattern).substr(0, name_start);
@@ -655,7 +558,7 @@ Result PosixOs::find_close(Handle search) {
 }
 
 Result PosixOs::set_current_directory(const std::string& raw_path) {
-  const std::string name = up_to_nul(raw_path);
+  const std::string name(up_to_nul(raw_path));
   if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName);
   std::optional<Components> parts = resolve(name);
   if (!parts) return failure(kErrorPathNotFound);
@@ -681,7 +584,7 @@ bool held_by_another_open(const std::string& path) {
 }
 
 Result PosixOs::delete_file(const std::string& raw_name) {
-  const std::string name = up_to_nul(raw_name);
+  const std::string name(up_to_nul(raw_name));
   if (name.empty()) return failure(kErrorPathNotFound);
   if (has_wildcards(name)) return failure(kErrorInvalidName);
   const std::optional<Components> parts = resolve(name);
@@ -702,10 +605,6 @@ Result PosixOs::delete_file(const std::string& raw_name) {
 
 std::unique_ptr<Os> make_native_os() {
   return std::make_unique<PosixOs>();
-}
-
-std::unique_ptr<Dialog> make_native_dialog() {
-  return std::make_unique<TerminalDialog>();
 }
 
 }  // namespace mapsweep::os
