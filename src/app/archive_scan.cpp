@@ -52,7 +52,7 @@ void examine_world_chunk(ScanContext& ctx) {
 void read_archive(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
   try {
-    open_channel(ctx.rt, kDataChannel, ctx.file_name, kBinaryMode, kInputBufferLength);
+    open_channel(ctx.rt, kDataChannel, ctx.file_name, kBinaryReadMode, kInputBufferLength);
     err.check_error();
     for (;;) {
       assign(err, ctx.chunk, ByteString());

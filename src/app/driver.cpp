@@ -4,22 +4,30 @@
 // their failures themselves: a folder that cannot be worked on is skipped, the run always
 // returns to the starting directory, and no trap leaves the driver.
 #include <new>
+#include <string>
 
 #include "app/scan_context.h"
 #include "runtime/directory_search.h"
+#include "runtime/error_numbers.h"
 #include "runtime/file_channels.h"
 #include "runtime/message_box.h"
+#include "runtime/program_entry.h"
 
 namespace mapsweep {
 namespace {
 
 constexpr char kStartQuestionTitle[] = "https://mapsweep.example/";
+constexpr char kAnotherRunText[] =
+    "Another run of mapsweep is working in this folder. Nothing was changed; try again "
+    "once it has finished.";
+constexpr char kNoFolderListText[] =
+    "mapsweep cannot write its folder list (temp.tmp) in this folder, so it cannot know "
+    "which game folders to visit. Nothing was changed.";
+// How many names the folder list tries beyond temp.tmp: temp1.tmp to temp999.tmp.
+constexpr int kFolderListNames = 999;
 // The directory attribute in a search's mask asks for folders besides plain files.
 constexpr std::uint32_t kFoldersAndFiles = os::kAttributeDirectory;
 
-ByteString folder_list_name() {
-  return ByteString("temp.tmp");
-}
 ByteString parent() {
   return ByteString("..");
 }
@@ -54,70 +62,115 @@ bool step_failed(Runtime& rt) {
   return rt.err.take_failure();
 }
 
+// Ends a run that cannot go on before it has touched any list, saying why.
+void refuse(Runtime& rt, const char* why) {
+  message_box(rt, ByteString(why), ByteString(), kStyleOk | kStyleErrorIcon);
+  step_failed(rt);
+  rt.exit_status = kExitRefused;
+}
+
 // A name from the folder list names a folder of the starting directory only when it is one
-// plain component; anything else (a piece of a name split at a comma included) must not
-// lead the run elsewhere.
+// plain component; anything else must not lead the run elsewhere.
 bool is_plain_folder_name(const ByteString& name) {
   if (name.empty() || name == "." || name == "..") return false;
   return name.find_first_of("/\\:*?") == ByteString::npos;
 }
 
-// Whether a name written to the folder list reads back as itself or as pieces of itself:
-// a 0x1A byte would end the list there, and a leading double quote would open a quoted
-// field that swallows the names after it.
-bool reads_back_safely(const ByteString& name) {
-  if (name.find('\x1A') != ByteString::npos) return false;
-  const std::size_t first = name.find_first_not_of(' ');
-  return first == ByteString::npos || name[first] != '"';
+// Sibling files a killed run left behind while it was replacing a list.
+void remove_leftover_siblings(Runtime& rt) {
+  const ByteString pattern =
+      ByteString(kListName) + kSiblingInfix + ByteString(kSiblingRandomLength, '?');
+  delete_files(rt, pattern);
+  step_failed(rt);
 }
 
-// temp.tmp: every entry of the starting directory whose name holds no ".", so that files
-// with an extension, version-numbered folders and the program's own lists are left out.
+void remove_folder_list(ScanContext& ctx) {
+  abandon_channel(ctx.rt, kFolderNamesChannel);
+  if (!ctx.folder_list_name.empty()) remove_file(ctx.rt, ctx.folder_list_name);
+  step_failed(ctx.rt);
+  ctx.folder_list_name.clear();
+}
+
+// The folder list is a new file of the run's own: temp.tmp, or the first free tempN.tmp
+// when a file, folder or link of the user's has the name in any letter case.
+bool create_folder_list(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  for (int n = 0; n <= kFolderListNames; ++n) {
+    assign(rt.err, ctx.folder_list_name,
+           ByteString(n == 0 ? "temp.tmp" : "temp" + std::to_string(n) + ".tmp"));
+    open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kNewFileMode, kInputBufferLength);
+    if (!step_failed(rt)) return true;
+    if (rt.err.number() != rt_error::kFileAlreadyExists) break;
+  }
+  ctx.folder_list_name.clear();
+  return false;
+}
+
+// Every entry of the starting directory whose name holds no "." (so that files with an
+// extension, version-numbered folders and the program's own lists are left out), each as
+// a quoted field, so that commas, leading spaces, TABs and line breaks read back whole. A
+// name holding a double quote could not be quoted and is left out.
 bool write_folder_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderNamesChannel, folder_list_name(), kOutputMode, kInputBufferLength);
-  if (step_failed(rt)) return false;
+  if (!create_folder_list(ctx)) return false;
+  bool written = true;
+  const ByteString quote = char_string(rt.err, '"');
   assign(rt.err, ctx.directory_entry, search_first(rt, ByteString("*"), kFoldersAndFiles));
   while (!ctx.directory_entry.empty()) {
     if (count_occurrences(ctx.directory_entry, ByteString(".")) == 0 &&
-        reads_back_safely(ctx.directory_entry)) {
-      write_item(rt, kFolderNamesChannel, ctx.directory_entry);
+        count_occurrences(ctx.directory_entry, quote) == 0) {
+      write_item(rt, kFolderNamesChannel,
+                 concat(rt.err, concat(rt.err, quote, ctx.directory_entry), quote));
       end_line(rt, kFolderNamesChannel);
-      step_failed(rt);
+      written = !step_failed(rt) && written;
     }
     assign(rt.err, ctx.directory_entry, search_next(rt));
   }
+  written = search_listed_whole(rt) && written;
   close_channel(rt, kFolderNamesChannel);
-  step_failed(rt);
-  return true;
+  written = !step_failed(rt) && written;
+  if (!written) remove_folder_list(ctx);
+  return written;
 }
 
-bool open_folder_list_for_reading(Runtime& rt) {
-  open_channel(rt, kFolderNamesChannel, folder_list_name(), kInputMode, kInputBufferLength);
-  return !step_failed(rt);
+bool open_folder_list_for_reading(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kInputMode, kInputBufferLength);
+  if (!step_failed(rt)) return true;
+  remove_folder_list(ctx);
+  return false;
 }
 
-// The maps sub-folder, in any letter case. An entry that cannot be entered (a plain file
-// named maps, say) counts as none, so the scan never runs in the game folder by mistake.
+// The maps sub-folder: the first entry named maps in any letter case, in directory order,
+// that is a folder. A plain file so named is passed over; a folder that cannot be entered
+// ends the look (the failure it raised marks the folder's scan incomplete).
 bool enter_maps_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  const ByteString entry = search_first(rt, ByteString("MAPS"), kFoldersAndFiles);
-  if (compare(to_upper(rt.err, entry), ByteString("MAPS")) != 0) {
-    step_failed(rt);
-    return false;
+  ByteString entry = search_first(rt, ByteString("MAPS"), kFoldersAndFiles);
+  while (!entry.empty()) {
+    if (compare(to_upper(rt.err, entry), ByteString("MAPS")) == 0) {
+      const std::uint64_t raised = rt.err.raised_count();
+      const bool entered = change_directory(rt, entry);
+      step_failed(rt);
+      if (entered) return true;
+      if (rt.err.raised_count() != raised) return false;
+    }
+    entry = search_next(rt);
   }
-  const bool entered = change_directory(rt, entry);
   step_failed(rt);
-  return entered;
+  return false;
 }
 
 // Runs the loose map-file scan when the folder has a maps sub-folder, staying in it.
-bool scan_maps_folder(ScanContext& ctx) {
+// Returns whether it found map files; `listed` turns false when their folder could not be
+// listed whole.
+bool scan_maps_folder(ScanContext& ctx, bool& listed) {
   Runtime& rt = ctx.rt;
   if (!enter_maps_folder(ctx)) return false;
   ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
   run_routine(ctx, map_file_scan);
+  listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
 
@@ -131,62 +184,92 @@ bool leave_maps_folder(ScanContext& ctx) {
   return back;
 }
 
+// What becomes of the folder's list once both scans ran. An incomplete scan (a file that
+// could not be read, a folder that could not be listed) never replaces or removes a list
+// that is there; without one, the folder gets what was found.
+void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
+  Runtime& rt = ctx.rt;
+  const bool replaces = channel_replaces_file(rt, kFolderListChannel);
+  if (!found || (!complete && replaces)) {
+    abandon_channel(rt, kFolderListChannel);
+    if (!found && complete && replaces) remove_file(rt, ByteString(kListName));
+    step_failed(rt);
+    return;
+  }
+  close_channel(rt, kFolderListChannel);
+  if (!step_failed(rt)) run_routine(ctx, list_consolidation);
+}
+
 // Works on the current game folder. Returns false only when the run could not get back
 // from its maps sub-folder, so that nothing is written or deleted in the wrong place.
 bool work_on_game_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
+  remove_leftover_siblings(rt);
+  // A list that cannot be opened (a link, read-only, held by another program) is left as
+  // it is; the folder is still scanned for the combined list.
   open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
-  if (step_failed(rt)) return true;
+  const bool list_open = !step_failed(rt);
+  const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   run_routine(ctx, archive_scan);
+  const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
-  const bool map_files_found = scan_maps_folder(ctx);
+  bool map_files_listed = true;
+  const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
+  const bool complete =
+      archives_listed && map_files_listed && rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);
-  const bool back_in_folder = leave_maps_folder(ctx);
-  close_channel(rt, kFolderListChannel);
-  step_failed(rt);
-  if (!back_in_folder) return false;
+  if (!leave_maps_folder(ctx)) return false;
   ctx.nothing_found = false;
   // A folder keeps its list when either scan found a file: archives holding maps next to
   // an empty maps sub-folder still yield their lines.
-  if (archives_found || map_files_found) {
-    run_routine(ctx, list_consolidation);
-  } else {
-    delete_files(rt, ByteString(kListName));
-    step_failed(rt);
-  }
+  if (list_open) settle_folder_list(ctx, complete, archives_found || map_files_found);
   return true;
 }
 
 // Enters the named game folder, works on it and comes back. Returns false when the run
-// lost its way back to the starting directory.
+// lost its way back to the starting directory. A name that leads to the starting directory
+// or above it (a link to "..", say) is no game folder: visiting it would write there.
 bool visit_game_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   if (!is_plain_folder_name(ctx.folder_name)) return true;
+  const bool above = encloses_current_directory(rt, ctx.folder_name);
+  step_failed(rt);
+  if (above) return true;
   const bool entered = change_directory(rt, ctx.folder_name);
   step_failed(rt);
   if (!entered) return true;
-  if (!work_on_game_folder(ctx)) return false;
+  const bool worked = work_on_game_folder(ctx);
+  // Whatever the folder left open must not be finished elsewhere.
+  abandon_channel(rt, kFolderListChannel);
+  if (!worked) return false;
   const bool back = change_directory(rt, parent());
   step_failed(rt);
   return back;
 }
 
-// Returns false when the run could not get back to the starting directory.
+// Visits every listed folder. Returns false when the run stopped before the end of the
+// list: it could not read on, or lost its way back to the starting directory.
 bool visit_listed_folders(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   for (;;) {
     const bool done = at_end(rt, kFolderNamesChannel) != 0;
-    if (step_failed(rt) || done) return true;
+    if (step_failed(rt)) return false;
+    if (done) return true;
     assign(rt.err, ctx.folder_name, read_field(rt, kFolderNamesChannel));
     // A field that cannot be read does not advance the list; reading on could not end.
-    if (step_failed(rt)) return true;
+    if (step_failed(rt)) return false;
     if (!visit_game_folder(ctx)) return false;
   }
 }
 
-void consolidate_combined_list(ScanContext& ctx) {
-  ctx.rt.err.arm_recovery(kGeneralRecovery);
+// Replaces the combined list with what the visits wrote and consolidates it; a list that
+// could not be written whole stays as it was.
+void finish_combined_list(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  close_channel(rt, kCombinedListChannel);
+  if (step_failed(rt)) return;
+  rt.err.arm_recovery(kGeneralRecovery);
   run_routine(ctx, list_consolidation);
 }
 
@@ -194,32 +277,29 @@ void run(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   build_scan_context(ctx);
   step_failed(rt);
+  if (!lock_current_directory(rt)) return refuse(rt, kAnotherRunText);
   const int answer =
       message_box(rt, start_question(rt.err), ByteString(kStartQuestionTitle), kStyleYesNo);
   step_failed(rt);
   if (answer == kButtonNo) return;
 
-  // A combined list that cannot be opened (read-only, held by another program) is left as
-  // it was; the folder lists are still written.
+  remove_leftover_siblings(rt);
+  // No list is touched unless the folders to visit are known.
+  if (!write_folder_list(ctx) || !open_folder_list_for_reading(ctx)) {
+    return refuse(rt, kNoFolderListText);
+  }
+  // A combined list that cannot be opened (a link, read-only, held by another program) is
+  // left as it was; the folder lists are still written.
   open_channel(rt, kCombinedListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
-  const bool combined_list_open = !step_failed(rt);
-
-  const bool folder_list_written = write_folder_list(ctx);
-  bool in_starting_directory = true;
-  if (folder_list_written && open_folder_list_for_reading(rt)) {
-    in_starting_directory = visit_listed_folders(ctx);
-  }
-  close_channel(rt, kFolderNamesChannel);
-  close_all_channels(rt);
   step_failed(rt);
-
-  // Lost on the way back, the run must not rewrite or delete anything where it stands.
-  if (in_starting_directory) {
-    if (combined_list_open) consolidate_combined_list(ctx);
-    close_all_channels(rt);
-    if (folder_list_written) delete_files(rt, folder_list_name());
-    step_failed(rt);
-  }
+  const bool visited_all = visit_listed_folders(ctx);
+  close_channel(rt, kFolderNamesChannel);
+  step_failed(rt);
+  // Stopped half-way, or lost on the way back, the run must not replace the combined list
+  // with part of one, nor rewrite or delete anything where it stands.
+  if (visited_all && channel_is_open(rt, kCombinedListChannel)) finish_combined_list(ctx);
+  abandon_all_channels(rt);
+  if (visited_all) remove_folder_list(ctx);
   message_box(rt, ByteString("Programmende"), ByteString(), kStyleOk);
   step_failed(rt);
 }

@@ -97,8 +97,9 @@ void list_consolidation(ScanContext& ctx) {
     read_list(ctx);
     rewrite_list(ctx, select_lines(ctx));
   } catch (const Trap& trap) {
-    // An abandoned list must not hold its channel: the next folder opens channel 2 again.
-    close_channel(rt, kFolderListChannel);
+    // An abandoned list must not hold its channel (the next folder opens channel 2 again),
+    // and a rewrite cut short must not replace the list.
+    abandon_channel(rt, kFolderListChannel);
     rethrow_unless_mine(trap, kGeneralRecovery);
     rt.err.arm_recovery(kArchiveRecovery);
     rt.err.clear_error();

@@ -79,7 +79,7 @@ void finish_map_file(ScanContext& ctx) {
 void scan_map_file(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   try {
-    open_channel(rt, kDataChannel, ctx.file_name, kBinaryMode, kInputBufferLength);
+    open_channel(rt, kDataChannel, ctx.file_name, kBinaryReadMode, kInputBufferLength);
     rt.err.check_error();
     scan_chunks(ctx);
   } catch (const Trap& trap) {

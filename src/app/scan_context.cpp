@@ -45,10 +45,10 @@ void build_scan_context(ScanContext& ctx) {
 
 void release_scan_context(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
-  for (ByteString* s :
-       {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
-        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry, &ctx.file_name, &ctx.chunk,
-        &ctx.next_map_text, &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
+  for (ByteString* s : {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
+                        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry,
+                        &ctx.folder_list_name, &ctx.file_name, &ctx.chunk, &ctx.next_map_text,
+                        &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
     ByteString().swap(*s);
   }
   release_array(err, ctx.list_lines);
@@ -64,14 +64,16 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
 }
 
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
-  write_line(ctx, kFolderListChannel, map_entry_line(ctx.rt.err, name, title));
+  if (channel_is_open(ctx.rt, kFolderListChannel)) {
+    write_line(ctx, kFolderListChannel, map_entry_line(ctx.rt.err, name, title));
+  }
   if (channel_is_open(ctx.rt, kCombinedListChannel)) {
     write_line(ctx, kCombinedListChannel, map_entry_line(ctx.rt.err, name, title));
   }
 }
 
 void write_list_line(ScanContext& ctx, const ByteString& line) {
-  write_line(ctx, kFolderListChannel, line);
+  if (channel_is_open(ctx.rt, kFolderListChannel)) write_line(ctx, kFolderListChannel, line);
   if (channel_is_open(ctx.rt, kCombinedListChannel)) write_line(ctx, kCombinedListChannel, line);
 }
 

@@ -58,6 +58,7 @@ struct ScanContext {
   bool in_maps = false;        // the current directory is the game folder's maps sub-folder
   ByteString folder_name;
   ByteString directory_entry;
+  ByteString folder_list_name;  // temp.tmp, or the tempN.tmp taken when that name is the user's
 
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.
@@ -98,7 +99,8 @@ namespace mapsweep {
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title);
 // Writes the map entry line `name "title"` to the folder list, then builds it again and
 // writes it to the combined list, checking after every step: a failure on the folder list
-// keeps the line from the combined one. The combined list is skipped while it is not open.
+// keeps the line from the combined one. A list that is not open is skipped (a folder list
+// that could not be opened, a combined list left as it was).
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
 // Writes a line already built to the folder list and then to the combined list, likewise.
 void write_list_line(ScanContext& ctx, const ByteString& line);

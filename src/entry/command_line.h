@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/platform/os.h"
+#include "runtime/program_entry.h"
 
 namespace mapsweep {
 
@@ -18,8 +19,6 @@ struct CommandLine {
   std::string directory;  // the base directory; empty for the current one
   std::string error;      // what was wrong, for kUsageError
 };
-
-inline constexpr int kExitUsage = 2;
 
 // Parses the arguments after the program name.
 CommandLine parse_command_line(const std::vector<std::string>& args);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "runtime/error_numbers.h"
 #include "runtime/runtime.h"
 #include "runtime/system_call.h"
 
@@ -30,15 +31,21 @@ bool matches(const os::FindData& entry, std::uint32_t mask) {
 }
 
 // After every find call: clears the error state, then passes over entries that do not match.
-ByteString first_match(Runtime& rt, bool found, os::FindData& entry) {
+// Whether a find call that found nothing met the end of the listing, not a failure.
+bool ran_out(const SystemCall& r) {
+  return r.last_error == os::kErrorNoMoreFiles || r.last_error == os::kErrorFileNotFound;
+}
+
+ByteString first_match(Runtime& rt, SystemCall found, os::FindData& entry) {
   for (;;) {
     rt.err.reset();
-    if (!found) {
+    if (found.value == 0 || found.value == os::kInvalidHandle) {
       rt.search.exhausted = true;
+      rt.search.listing_failed = rt.search.listing_failed || !ran_out(found);
       return {};
     }
     if (matches(entry, rt.search.mask)) return entry.name;
-    found = system_call([&] { return rt.os.find_next(rt.search.handle, entry); }).value != 0;
+    found = system_call([&] { return rt.os.find_next(rt.search.handle, entry); });
   }
 }
 
@@ -56,14 +63,16 @@ ByteString search_first_unguarded(Runtime& rt, const ByteString& pattern, std::u
   os::FindData entry;
   const SystemCall sc = system_call([&] { return rt.os.find_first(system, entry); });
   const auto handle = static_cast<os::Handle>(sc.value);
+  rt.search.exhausted = false;
+  rt.search.listing_failed = false;
   if (handle == os::kInvalidHandle) {
     rt.err.reset();
+    rt.search.listing_failed = !ran_out(sc);
     return {};
   }
   rt.search.handle = handle;
   rt.search.mask = mask & kSearchableAttributes;
-  rt.search.exhausted = false;
-  return first_match(rt, true, entry);
+  return first_match(rt, {1, os::kErrorSuccess, 0}, entry);
 }
 
 ByteString search_next_unguarded(Runtime& rt) {
@@ -75,8 +84,8 @@ ByteString search_next_unguarded(Runtime& rt) {
     return {};
   }
   os::FindData entry;
-  const SystemCall sc = system_call([&] { return rt.os.find_next(rt.search.handle, entry); });
-  return first_match(rt, sc.value != 0, entry);
+  return first_match(rt, system_call([&] { return rt.os.find_next(rt.search.handle, entry); }),
+                     entry);
 }
 
 // --- deletion ----------------------------------------------------------------------------
@@ -163,6 +172,43 @@ bool change_directory(Runtime& rt, const ByteString& path) {
 void delete_files(Runtime& rt, const ByteString& pattern) {
   with_storage(
       rt.err, [&] { delete_files_unguarded(rt, pattern); }, [] {});
+}
+
+void remove_file(Runtime& rt, const ByteString& name) {
+  with_storage(
+      rt.err,
+      [&] {
+        const std::string system = system_name(name, kPatternLimit);
+        const SystemCall sc = system_call([&] { return rt.os.delete_file(system); });
+        if (sc.failure != 0) rt.err.raise_error(sc.failure);
+      },
+      [] {});
+}
+
+bool search_listed_whole(const Runtime& rt) {
+  return !rt.search.listing_failed;
+}
+
+bool lock_current_directory(Runtime& rt) {
+  if (rt.lock.handle != os::kInvalidHandle) return true;
+  const SystemCall sc = system_call([&] { return rt.os.lock_folder("."); });
+  if (sc.value == os::kInvalidHandle) {
+    rt.err.raise_error(sc.failure != 0 ? sc.failure : rt_error::kPermissionDenied);
+    return false;
+  }
+  rt.lock.handle = static_cast<os::Handle>(sc.value);
+  return true;
+}
+
+void unlock_directory(Runtime& rt) {
+  if (rt.lock.handle == os::kInvalidHandle) return;
+  system_call([&] { return rt.os.unlock_folder(rt.lock.handle); });
+  rt.lock.handle = os::kInvalidHandle;
+}
+
+bool encloses_current_directory(Runtime& rt, const ByteString& path) {
+  const std::string system = system_name(path, kPathLimit);
+  return system_call([&] { return rt.os.encloses_current_directory(system); }).value == 1;
 }
 
 }  // namespace mapsweep

@@ -14,8 +14,14 @@ struct Runtime;
 
 struct SearchState {
   os::Handle handle = os::kInvalidHandle;
-  std::uint32_t mask = 0;  // the reduced mask: hidden, system, volume label, directory
-  bool exhausted = false;  // no entry left; stays so until the next search_first
+  std::uint32_t mask = 0;       // the reduced mask: hidden, system, volume label, directory
+  bool exhausted = false;       // no entry left; stays so until the next search_first
+  bool listing_failed = false;  // the folder could not be listed, or not to its end
+};
+
+// A lock on a folder that keeps a second run out of it.
+struct FolderLock {
+  os::Handle handle = os::kInvalidHandle;
 };
 
 // First entry matching pattern whose hidden/system/directory attributes are all in mask;
@@ -29,5 +35,19 @@ ByteString search_next(Runtime& rt);
 bool change_directory(Runtime& rt, const ByteString& path);
 // Deletes the plain files matching pattern (never folders, hidden or system files).
 void delete_files(Runtime& rt, const ByteString& pattern);
+// Deletes the one file of this name, and only it.
+void remove_file(Runtime& rt, const ByteString& name);
+
+// Whether the current search listed its folder so far without a failure. A pattern that
+// matches nothing is no failure; a folder that cannot be read, or a listing cut short, is.
+bool search_listed_whole(const Runtime& rt);
+
+// Takes the lock on the current directory that keeps other runs out of it while this one
+// works there; false (raising rt_error::kPermissionDenied) when another run holds it.
+bool lock_current_directory(Runtime& rt);
+void unlock_directory(Runtime& rt);
+// Whether the folder named by path, links followed, is the current directory or one of
+// its ancestors.
+bool encloses_current_directory(Runtime& rt, const ByteString& path);
 
 }  // namespace mapsweep

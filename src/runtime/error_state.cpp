@@ -5,6 +5,7 @@ namespace mapsweep {
 void ErrorState::raise_error(int number) {
   number_ = static_cast<std::uint8_t>(number == rt_error::kNone ? rt_error::kInternal : number);
   flag_ = true;
+  ++raised_;
 }
 
 void ErrorState::check_error() {

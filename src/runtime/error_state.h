@@ -45,6 +45,9 @@ class ErrorState {
   // For steps that handle their own failure instead of trapping: reports whether one was
   // pending and drops it, leaving the armed recovery alone.
   bool take_failure() { return std::exchange(flag_, false); }
+  // How many failures were raised so far, whatever became of them: a piece of work that
+  // raised none went through whole.
+  std::uint64_t raised_count() const { return raised_; }
 
   bool pending() const { return flag_; }
   std::uint8_t number() const { return number_; }
@@ -53,6 +56,7 @@ class ErrorState {
  private:
   std::uint8_t number_ = 0;
   bool flag_ = false;
+  std::uint64_t raised_ = 0;
   RecoveryLabel armed_ = kNoRecovery;
 };
 

@@ -14,6 +14,7 @@ namespace {
 // Kind byte (high byte of the mode word).
 constexpr std::uint8_t kKindInput = 0x01;
 constexpr std::uint8_t kKindOutput = 0x02;
+constexpr std::uint8_t kKindNewFile = 0x04;
 constexpr std::uint8_t kKindKeepEof = 0x08;
 constexpr std::uint8_t kKindBinary = 0x20;
 constexpr std::uint8_t kKindNoFallback = 0x80;
@@ -47,6 +48,10 @@ bool is_output(const Channel& c) {
 bool is_binary(const Channel& c) {
   return (c.kind & kKindBinary) != 0;
 }
+// Output that replaces its file whole; a new-file channel writes its own file in place.
+bool is_replacing(const Channel& c) {
+  return is_output(c) && (c.kind & kKindNewFile) == 0;
+}
 
 Channel* find_channel(const ChannelList& list, std::int16_t number) {
   for (auto it = list.open.rbegin(); it != list.open.rend(); ++it) {
@@ -78,9 +83,8 @@ std::uint32_t desired_access(std::uint8_t access) {
 }
 
 // One CreateFileA; the runtime error number of a failure, or 0.
-int create_handle(Runtime& rt, Channel& c, const std::string& name) {
+int create_handle(Runtime& rt, Channel& c, const std::string& name, std::uint32_t disposition) {
   const std::uint32_t share = static_cast<std::uint32_t>((c.access & kAccessShare) - 1);
-  const std::uint32_t disposition = is_input(c) ? os::kOpenExisting : os::kOpenAlways;
   const SystemCall sc = system_call(
       [&] { return rt.os.create_file(name, desired_access(c.access), share, disposition); });
   const auto handle = static_cast<os::Handle>(sc.value);
@@ -90,15 +94,34 @@ int create_handle(Runtime& rt, Channel& c, const std::string& name) {
   }
   // A handle that came with a failure code is not used, but must not leak.
   if (handle != os::kInvalidHandle) rt.os.close_handle(handle);
-  return sc.failure != 0 ? sc.failure : rt_error::kBadFileName;
+  if (sc.failure != 0) return sc.failure;
+  return sc.last_error == os::kErrorFileExists ? rt_error::kFileAlreadyExists
+                                               : rt_error::kBadFileName;
 }
 
-// Opens the file, going on read-only when read-write is refused and the mode allows it.
+// Opens the file, going on read-only when read-write is refused and the mode allows it. A
+// channel that will not write has nothing to create: the file must exist.
 int create_with_fallback(Runtime& rt, Channel& c, const std::string& name) {
-  const int failure = create_handle(rt, c, name);
+  const auto disposition = [&] {
+    return c.access & kAccessWrite ? os::kOpenAlways : os::kOpenExisting;
+  };
+  const int failure = create_handle(rt, c, name, disposition());
   if (failure == 0 || (c.kind & kKindNoFallback) || !(c.access & kAccessWrite)) return failure;
   c.access &= static_cast<std::uint8_t>(~kAccessWrite);
-  return create_handle(rt, c, name);
+  return create_handle(rt, c, name, disposition());
+}
+
+int open_by_kind(Runtime& rt, Channel& c, const std::string& name) {
+  if (is_replacing(c)) return begin_replacement(rt, name, c.handle, c.replacement);
+  if (is_output(c)) return create_handle(rt, c, name, os::kCreateNew);
+  return create_with_fallback(rt, c, name);
+}
+
+// Lets go of whatever a failed open had already opened or created.
+void undo_open(Runtime& rt, Channel& c) {
+  if (c.handle != os::kInvalidHandle) rt.os.close_handle(c.handle);
+  c.handle = os::kInvalidHandle;
+  if (is_replacing(c)) discard_replacement(rt, c.replacement);
 }
 
 int set_pointer(Runtime& rt, Channel& c, std::uint64_t offset) {
@@ -124,12 +147,11 @@ int classify_device(Runtime& rt, Channel& c) {
   return sc.failure;
 }
 
-// Output empties the file; input loads the first buffer of a disk file; others start at 0.
+// Input loads the first buffer of a disk file and binary starts at 0; output writes a file
+// it has just created, which is empty and positioned already.
 int position_by_kind(Runtime& rt, Channel& c) {
+  if (is_output(c)) return 0;
   if (const int failure = set_pointer(rt, c, 0)) return failure;
-  if (is_output(c)) {
-    return system_call([&] { return rt.os.set_end_of_file(c.handle); }).failure;
-  }
   if (is_input(c) && c.device_class == kDeviceClassDisk) return fill_buffer(rt, c);
   return 0;
 }
@@ -167,11 +189,11 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
   std::vector<std::unique_ptr<Channel>>& open = rt.channels.open;
   if (open.size() == open.capacity()) open.reserve(std::max<std::size_t>(4, 2 * open.size()));
   std::unique_ptr<Channel> channel = new_channel(number, mode, buffer_size);
-  int failure = create_with_fallback(rt, *channel, system);
+  int failure = open_by_kind(rt, *channel, system);
   if (failure == 0) failure = classify_device(rt, *channel);
   if (failure == 0) failure = position_by_kind(rt, *channel);
   if (failure != 0) {
-    if (channel->handle != os::kInvalidHandle) rt.os.close_handle(channel->handle);
+    undo_open(rt, *channel);
     rt.err.raise_error(failure);
     return;
   }
@@ -343,26 +365,35 @@ void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
   const auto size = static_cast<std::uint32_t>(bytes.size());
   const SystemCall sc =
       system_call([&] { return rt.os.write_file(c->handle, bytes.data(), size); });
-  if (sc.failure != 0) {
-    rt.err.raise_error(sc.failure);
-    return;
-  }
   c->transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
-  if (sc.value < static_cast<std::int64_t>(bytes.size())) {
-    rt.err.raise_error(c->device_class == kDeviceClassDisk ? rt_error::kDiskFull
-                                                           : rt_error::kDeviceShortWrite);
+  int failure = sc.failure;
+  if (failure == 0 && sc.value < static_cast<std::int64_t>(bytes.size())) {
+    failure =
+        c->device_class == kDeviceClassDisk ? rt_error::kDiskFull : rt_error::kDeviceShortWrite;
   }
+  if (failure == 0) return;
+  // A file missing some bytes must not take the old one's place.
+  if (c->write_failure == 0) c->write_failure = failure;
+  rt.err.raise_error(failure);
 }
 
 // --- closing -----------------------------------------------------------------------------
 
-// Closes and releases a record already taken off the list; the first failure's number.
+// Closes and releases a record already taken off the list, and an output channel replaces
+// its file, unless something failed: then the file stays and the failure's number comes
+// back.
 int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
-  int failure = 0;
-  if (is_output(*c))
-    failure = system_call([&] { return rt.os.set_end_of_file(c->handle); }).failure;
   const int closed = system_call([&] { return rt.os.close_handle(c->handle); }).failure;
-  return failure != 0 ? failure : closed;
+  if (!is_replacing(*c)) return closed;
+  const int failure = c->write_failure != 0 ? c->write_failure : closed;
+  if (failure == 0) return commit_replacement(rt, c->replacement);
+  discard_replacement(rt, c->replacement);
+  return failure;
+}
+
+void abandon_record(Runtime& rt, std::unique_ptr<Channel> c) {
+  system_call([&] { return rt.os.close_handle(c->handle); });
+  if (is_replacing(*c)) discard_replacement(rt, c->replacement);
 }
 
 std::unique_ptr<Channel> unlink(ChannelList& list, std::int16_t number) {
@@ -399,6 +430,24 @@ void close_all_channels(Runtime& rt) {
     if (first_failure == 0) first_failure = failure;
   }
   if (first_failure != 0) rt.err.raise_error(first_failure);
+}
+
+void abandon_channel(Runtime& rt, std::int16_t number) {
+  std::unique_ptr<Channel> record = unlink(rt.channels, number);
+  if (record != nullptr) abandon_record(rt, std::move(record));
+}
+
+void abandon_all_channels(Runtime& rt) {
+  while (!rt.channels.open.empty()) {
+    std::unique_ptr<Channel> newest = std::move(rt.channels.open.back());
+    rt.channels.open.pop_back();
+    abandon_record(rt, std::move(newest));
+  }
+}
+
+bool channel_replaces_file(const Runtime& rt, std::int16_t number) {
+  const Channel* c = find_channel(rt.channels, number);
+  return c != nullptr && is_replacing(*c) && c->replacement.replaces_existing;
 }
 
 std::int32_t at_end(Runtime& rt, std::int16_t number) {

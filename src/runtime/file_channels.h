@@ -1,14 +1,20 @@
 // Numbered file channels: files opened for text input through a 128-byte buffer, for output
 // (one write call per item and per line end, nothing buffered) or for block reading.
 // Every failure raises one runtime error number and returns the fallback (empty, 0).
+//
+// Output replaces a file whole: the bytes go to a new sibling file, which takes the file's
+// place only when the channel is closed after every write went through (replacement.h).
+// A new-file channel instead creates a file that must not exist yet and writes it in place.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "runtime/byte_string.h"
 #include "runtime/platform/os.h"
+#include "runtime/replacement.h"
 
 namespace mapsweep {
 
@@ -21,6 +27,12 @@ inline constexpr std::uint16_t kInputMode = 0x8181;
 // read_field and at_end (kind bit 0x08).
 inline constexpr std::uint16_t kInputModeKeepEof = 0x8181 | 0x0800;
 inline constexpr std::uint16_t kBinaryMode = 0x20C1;
+// Block reading of a file that exists: read access only, others may read it meanwhile, and
+// nothing is ever created.
+inline constexpr std::uint16_t kBinaryReadMode = 0x2082;
+// A file of the caller's own, created here (kind bit 0x04; the name must be free, else
+// rt_error::kFileAlreadyExists) and written in place.
+inline constexpr std::uint16_t kNewFileMode = 0x8641;
 inline constexpr std::int32_t kInputBufferLength = 128;
 
 struct Channel {
@@ -36,17 +48,28 @@ struct Channel {
   bool at_end_flag = false;  // binary: the last block came short
   std::uint32_t transferred = 0;
   std::vector<unsigned char> buffer;
+  Replacement replacement;  // output: the file it replaces and the sibling written instead
+  int write_failure = 0;    // output: the first write that failed; the file is not replaced
 };
 
 // The open channels, most recently opened last; lookups start from the newest.
 struct ChannelList {
   std::vector<std::unique_ptr<Channel>> open;
+  std::minstd_rand random_names{std::random_device{}()};  // for sibling files' names
 };
 
 void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std::uint16_t mode,
                   std::int32_t buffer_length);
+// Closes the channel; an output channel replaces its file now, unless a write failed (then
+// the file stays as it was and the write's failure is raised again).
 void close_channel(Runtime& rt, std::int16_t number);
 void close_all_channels(Runtime& rt);
+// Closes the channel without replacing anything: an output channel's file stays as it was.
+// Raises nothing.
+void abandon_channel(Runtime& rt, std::int16_t number);
+void abandon_all_channels(Runtime& rt);
+// Whether an open output channel will replace an existing file (rather than create one).
+bool channel_replaces_file(const Runtime& rt, std::int16_t number);
 // 0 while more can be read, -1 at the end. Not open: rt_error::kFileNotFound.
 std::int32_t at_end(Runtime& rt, std::int16_t number);
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);

@@ -15,6 +15,7 @@ struct Runtime;
 inline constexpr char kDefaultCaption[] = "mapsweep";
 inline constexpr std::uint32_t kStyleOk = 0;
 inline constexpr std::uint32_t kStyleYesNo = 4;
+inline constexpr std::uint32_t kStyleErrorIcon = 0x10;  // the box reports a failure
 inline constexpr int kButtonOk = 1;
 inline constexpr int kButtonYes = 6;
 inline constexpr int kButtonNo = 7;

@@ -7,10 +7,13 @@ int program_entry(os::Os& os, os::Dialog& dialog, MainRoutine main_routine) {
   try {
     main_routine(rt);
   } catch (...) {
-    // A failure never ends the run with another code; a stray trap or exhausted storage
-    // that the routine did not catch ends it here, quietly, like any other end.
+    // A stray trap or exhausted storage that the routine did not catch ends the run here,
+    // quietly, with the status the routine set, like any other end.
   }
-  return 0;
+  // What the routine left open was not finished: no file it was replacing is replaced.
+  abandon_all_channels(rt);
+  unlock_directory(rt);
+  return rt.exit_status;
 }
 
 }  // namespace mapsweep

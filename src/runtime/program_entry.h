@@ -1,5 +1,5 @@
-// Program entry: prepares a clear runtime, runs the main routine, and reports exit code 0
-// on every path, whatever the routine did.
+// Program entry: prepares a clear runtime, runs the main routine, and reports the exit
+// status the routine set (0 unless it set another), whatever else it did.
 #pragma once
 
 #include "runtime/runtime.h"
@@ -7,6 +7,12 @@
 namespace mapsweep {
 
 using MainRoutine = void (*)(Runtime&);
+
+// Exit statuses: a run that went through (files passed over included), a run refused or
+// stopped before it could visit folders, and a command line that could not be used.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitRefused = 1;
+inline constexpr int kExitUsage = 2;
 
 int program_entry(os::Os& os, os::Dialog& dialog, MainRoutine main_routine);
 

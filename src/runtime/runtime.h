@@ -20,6 +20,9 @@ struct Runtime {
   ErrorState err;
   ChannelList channels;
   SearchState search;
+  FolderLock lock;
+  // The process's exit status: 0 for a run that went through, others as the program sets.
+  int exit_status = 0;
 };
 
 }  // namespace mapsweep

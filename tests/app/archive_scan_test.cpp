@@ -3,7 +3,9 @@
 // archive recovery under injected OS failures.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <iomanip>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -89,7 +91,22 @@ class ArchiveScanTest : public ::testing::Test {
     EXPECT_EQ(ctx().name_count, 0);
     EXPECT_EQ(ctx().title_count, 0);
     EXPECT_TRUE(ctx().file_name.empty());
+    folder_written_ = written_to(kFolderListChannel);
+    combined_written_ = written_to(kCombinedListChannel);
+    // A list that a failed write kept from being replaced says so again here.
     close_all_channels(rt());
+    rt().err.clear_error();
+  }
+
+  // What the scan wrote to a list channel: the new file that replaces the list only when
+  // every write went through.
+  std::string written_to(std::int16_t channel) {
+    for (const auto& open : rt().channels.open) {
+      if (open->number != channel) continue;
+      std::ifstream in(open->replacement.sibling, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return {};
   }
 
   void scan(const std::string& folder = "game") {
@@ -110,6 +127,8 @@ class ArchiveScanTest : public ::testing::Test {
   std::unique_ptr<os::Os> native_;
   testing::FaultyOs faulty_;
   testing::ScanHarness harness_;
+  std::string folder_written_;
+  std::string combined_written_;
 };
 
 TEST_F(ArchiveScanTest, PairsTitlesWithNamesInOrderOfDiscovery) {
@@ -289,7 +308,11 @@ TEST_F(ArchiveScanTest, FailedFolderListWriteKeepsTheLineFromTheCombinedList) {
   // The next-map line's item on channel 2: that archive ends at once.
   faulty_.fail(OsCall::kWriteFile, 1, os::kErrorHandleDiskFull);
   run_scan();
-  expect_lists(line("e2m1", "Next Archive"));
+  EXPECT_EQ(folder_written_, line("e2m1", "Next Archive"));
+  EXPECT_EQ(combined_written_, line("e2m1", "Next Archive"));
+  // Written short, the folder list replaced nothing; the combined list was written whole.
+  EXPECT_FALSE(tree_.exists("game/maps.lst"));
+  EXPECT_EQ(tree_.read_file("maps.lst"), line("e2m1", "Next Archive"));
 }
 
 TEST_F(ArchiveScanTest, FailedCombinedListWriteRepeatsTheLineInTheFolderList) {
@@ -301,8 +324,10 @@ TEST_F(ArchiveScanTest, FailedCombinedListWriteRepeatsTheLineInTheFolderList) {
   run_scan();
   const std::string first = line("e1m1", "Lost Castle");
   const std::string second = line("e1m2", "Red Keep");
+  EXPECT_EQ(folder_written_, first + first + second);
+  EXPECT_EQ(combined_written_, first + second);
   EXPECT_EQ(tree_.read_file("game/maps.lst"), first + first + second);
-  EXPECT_EQ(tree_.read_file("maps.lst"), first + second);
+  EXPECT_FALSE(tree_.exists("maps.lst"));
 }
 
 TEST_F(ArchiveScanTest, UnwritableListEndsAfterBoundedRetriesAndDropsThosePairs) {
@@ -314,7 +339,9 @@ TEST_F(ArchiveScanTest, UnwritableListEndsAfterBoundedRetriesAndDropsThosePairs)
   run_scan();
   // Each archive: the first attempt and its retries, each stopping at its first write.
   EXPECT_EQ(faulty_.count(OsCall::kWriteFile), 2 * (1 + kEndOfArchiveRetries));
-  expect_lists("");
+  EXPECT_EQ(folder_written_, "");
+  EXPECT_FALSE(tree_.exists("game/maps.lst"));
+  EXPECT_EQ(tree_.read_file("maps.lst"), "");  // never written to, so written whole
 
   // The dropped titles are not paired with a later archive's names.
   faulty_.clear();

@@ -165,34 +165,36 @@ TEST_F(Driver, NeverVisitsHiddenOrDottedFolders) {
   EXPECT_EQ(lists(), (Files{{"maps.lst", ""}}));
 }
 
-TEST_F(Driver, AFolderNameWithACommaIsReadBackAsTwoNames) {
-  tree_.write_file("a,b/maps/split.bsp", titled_map("Split"));
-  run();
-  EXPECT_EQ(lists(), (Files{{"maps.lst", ""}}));
-}
-
-TEST_F(Driver, ThePiecesOfACommaNameAreVisitedOnlyWhenTheyExist) {
+TEST_F(Driver, AFolderNameWithACommaIsVisitedWholeAndItsPiecesOnlyAsThemselves) {
   tree_.write_file("a,b/maps/split.bsp", titled_map("Split"));
   tree_.write_file("a/maps/first.bsp", titled_map("First"));
   tree_.write_file("b/maps/second.bsp", titled_map("Second"));
   run();
-  EXPECT_EQ(lists(), (Files{{"a/maps.lst", "first \"First\"\r\n"},
-                            {"b/maps.lst", "second \"Second\"\r\n"},
-                            {"maps.lst", "first \"First\"\r\nsecond \"Second\"\r\n"}}));
+  EXPECT_EQ(lists(),
+            (Files{{"a/maps.lst", "first \"First\"\r\n"},
+                   {"a,b/maps.lst", "split \"Split\"\r\n"},
+                   {"b/maps.lst", "second \"Second\"\r\n"},
+                   {"maps.lst", "first \"First\"\r\nsplit \"Split\"\r\nsecond \"Second\"\r\n"}}));
 }
 
-TEST_F(Driver, NamesThatCannotBeReadBackDoNotCutTheFolderListShort) {
+TEST_F(Driver, NamesWithControlBytesAndBlanksAreVisitedWholeAndQuotesCutNothingShort) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows allows neither control bytes nor double quotes in names";
 #endif
-  // Both sort before "game": an end-of-text byte would end the list, a leading double
-  // quote would open a field that swallows the names behind it.
+  // All sort before "game": an end-of-text byte, a TAB, CR and LF, leading spaces and a
+  // comma read back whole; a name with a double quote cannot be quoted and is left out,
+  // without swallowing the names behind it.
   tree_.write_file("  \x1A/maps/eof.bsp", titled_map("Eof"));
+  tree_.write_file(" \t\r\n,x/maps/ctl.bsp", titled_map("Control"));
   tree_.write_file("\"quoted/maps/q.bsp", titled_map("Quoted"));
+  tree_.write_file("m,\"x/maps/q2.bsp", titled_map("Quoted Too"));
   tree_.write_file("game/maps/dm3.bsp", titled_map("Old Depot"));
   run();
-  EXPECT_EQ(lists(), (Files{{"game/maps.lst", "dm3 \"Old Depot\"\r\n"},
-                            {"maps.lst", "dm3 \"Old Depot\"\r\n"}}));
+  EXPECT_EQ(lists(),
+            (Files{{" \t\r\n,x/maps.lst", "ctl \"Control\"\r\n"},
+                   {"  \x1A/maps.lst", "eof \"Eof\"\r\n"},
+                   {"game/maps.lst", "dm3 \"Old Depot\"\r\n"},
+                   {"maps.lst", "ctl \"Control\"\r\neof \"Eof\"\r\ndm3 \"Old Depot\"\r\n"}}));
 }
 
 TEST_F(Driver, AFolderThatVanishedIsSkipped) {
@@ -203,7 +205,7 @@ TEST_F(Driver, AFolderThatVanishedIsSkipped) {
   EXPECT_EQ(lists(), (Files{{"here/maps.lst", "h \"Here\"\r\n"}, {"maps.lst", "h \"Here\"\r\n"}}));
 }
 
-TEST_F(Driver, AFolderListThatCannotBeOpenedEndsTheWorkOnThatFolder) {
+TEST_F(Driver, AReadOnlyFolderListIsLeftAsItWasAndItsMapsStillCount) {
   if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
   tree_.write_file("a/maps.lst", "kept as it was\r\n");
@@ -212,7 +214,7 @@ TEST_F(Driver, AFolderListThatCannotBeOpenedEndsTheWorkOnThatFolder) {
   run();
   EXPECT_EQ(lists(), (Files{{"a/maps.lst", "kept as it was\r\n"},
                             {"b/maps.lst", "two \"Two\"\r\n"},
-                            {"maps.lst", "two \"Two\"\r\n"}}));
+                            {"maps.lst", "one \"One\"\r\ntwo \"Two\"\r\n"}}));
 }
 
 TEST_F(Driver, AReadOnlyCombinedListIsLeftExactlyAsItWas) {

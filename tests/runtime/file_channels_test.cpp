@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -299,17 +300,18 @@ TEST_F(ChannelTest, AFileOpenOnAnotherChannelIsASharingViolation) {
 
 TEST_F(ChannelTest, FailedOpenAfterTheSystemOpenClosesTheFileAgain) {
   tree_.write_file("a.lst", "old");
-  for (const OsCall call : {OsCall::kFileType, OsCall::kSetFilePointer, OsCall::kSetEndOfFile}) {
-    faulty_.fail(call, 1, os::kErrorGenFailure);
-    open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
-    EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
-    EXPECT_FALSE(channel_is_open(rt_, 2));
+  faulty_.fail(OsCall::kFileType, 1, os::kErrorGenFailure);
+  open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
+  for (const OsCall call : {OsCall::kSetFilePointer, OsCall::kReadFile}) {
+    faulty_.fail(call, 1, os::kErrorAccessDenied);
+    open_channel(rt_, 2, "a.lst", kInputMode, kInputBufferLength);
+    EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   }
-  faulty_.fail(OsCall::kReadFile, 1, os::kErrorAccessDenied);
-  open_channel(rt_, 2, "a.lst", kInputMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
-  // Every handle was closed again: an exclusive open succeeds.
-  EXPECT_EQ(faulty_.count(OsCall::kCloseHandle), 4);
+  EXPECT_FALSE(channel_is_open(rt_, 2));
+  // The list and its sibling were let go and the sibling removed: nothing changed, and an
+  // exclusive open succeeds.
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"a.lst", "old"}}));
   open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
   EXPECT_EQ(take_error(), rt_error::kNone);
 }
@@ -360,7 +362,8 @@ TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
   EXPECT_EQ(tree_.read_file("out.lst"), std::string("e1m1 \"Gate Hall\"\r\n\0\x1A\r\n", 22));
 }
 
-TEST_F(ChannelTest, FailingAndShortWritesRaiseAndLeaveTheChannelOpen) {
+TEST_F(ChannelTest, FailingAndShortWritesRaiseAndReplaceNothing) {
+  tree_.write_file("out.lst", "the old list\r\n");
   open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
   faulty_.fail(OsCall::kWriteFile, 1, os::kErrorAccessDenied);
   write_item(rt_, 2, "lost");
@@ -373,9 +376,61 @@ TEST_F(ChannelTest, FailingAndShortWritesRaiseAndLeaveTheChannelOpen) {
   end_line(rt_, 2);
   EXPECT_EQ(take_error(), rt_error::kDiskFull);
   end_line(rt_, 2);
+  EXPECT_TRUE(channel_is_open(rt_, 2));
+  // A file that misses bytes does not take the list's place: closing says why again.
+  close_channel(rt_, 2);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
+  EXPECT_FALSE(channel_is_open(rt_, 2));
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "the old list\r\n"}}));
+}
+
+TEST_F(ChannelTest, OutputReplacesTheFileWholeOnlyWhenClosed) {
+  tree_.write_file("out.lst", "old\r\n");
+  open_channel(rt_, 2, "OUT.LST", kOutputMode, kInputBufferLength);
+  ASSERT_EQ(take_error(), rt_error::kNone);
+  EXPECT_TRUE(channel_replaces_file(rt_, 2));
+  write_item(rt_, 2, "new");
+  end_line(rt_, 2);
+  // Until the close the old list is all there is, and another open cannot take it.
+  EXPECT_EQ(tree_.read_file("out.lst"), "old\r\n");
+  open_channel(rt_, 3, "out.lst", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), rt_error::kPermissionDenied);
   close_channel(rt_, 2);
   EXPECT_EQ(take_error(), rt_error::kNone);
-  EXPECT_EQ(tree_.read_file("out.lst"), "ha\r\n");
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "new\r\n"}}));
+
+  // Abandoned, it replaces nothing; a new list is created only by a close.
+  open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+  write_item(rt_, 2, "lost");
+  abandon_channel(rt_, 2);
+  open_channel(rt_, 2, "fresh.lst", kOutputMode, kInputBufferLength);
+  EXPECT_FALSE(channel_replaces_file(rt_, 2));
+  abandon_channel(rt_, 2);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "new\r\n"}}));
+}
+
+TEST_F(ChannelTest, NewFileChannelTakesOnlyAFreeName) {
+  tree_.write_file("TEMP.TMP", "the user's");
+  open_channel(rt_, 3, "temp.tmp", kNewFileMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), rt_error::kFileAlreadyExists);
+  open_channel(rt_, 3, "temp1.tmp", kNewFileMode, kInputBufferLength);
+  ASSERT_EQ(take_error(), rt_error::kNone);
+  write_item(rt_, 3, "mine");
+  close_channel(rt_, 3);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"TEMP.TMP", "the user's"},
+                                                               {"temp1.tmp", "mine"}}));
+}
+
+TEST_F(ChannelTest, BinaryReadModeNeverCreatesAndLetsOthersRead) {
+  open_channel(rt_, 1, "vanished.pak", kBinaryReadMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), rt_error::kFileNotFound);
+  EXPECT_TRUE(tree_.files().empty());
+  open_with("shared.pak", "bytes", kBinaryReadMode);
+  open_channel(rt_, 2, "shared.pak", kBinaryReadMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+  EXPECT_EQ(read_block(rt_, 2, 10), "bytes");
 }
 
 TEST_F(ChannelTest, ShortWriteToADeviceRaises57) {
@@ -423,17 +478,17 @@ TEST_F(ChannelTest, OperationsCheckTheChannelIsOpenAndOfTheirKind) {
   EXPECT_FALSE(channel_is_open(rt_, 9));
 }
 
-TEST_F(ChannelTest, FailingCloseRaisesTheFirstFailureAndClosesAnyway) {
-  open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
-  write_item(rt_, 2, "abc");
-  faulty_.fail(OsCall::kSetEndOfFile, 1, os::kErrorAccessDenied);
-  faulty_.fail(OsCall::kCloseHandle, 1, os::kErrorInvalidHandle);
-  close_channel(rt_, 2);
-  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
-  EXPECT_FALSE(channel_is_open(rt_, 2));
-  open_channel(rt_, 2, "out.lst", kBinaryMode, kInputBufferLength);
-  EXPECT_EQ(take_error(), rt_error::kNone);
-  EXPECT_EQ(read_block(rt_, 2, 10), "abc");
+TEST_F(ChannelTest, FailingCloseRaisesClosesAnywayAndReplacesNothing) {
+  tree_.write_file("out.lst", "old");
+  for (const OsCall call : {OsCall::kCloseHandle, OsCall::kReplaceFile}) {
+    open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+    write_item(rt_, 2, "abc");
+    faulty_.fail(call, 1, os::kErrorAccessDenied);
+    close_channel(rt_, 2);
+    EXPECT_EQ(take_error(), rt_error::kAccessDenied);
+    EXPECT_FALSE(channel_is_open(rt_, 2));
+    EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "old"}}));
+  }
 }
 
 TEST_F(ChannelTest, CloseAllClosesNewestFirstAndRaisesTheFirstFailure) {
@@ -442,14 +497,15 @@ TEST_F(ChannelTest, CloseAllClosesNewestFirstAndRaisesTheFirstFailure) {
   open_channel(rt_, 3, "out.lst", kOutputMode, kInputBufferLength);
   ASSERT_EQ(take_error(), rt_error::kNone);
   const std::size_t logged = faulty_.log().size();
-  faulty_.fail(OsCall::kSetEndOfFile, 1, os::kErrorAccessDenied);
+  faulty_.fail(OsCall::kReplaceFile, 1, os::kErrorAccessDenied);
   faulty_.fail(OsCall::kCloseHandle, 2, os::kErrorInvalidHandle);
   close_all_channels(rt_);
   EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   const std::vector<OsCall> calls(faulty_.log().begin() + static_cast<std::ptrdiff_t>(logged),
                                   faulty_.log().end());
-  EXPECT_EQ(calls, (std::vector<OsCall>{OsCall::kSetEndOfFile, OsCall::kCloseHandle,
-                                        OsCall::kCloseHandle, OsCall::kCloseHandle}));
+  EXPECT_EQ(calls,
+            (std::vector<OsCall>{OsCall::kCloseHandle, OsCall::kReplaceFile, OsCall::kDeleteFile,
+                                 OsCall::kCloseHandle, OsCall::kCloseHandle}));
   EXPECT_TRUE(rt_.channels.open.empty());
   open_channel(rt_, 1, "in.txt", kOutputMode, kInputBufferLength);
   EXPECT_EQ(take_error(), rt_error::kNone);

@@ -29,7 +29,7 @@ const Fault* FaultyOs::hit(OsCall call) {
   const Fault* chosen = nullptr;
   // Every fault of this kind counts the call, also when an earlier one already hit it.
   for (Armed& armed : faults_) {
-    if (armed.fault.call != call) continue;
+    if (armed.fault.call != call && armed.fault.call != OsCall::kAny) continue;
     ++armed.seen;
     const bool due = armed.fault.repeat == Repeat::kOnce ? armed.seen == armed.fault.nth
                                                          : armed.seen >= armed.fault.nth;
@@ -111,6 +111,32 @@ os::Result FaultyOs::set_current_directory(const std::string& path) {
 
 os::Result FaultyOs::delete_file(const std::string& name) {
   return guarded(OsCall::kDeleteFile, 0, [&] { return inner_.delete_file(name); });
+}
+
+os::Result FaultyOs::full_path(const std::string& name, std::string& full) {
+  return guarded(OsCall::kFullPath, 0, [&] { return inner_.full_path(name, full); });
+}
+
+os::Result FaultyOs::file_attributes(const std::string& name) {
+  return guarded(OsCall::kFileAttributes, -1, [&] { return inner_.file_attributes(name); });
+}
+
+os::Result FaultyOs::replace_file(const std::string& from, const std::string& to) {
+  return guarded(OsCall::kReplaceFile, 0, [&] { return inner_.replace_file(from, to); });
+}
+
+os::Result FaultyOs::lock_folder(const std::string& path) {
+  return guarded(OsCall::kLockFolder, os::kInvalidHandle, [&] { return inner_.lock_folder(path); });
+}
+
+os::Result FaultyOs::unlock_folder(os::Handle lock) {
+  const os::Result unlocked = inner_.unlock_folder(lock);
+  return guarded(OsCall::kUnlockFolder, 0, [&] { return unlocked; });
+}
+
+os::Result FaultyOs::encloses_current_directory(const std::string& path) {
+  return guarded(OsCall::kEnclosesCurrentDirectory, 0,
+                 [&] { return inner_.encloses_current_directory(path); });
 }
 
 }  // namespace mapsweep::testing

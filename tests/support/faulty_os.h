@@ -8,10 +8,11 @@
 //   faulty.answer(OsCall::kFileType, 1, os::kFileTypeChar);   // next handle looks a device
 //
 // A failed call is not forwarded and returns the failure value of its kind (kInvalidHandle
-// for create_file and find_first, 0 bytes for read/write, -1 for set_file_pointer, 0
-// otherwise) with the given last-error code; close_handle and find_close are forwarded
-// first, so a failed close still frees the resource. Calls are counted per kind from the
-// moment a fault is added; the first matching fault wins. log() lists every call made.
+// for create_file, find_first and lock_folder, 0 bytes for read/write, -1 for
+// set_file_pointer and file_attributes, 0 otherwise) with the given last-error code;
+// close_handle, find_close and unlock_folder are forwarded first, so a failed close still
+// frees the resource. A fault of kind kAny counts calls of every kind. Calls are counted per kind
+// from the moment a fault is added; the first matching fault wins. log() lists every call made.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,13 @@ enum class OsCall {
   kFindClose,
   kSetCurrentDirectory,
   kDeleteFile,
+  kFullPath,
+  kFileAttributes,
+  kReplaceFile,
+  kLockFolder,
+  kUnlockFolder,
+  kEnclosesCurrentDirectory,
+  kAny,  // a fault of this kind counts, and may fail, calls of every kind
 };
 
 enum class Repeat { kOnce, kFromThenOn };
@@ -80,6 +88,12 @@ class FaultyOs final : public os::Os {
   os::Result find_close(os::Handle search) override;
   os::Result set_current_directory(const std::string& path) override;
   os::Result delete_file(const std::string& name) override;
+  os::Result full_path(const std::string& name, std::string& full) override;
+  os::Result file_attributes(const std::string& name) override;
+  os::Result replace_file(const std::string& from, const std::string& to) override;
+  os::Result lock_folder(const std::string& path) override;
+  os::Result unlock_folder(os::Handle lock) override;
+  os::Result encloses_current_directory(const std::string& path) override;
 
  private:
   struct Armed {

@@ -42,8 +42,10 @@ class Os {
  public:
   virtual ~Os() = default;
 
-  // CreateFileA: access is kGenericRead/kGenericWrite, share_mode 0 means exclusive,
-  // disposition kOpenExisting or kOpenAlways. Value: the handle, or kInvalidHandle.
+  // CreateFileA: access is kGenericRead/kGenericWrite, share_mode 0 means exclusive
+  // (kShareRead lets others read), disposition kOpenExisting, kOpenAlways or kCreateNew
+  // (fails with 80 when any entry, a link included, has the name). Value: the handle, or
+  // kInvalidHandle.
   virtual Result create_file(const std::string& name, std::uint32_t access,
                              std::uint32_t share_mode, std::uint32_t disposition) = 0;
   // ReadFile / WriteFile at the handle's file pointer. Value: bytes moved (0 on failure).
@@ -71,6 +73,28 @@ class Os {
   virtual Result set_current_directory(const std::string& path) = 0;
   // DeleteFileA. Value: 1 on success, 0 on failure.
   virtual Result delete_file(const std::string& name) = 0;
+
+  // GetFullPathNameA: the name made absolute against the current directory, so that it
+  // keeps naming the same file when the current directory changes. Value: 1 or 0.
+  virtual Result full_path(const std::string& name, std::string& full) = 0;
+  // GetFileAttributesA, except that a symbolic link reports itself (kAttributeReparsePoint)
+  // instead of its target, so that nothing is written through one unawares. Value: the
+  // attributes, or -1 with 2 or 3 when no entry has the name.
+  virtual Result file_attributes(const std::string& name) = 0;
+  // MoveFileExA with replace-existing and write-through: `to` is replaced by `from` in one
+  // step, so a reader sees either the old file or the new one, never a part. Where the
+  // system keeps permission bits apart from the data, the new file takes the old one's.
+  // Value: 1 on success, 0 on failure.
+  virtual Result replace_file(const std::string& from, const std::string& to) = 0;
+
+  // A lock that keeps a second process from working in the same folder. The system drops
+  // it when the process ends, however it ends. Value: a lock handle, or kInvalidHandle
+  // with 32 when another holder has it.
+  virtual Result lock_folder(const std::string& path) = 0;
+  virtual Result unlock_folder(Handle lock) = 0;
+  // Whether the folder named by path, links followed, is the current directory or one of
+  // its ancestors, as the file system stores them. Value: 1 or 0.
+  virtual Result encloses_current_directory(const std::string& path) = 0;
 };
 
 // The message box: shows text and title (both already cut at their first NUL, the title

@@ -10,14 +10,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -188,11 +192,15 @@ class FolderReader {
   int error() const { return error_; }
   int descriptor() const { return ::dirfd(dir_); }
 
-  // The next name other than "." and "..", or nothing at the end.
+  // The next name other than "." and "..", or nothing at the end, or after a failure
+  // (error() tells).
   std::optional<std::string> next_name() {
+    errno = 0;
     while (const dirent* entry = ::readdir(dir_)) {
       if (!is_dot_entry(entry->d_name)) return std::string(entry->d_name);
+      errno = 0;
     }
+    error_ = errno;
     return std::nullopt;
   }
 
@@ -316,6 +324,12 @@ class PosixOs final : public Os {
   Result find_close(Handle search) override;
   Result set_current_directory(const std::string& path) override;
   Result delete_file(const std::string& name) override;
+  Result full_path(const std::string& name, std::string& full) override;
+  Result file_attributes(const std::string& name) override;
+  Result replace_file(const std::string& from, const std::string& to) override;
+  Result lock_folder(const std::string& path) override;
+  Result unlock_folder(Handle lock) override;
+  Result encloses_current_directory(const std::string& path) override;
 
  private:
   struct FileRecord {
@@ -330,6 +344,8 @@ class PosixOs final : public Os {
   std::optional<Components> resolve(std::string_view name) const;
   Result open_resolved(const std::string& path, std::uint32_t access, std::uint32_t share_mode,
                        std::uint32_t disposition);
+  Result create_new(const std::string& path, std::uint32_t access, std::uint32_t share_mode);
+  std::optional<std::string> resolved_path(const std::string& raw_name) const;
   const FileRecord* file_record(Handle file) const;
   Search* search_at(Handle search);
   Handle store_search(Search search);
@@ -339,6 +355,7 @@ class PosixOs final : public Os {
   // directory could not be named; relative names then find nothing.
   std::optional<Components> current_;
   std::map<int, FileRecord> files_;
+  std::set<int> folder_locks_;
   std::vector<std::optional<Search>> searches_;  // search handle h is slot h - 1
 };
 
@@ -376,12 +393,13 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
   const std::string name(up_to_nul(raw_name));
   if (name.empty()) return failure(kErrorPathNotFound, kInvalidHandle);
   if (has_wildcards(name)) return failure(kErrorInvalidName, kInvalidHandle);
-  if (disposition != kOpenExisting && disposition != kOpenAlways) {
+  if (disposition != kOpenExisting && disposition != kOpenAlways && disposition != kCreateNew) {
     return failure(kErrorInvalidParameter, kInvalidHandle);
   }
   const std::optional<Components> parts = resolve(name);
   if (!parts) return failure(kErrorPathNotFound, kInvalidHandle);
   const std::string path = join_components(*parts);
+  if (disposition == kCreateNew) return create_new(path, access, share_mode);
   // The name can be taken between the look and the exclusive create; look again then.
   for (int attempt = 0; attempt < 3; ++attempt) {
     const Result opened = open_resolved(path, access, share_mode, disposition);
@@ -390,6 +408,20 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
     }
   }
   return failure(kErrorAccessDenied, kInvalidHandle);
+}
+
+// Creates the file exclusively: any entry of that name, in any letter case (resolving
+// found it), a link dangling or not, makes it fail with 80, as it cannot be the caller's.
+Result PosixOs::create_new(const std::string& path, std::uint32_t access,
+                           std::uint32_t share_mode) {
+  const OpenedFile opened =
+      open_vetted(path, open_flags_for(access) | O_CREAT | O_EXCL, access, share_mode);
+  if (opened.fd < 0) {
+    return failure(opened.error == kErrorAlreadyExists ? kErrorFileExists : opened.error,
+                   kInvalidHandle);
+  }
+  files_[opened.fd] = FileRecord{(access & kGenericWrite) != 0};
+  return {opened.fd, kErrorSuccess};
 }
 
 // Opens the existing regular file at path, or creates it for kOpenAlways. Only regular
@@ -521,6 +553,8 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     search.entries.push_back(FindData{attributes_of(*name, st), std::move(*name)});
   }
+  // A listing cut short is no answer: the caller would take it for the whole folder.
+  if (reader.error() != 0) return failure(code_for_errno(reader.error()), kInvalidHandle);
   if (search.entries.empty()) return failure(kErrorFileNotFound, kInvalidHandle);
   std::sort(search.entries.begin(), search.entries.end(),
             [](const FindData& a, const FindData& b) { return ntfs_less(a.name, b.name); });
@@ -599,6 +633,112 @@ Result PosixOs::delete_file(const std::string& raw_name) {
   if (held_by_another_open(path)) return failure(kErrorSharingViolation);
   if (::unlink(path.c_str()) != 0) return failure(code_for_path_errno(errno, path));
   return {1, kErrorSuccess};
+}
+
+// The path a name resolves to, or nothing for a name the system could not take.
+std::optional<std::string> PosixOs::resolved_path(const std::string& raw_name) const {
+  const std::string name(up_to_nul(raw_name));
+  if (name.empty() || has_wildcards(name)) return std::nullopt;
+  const std::optional<Components> parts = resolve(name);
+  if (!parts) return std::nullopt;
+  return join_components(*parts);
+}
+
+Result PosixOs::full_path(const std::string& raw_name, std::string& full) {
+  const std::optional<std::string> path = resolved_path(raw_name);
+  if (!path) return failure(kErrorInvalidName);
+  full = *path;
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::file_attributes(const std::string& raw_name) {
+  const std::optional<std::string> path = resolved_path(raw_name);
+  if (!path) return failure(kErrorInvalidName, -1);
+  struct stat st;
+  if (::lstat(path->c_str(), &st) != 0) return failure(code_for_path_errno(errno, *path), -1);
+  const std::size_t slash = path->find_last_of('/');
+  const std::string name = path->substr(slash + 1);
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target;
+    const bool to_folder = ::stat(path->c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    return {kAttributeReparsePoint | (to_folder ? kAttributeDirectory : 0u), kErrorSuccess};
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return {kAttributeDevice, kErrorSuccess};
+  return {attributes_of(name, st), kErrorSuccess};
+}
+
+// The replaced file's owner and permission bits go to its successor, so that replacing a
+// list changes nothing but its bytes. Only root may give a file away; for anyone else the
+// owner is already the same.
+std::uint32_t take_over_ownership(const std::string& from, const struct stat& old) {
+  struct stat fresh;
+  if (::stat(from.c_str(), &fresh) != 0) return code_for_errno(errno);
+  if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
+      ::chown(from.c_str(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+    return code_for_errno(errno);
+  }
+  if (::chmod(from.c_str(), old.st_mode & 07777) != 0) return code_for_errno(errno);
+  return kErrorSuccess;
+}
+
+Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw_to) {
+  const std::optional<std::string> from = resolved_path(raw_from);
+  const std::optional<std::string> to = resolved_path(raw_to);
+  if (!from || !to) return failure(kErrorInvalidName);
+  struct stat old;
+  if (::lstat(to->c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    const std::uint32_t error = take_over_ownership(*from, old);
+    if (error != kErrorSuccess) return failure(error);
+  }
+  // rename replaces a link at `to` itself, never what it points to.
+  if (::rename(from->c_str(), to->c_str()) != 0) {
+    return failure(errno == EXDEV ? kErrorNotSameDevice : code_for_path_errno(errno, *to));
+  }
+  return {1, kErrorSuccess};
+}
+
+// flock on the folder itself: the kernel drops it with the last descriptor, so a run that
+// is killed leaves nothing behind to clear.
+Result PosixOs::lock_folder(const std::string& raw_path) {
+  const std::optional<std::string> path = resolved_path(raw_path);
+  if (!path) return failure(kErrorInvalidName, kInvalidHandle);
+  const int fd = retry_on_eintr(
+      [&] { return ::open(path->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY); });
+  if (fd < 0) return failure(code_for_path_errno(errno, *path), kInvalidHandle);
+  if (retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+    const std::uint32_t code =
+        errno == EWOULDBLOCK ? kErrorSharingViolation : code_for_errno(errno);
+    ::close(fd);
+    return failure(code, kInvalidHandle);
+  }
+  folder_locks_.insert(fd);
+  return {fd, kErrorSuccess};
+}
+
+Result PosixOs::unlock_folder(Handle lock) {
+  if (lock < 0 || lock > INT_MAX || folder_locks_.erase(static_cast<int>(lock)) == 0) {
+    return failure(kErrorInvalidHandle);
+  }
+  ::close(static_cast<int>(lock));
+  return {1, kErrorSuccess};
+}
+
+// Compared as the file system stores them (links resolved), so that neither a link nor a
+// logical ".." can hide that a folder lies above the current one.
+Result PosixOs::encloses_current_directory(const std::string& raw_path) {
+  const std::optional<std::string> path = resolved_path(raw_path);
+  if (!path || !current_) return {0, kErrorSuccess};
+  char folder[PATH_MAX];
+  char current[PATH_MAX];
+  if (::realpath(path->c_str(), folder) == nullptr ||
+      ::realpath(join_components(*current_).c_str(), current) == nullptr) {
+    return {0, kErrorSuccess};
+  }
+  const std::string_view outer(folder);
+  const std::string_view inner(current);
+  const bool encloses =
+      outer == "/" || inner == outer || (inner.starts_with(outer) && inner[outer.size()] == '/');
+  return {encloses ? 1 : 0, kErrorSuccess};
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ constexpr int kButtonYes = 6;
 constexpr int kButtonNo = 7;
 constexpr std::uint32_t kButtonSetMask = 0xF;
 constexpr std::uint32_t kYesNoButtons = 4;
+constexpr std::uint32_t kIconMask = 0xF0;
+constexpr std::uint32_t kErrorIcon = 0x10;
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -82,6 +84,12 @@ std::optional<int> button_for_answer(std::string_view answer) {
 class TerminalDialog final : public Dialog {
  public:
   int show(const std::string& text, const std::string& title, std::uint32_t style) override {
+    // A box that reports a failure must be seen whoever started the run: it goes to the
+    // error output, terminal or not.
+    if ((style & kIconMask) == kErrorIcon) {
+      write_all(STDERR_FILENO, terminal_text(title) + ": " + terminal_text(text) + "\n");
+      return kButtonOk;
+    }
     // Without a terminal on both sides nobody could see the box or answer it.
     if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDOUT_FILENO) != 1) return 0;
     write_all(STDOUT_FILENO, terminal_text(title) + "\n\n" + terminal_text(text) + "\n");

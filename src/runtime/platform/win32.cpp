@@ -82,6 +82,47 @@ void copy_entry(const WIN32_FIND_DATAA& found, FindData& into) {
   into.name.assign(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
 }
 
+std::string absolute_path(const std::string& path) {
+  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::string full(size, '\0');
+  const DWORD written = GetFullPathNameA(path.c_str(), size, full.data(), nullptr);
+  full.resize(written < size ? written : 0);
+  return full.empty() ? path : full;
+}
+
+// FNV-1a over the path with ASCII letters in upper case, as hexadecimal digits: a mutex
+// name may not hold the path's backslashes.
+std::string folder_key(const std::string& path) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : path) {
+    hash ^= ascii_upper(c == '/' ? '\\' : c);
+    hash *= 1099511628211ull;
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string key;
+  for (int shift = 60; shift >= 0; shift -= 4) key += kDigits[(hash >> shift) & 0xF];
+  return key;
+}
+
+// The folder's path as the file system stores it, links and short names resolved; empty
+// when the folder cannot be opened.
+std::string final_path(const std::string& path) {
+  const HANDLE folder =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return {};
+  std::string final(MAX_PATH, '\0');
+  DWORD size = GetFinalPathNameByHandleA(folder, final.data(), MAX_PATH, FILE_NAME_NORMALIZED);
+  if (size >= MAX_PATH) {
+    final.resize(size + 1);
+    size = GetFinalPathNameByHandleA(folder, final.data(), size + 1, FILE_NAME_NORMALIZED);
+  }
+  CloseHandle(folder);
+  final.resize(size < final.size() ? size : 0);
+  return final;
+}
+
 class Win32Os final : public Os {
  public:
   Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
@@ -181,6 +222,67 @@ class Win32Os final : public Os {
 
   Result delete_file(const std::string& name) override {
     return guarded([&] { return static_cast<std::int64_t>(DeleteFileA(name.c_str()) != 0); });
+  }
+
+  Result full_path(const std::string& name, std::string& full) override {
+    return guarded([&] {
+      const DWORD size = GetFullPathNameA(name.c_str(), 0, nullptr, nullptr);
+      if (size == 0) return std::int64_t{0};
+      full.assign(size, '\0');
+      const DWORD written = GetFullPathNameA(name.c_str(), size, full.data(), nullptr);
+      if (written == 0 || written >= size) return std::int64_t{0};
+      full.resize(written);
+      return std::int64_t{1};
+    });
+  }
+
+  Result file_attributes(const std::string& name) override {
+    return guarded([&] {
+      const DWORD attributes = GetFileAttributesA(name.c_str());
+      return attributes == INVALID_FILE_ATTRIBUTES ? std::int64_t{-1}
+                                                   : static_cast<std::int64_t>(attributes);
+    });
+  }
+
+  Result replace_file(const std::string& from, const std::string& to) override {
+    return guarded([&] {
+      return static_cast<std::int64_t>(
+          MoveFileExA(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0);
+    });
+  }
+
+  // A named mutex stands for the folder: the system removes it with the last handle, so a
+  // run that is killed leaves nothing behind. Its name is derived from the folder's full
+  // path in one letter case, as Windows names folders ignoring case.
+  Result lock_folder(const std::string& path) override {
+    const std::string name = "Local\\mapsweep-" + folder_key(absolute_path(path));
+    const Result r = guarded([&] {
+      return static_cast<std::int64_t>(from_native(CreateMutexA(nullptr, FALSE, name.c_str())));
+    });
+    if (r.value == 0) return {kInvalidHandle, r.last_error};
+    if (r.last_error == ERROR_ALREADY_EXISTS) {
+      CloseHandle(to_native(r.value));
+      return {kInvalidHandle, ERROR_SHARING_VIOLATION};
+    }
+    return {r.value, kErrorSuccess};
+  }
+
+  Result unlock_folder(Handle lock) override {
+    return guarded([&] { return static_cast<std::int64_t>(CloseHandle(to_native(lock)) != 0); });
+  }
+
+  Result encloses_current_directory(const std::string& path) override {
+    const std::string outer = final_path(path);
+    const std::string inner = final_path(".");
+    if (outer.empty() || inner.empty()) return {0, kErrorSuccess};
+    const bool encloses =
+        inner.size() >= outer.size() &&
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, inner.c_str(),
+                       static_cast<int>(outer.size()), outer.c_str(),
+                       static_cast<int>(outer.size())) == CSTR_EQUAL &&
+        (inner.size() == outer.size() || outer.back() == '\\' || inner[outer.size()] == '\\');
+    return {encloses ? 1 : 0, kErrorSuccess};
   }
 
  private:

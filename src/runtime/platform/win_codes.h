@@ -18,11 +18,13 @@ inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
 inline constexpr std::uint32_t kErrorWriteProtect = 19;
 inline constexpr std::uint32_t kErrorCrc = 23;
+inline constexpr std::uint32_t kErrorNotSameDevice = 17;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorLockViolation = 33;
 inline constexpr std::uint32_t kErrorHandleEof = 38;
 inline constexpr std::uint32_t kErrorHandleDiskFull = 39;
+inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
@@ -31,9 +33,11 @@ inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
 inline constexpr std::uint32_t kErrorDirectory = 267;  // "the directory name is invalid"
 inline constexpr std::uint32_t kErrorCantResolveFilename = 1921;
 
-// Access rights and creation dispositions of create_file.
+// Access rights, share modes and creation dispositions of create_file.
 inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+inline constexpr std::uint32_t kShareRead = 1;
+inline constexpr std::uint32_t kCreateNew = 1;
 inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kOpenAlways = 4;
 inline constexpr std::uint32_t kFileAttributeNormalFlag = 0x80;
@@ -45,6 +49,8 @@ inline constexpr std::uint32_t kAttributeSystem = 4;
 inline constexpr std::uint32_t kAttributeVolumeLabel = 8;
 inline constexpr std::uint32_t kAttributeDirectory = 16;
 inline constexpr std::uint32_t kAttributeArchive = 32;
+inline constexpr std::uint32_t kAttributeDevice = 64;
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;  // a symbolic link among others
 
 // File types of file_type.
 inline constexpr std::uint32_t kFileTypeDisk = 1;

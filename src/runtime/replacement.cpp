@@ -1,0 +1,115 @@
+#include "runtime/replacement.h"
+
+#include "runtime/error_numbers.h"
+#include "runtime/runtime.h"
+#include "runtime/system_call.h"
+
+namespace mapsweep {
+namespace {
+
+// Entries that are no plain writable file of the user's: never written through, replaced
+// or deleted.
+constexpr std::uint32_t kNeverReplaced = os::kAttributeDirectory | os::kAttributeReparsePoint |
+                                         os::kAttributeDevice | os::kAttributeReadOnly;
+// Tries at a free sibling name before giving up: with 36^6 names, more than a few
+// collisions mean something else is wrong.
+constexpr int kSiblingAttempts = 16;
+
+// The failure's runtime error number, or `otherwise` for a refusal the wrapper passes.
+int failure_of(const SystemCall& sc, int otherwise) {
+  return sc.failure != 0 ? sc.failure : otherwise;
+}
+
+// Holds the file being replaced, if there is one, so that nobody else writes it meanwhile
+// and a file held by another program is found out before anything is written.
+int hold_existing(Runtime& rt, Replacement& r) {
+  const SystemCall attributes = system_call([&] { return rt.os.file_attributes(r.target); });
+  if (attributes.value == -1) {
+    return attributes.last_error == os::kErrorFileNotFound
+               ? 0
+               : failure_of(attributes, rt_error::kBadFileName);
+  }
+  if ((static_cast<std::uint32_t>(attributes.value) & kNeverReplaced) != 0) {
+    return rt_error::kAccessDenied;
+  }
+  const SystemCall held = system_call(
+      [&] { return rt.os.create_file(r.target, os::kGenericWrite, 0, os::kOpenExisting); });
+  const auto handle = static_cast<os::Handle>(held.value);
+  if (held.failure == 0 && handle != os::kInvalidHandle) {
+    r.held = handle;
+    r.replaces_existing = true;
+    return 0;
+  }
+  if (handle != os::kInvalidHandle) rt.os.close_handle(handle);
+  // Gone since the look: there is nothing to replace after all.
+  if (held.last_error == os::kErrorFileNotFound) return 0;
+  return failure_of(held, rt_error::kBadFileName);
+}
+
+int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
+  for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
+    const std::string sibling =
+        r.target + kSiblingInfix + random_name_part(rt.channels.random_names);
+    const SystemCall sc = system_call(
+        [&] { return rt.os.create_file(sibling, os::kGenericWrite, 0, os::kCreateNew); });
+    const auto created = static_cast<os::Handle>(sc.value);
+    if (sc.failure == 0 && created != os::kInvalidHandle) {
+      r.sibling = sibling;
+      handle = created;
+      return 0;
+    }
+    if (created != os::kInvalidHandle) rt.os.close_handle(created);
+    if (sc.last_error != os::kErrorFileExists) return failure_of(sc, rt_error::kBadFileName);
+  }
+  return rt_error::kFileAlreadyExists;
+}
+
+void release_held(Runtime& rt, Replacement& r) {
+  if (r.held == os::kInvalidHandle) return;
+  system_call([&] { return rt.os.close_handle(r.held); });
+  r.held = os::kInvalidHandle;
+}
+
+}  // namespace
+
+std::string random_name_part(std::minstd_rand& random) {
+  static constexpr char kAlphabet[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
+  std::string part;
+  for (int i = 0; i < kSiblingRandomLength; ++i) part += kAlphabet[pick(random)];
+  return part;
+}
+
+int begin_replacement(Runtime& rt, const std::string& name, os::Handle& handle,
+                      Replacement& replacement) {
+  const SystemCall full = system_call([&] { return rt.os.full_path(name, replacement.target); });
+  if (full.failure != 0 || full.value == 0) return failure_of(full, rt_error::kBadFileName);
+  if (const int failure = hold_existing(rt, replacement)) return failure;
+  if (const int failure = create_sibling(rt, replacement, handle)) {
+    release_held(rt, replacement);
+    return failure;
+  }
+  return 0;
+}
+
+int commit_replacement(Runtime& rt, Replacement& replacement) {
+  release_held(rt, replacement);
+  const SystemCall sc =
+      system_call([&] { return rt.os.replace_file(replacement.sibling, replacement.target); });
+  if (sc.failure == 0 && sc.value != 0) {
+    replacement.sibling.clear();
+    return 0;
+  }
+  discard_replacement(rt, replacement);
+  return failure_of(sc, rt_error::kPermissionDenied);
+}
+
+void discard_replacement(Runtime& rt, Replacement& replacement) {
+  release_held(rt, replacement);
+  if (replacement.sibling.empty()) return;
+  system_call([&] { return rt.os.delete_file(replacement.sibling); });
+  replacement.sibling.clear();
+}
+
+}  // namespace mapsweep

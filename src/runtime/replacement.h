@@ -1,0 +1,44 @@
+// Replacing a file whole. What an output channel writes goes to a new sibling file, created
+// exclusively beside the file it replaces; only when the channel closes after every write
+// went through does the sibling take the file's place, in one step. Until then, and for
+// good when anything failed, the old file stays as it was, byte for byte. A file that is a
+// link, a folder, read-only or held by another program is never replaced.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "runtime/platform/os.h"
+
+namespace mapsweep {
+
+struct Runtime;
+
+// Every sibling's name: the replaced file's name, this infix and six random letters and
+// digits, so that a run killed half-way leaves files the next run can recognise.
+inline constexpr char kSiblingInfix[] = ".mapsweep-";
+inline constexpr int kSiblingRandomLength = 6;
+
+struct Replacement {
+  std::string target;                    // full path of the file replaced (may not exist)
+  std::string sibling;                   // full path of the new file being written
+  os::Handle held = os::kInvalidHandle;  // the existing file, held exclusively until commit
+  bool replaces_existing = false;
+};
+
+// Checks the file to be replaced, holds it, and creates the sibling for writing, whose
+// handle goes to `handle`. Returns 0, or the runtime error number of the failure (nothing
+// is left behind then).
+int begin_replacement(Runtime& rt, const std::string& name, os::Handle& handle,
+                      Replacement& replacement);
+// Puts the sibling, whose handle the caller has closed, in the file's place. Returns 0, or
+// the runtime error number of the failure (the sibling is removed then).
+int commit_replacement(Runtime& rt, Replacement& replacement);
+// Removes the sibling and lets go of the file, which stays as it was.
+void discard_replacement(Runtime& rt, Replacement& replacement);
+
+// Six random letters and digits.
+std::string random_name_part(std::minstd_rand& random);
+
+}  // namespace mapsweep
