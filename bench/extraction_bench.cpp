@@ -40,6 +40,7 @@ void run_extraction(benchmark::State& state, const std::string& chunk) {
   std::int64_t names = 0;
   for (auto _ : state) {
     ctx.name_count = 0;
+    release_list(ctx.archive_names);
     map_entry_extraction(ctx);
     names += ctx.name_count;
   }

@@ -92,12 +92,13 @@ void pair_and_write(ScanContext& ctx, std::int32_t& next_slot) {
   for (; next_slot <= ctx.name_count; ++next_slot) {
     const ByteString& title = element(ctx.archive_titles, next_slot);
     if (!title.empty()) {
-      write_map_entry_line(ctx, element(ctx.archive_names, next_slot), title);
+      write_map_entry_line(ctx, ByteString(element(ctx.archive_names, next_slot)), title);
     }
     empty_title_slot_checked(ctx, next_slot);
   }
   empty_title_slot_checked(ctx, 1);
-  // Titles above the name count stay for the names of a later archive.
+  // Titles above the name count stay for the names of a later archive; the names go.
+  release_list(ctx.archive_names);
   ctx.name_count = 0;
   ctx.title_count = 0;
 }
@@ -108,6 +109,7 @@ void abandon_pairing(ScanContext& ctx, std::int32_t next_slot) {
   for (; next_slot <= ctx.name_count; ++next_slot) empty_title_slot(ctx, next_slot);
   empty_title_slot(ctx, 1);
   ctx.rt.err.clear_error();
+  release_list(ctx.archive_names);
   ctx.name_count = 0;
   ctx.title_count = 0;
 }

@@ -46,7 +46,7 @@ class ArchiveRecoveryOnExit {
 void store_found_name(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
   ++ctx.name_count;
-  assign_element(err, ctx.archive_names, ctx.name_count, ctx.found_name);
+  store_element(err, ctx.archive_names, ctx.name_count, ctx.found_name);
   err.check_error();
 }
 

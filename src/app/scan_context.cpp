@@ -34,7 +34,6 @@ void build_scan_context(ScanContext& ctx) {
   assign(err, ctx.world_marker, concat(err, world, char_string(err, 10)));
   err.check_error();
   create_array(err, ctx.list_lines, 0, kArrayUpperBound);
-  create_array(err, ctx.archive_names, 0, kArrayUpperBound);
   create_array(err, ctx.archive_titles, 0, kArrayUpperBound);
   err.check_error();
   assign(err, ctx.title_marker, concat(err, ByteString("message"), quote_space_quote));
@@ -52,7 +51,7 @@ void release_scan_context(ScanContext& ctx) {
     ByteString().swap(*s);
   }
   release_array(err, ctx.list_lines);
-  release_array(err, ctx.archive_names);
+  release_list(ctx.archive_names);
   release_array(err, ctx.archive_titles);
 }
 

@@ -8,6 +8,7 @@
 #include "runtime/byte_string.h"
 #include "runtime/runtime.h"
 #include "runtime/string_array.h"
+#include "runtime/string_list.h"
 
 namespace mapsweep {
 
@@ -51,7 +52,9 @@ struct ScanContext {
   ByteString map_suffix;       // .bsp
 
   StringArray list_lines;
-  StringArray archive_names;
+  // Only ever appended to, and emptied when an archive ends: an archive can hold millions
+  // of map paths, each of which costs its bytes plus a few here.
+  StringList archive_names;
   StringArray archive_titles;
 
   bool nothing_found = false;  // the last scan that ran found no file matching its pattern

@@ -24,6 +24,7 @@ class MapEntryExtractionTest : public ::testing::Test {
   Names extract(const std::string& chunk) {
     harness_.ctx.chunk = chunk;
     harness_.ctx.name_count = 0;
+    release_list(harness_.ctx.archive_names);
     map_entry_extraction(harness_.ctx);
     return harness_.stored_names();
   }
@@ -66,7 +67,7 @@ TEST_F(MapEntryExtractionTest, AdjacentPathLosesItsFirstByte) {
             (Names{"dm2", "dm4", "dm4"}));
 }
 
-TEST_F(MapEntryExtractionTest, NamesBeyondTheInitialArrayAreKept) {
+TEST_F(MapEntryExtractionTest, NamesBeyondTwoThousandAreKept) {
   ScanContext& ctx = harness_.ctx;
   ctx.name_count = kArrayUpperBound - 1;
   ctx.chunk = "maps/a.bsp\0maps/b.bsp\0maps/c.bsp\0"s;
@@ -78,25 +79,24 @@ TEST_F(MapEntryExtractionTest, NamesBeyondTheInitialArrayAreKept) {
 TEST_F(MapEntryExtractionTest, ExhaustedStorageLeavesTheChunkKeepingStoredNames) {
   ScanContext& ctx = harness_.ctx;
   ctx.rt.err.arm_recovery(kArchiveRecovery);
-  // The names are cut without allocating (short strings); the second one goes to a slot
-  // past the initial array, whose growth is the allocation that fails.
+  // The names are cut without allocating (short strings); storing the first one, a slot
+  // past the names stored so far, is the allocation that fails.
   ctx.chunk = "maps/.bsp\0maps/a.bsp"s;
   ctx.name_count = kArrayUpperBound - 1;
-  assign_element(ctx.rt.err, ctx.archive_names, kArrayUpperBound, ByteString("old"));
   testing::fail_allocation_after(0);
   map_entry_extraction(ctx);
   testing::stop_failing_allocations();
   EXPECT_EQ(ctx.rt.err.armed(), kArchiveRecovery);
   EXPECT_FALSE(ctx.rt.err.pending());
   EXPECT_EQ(ctx.rt.err.number(), rt_error::kOutOfStorage);
-  // The count was raised for the name whose store failed; the name before it stays.
-  EXPECT_EQ(ctx.name_count, kArrayUpperBound + 1);
+  // The count was raised for the name whose store failed, and the chunk was left.
+  EXPECT_EQ(ctx.name_count, kArrayUpperBound);
   EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound), "");
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 1), "");
-  // The next chunk is examined as usual.
+  // The next chunk is examined as usual, its name in the slot its count gives.
   ctx.chunk = "maps/e1m1.bsp\0"s;
   map_entry_extraction(ctx);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 2), "e1m1");
+  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 1), "e1m1");
+  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound), "");
 }
 
 // The algorithm as its steps state it, with the runtime's string operations: a copy of

@@ -22,7 +22,8 @@ TEST(ScanContextTest, BuildsTheMarkersByteForByte) {
   EXPECT_EQ(ctx.title_marker, "message\" \"");
   EXPECT_EQ(ctx.map_prefix, "maps/");
   EXPECT_EQ(ctx.map_suffix, ".bsp");
-  for (const StringArray* array : {&ctx.list_lines, &ctx.archive_names, &ctx.archive_titles}) {
+  EXPECT_TRUE(ctx.archive_names.ends.empty());
+  for (const StringArray* array : {&ctx.list_lines, &ctx.archive_titles}) {
     EXPECT_TRUE(array->created);
     EXPECT_EQ(array->lower, 0);
     EXPECT_EQ(array->upper, kArrayUpperBound);

@@ -23,7 +23,7 @@ class ScanHarness {
   std::vector<std::string> stored_names() const {
     std::vector<std::string> names;
     for (std::int32_t slot = 1; slot <= ctx.name_count; ++slot) {
-      names.push_back(element(ctx.archive_names, slot));
+      names.emplace_back(element(ctx.archive_names, slot));
     }
     return names;
   }
