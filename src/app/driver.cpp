@@ -189,6 +189,7 @@ bool leave_maps_folder(ScanContext& ctx) {
 // that is there; without one, the folder gets what was found.
 void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
   Runtime& rt = ctx.rt;
+  if (channel_write_failed(rt, kFolderListChannel)) ctx.lines_lost = true;
   const bool replaces = channel_replaces_file(rt, kFolderListChannel);
   if (!found || (!complete && replaces)) {
     abandon_channel(rt, kFolderListChannel);
@@ -295,9 +296,12 @@ void run(ScanContext& ctx) {
   const bool visited_all = visit_listed_folders(ctx);
   close_channel(rt, kFolderNamesChannel);
   step_failed(rt);
-  // Stopped half-way, or lost on the way back, the run must not replace the combined list
-  // with part of one, nor rewrite or delete anything where it stands.
-  if (visited_all && channel_is_open(rt, kCombinedListChannel)) finish_combined_list(ctx);
+  // Stopped half-way, lost on the way back, or with lines lost on their way to it, the run
+  // must not replace the combined list with part of one, nor rewrite or delete anything
+  // where it stands.
+  if (visited_all && !ctx.lines_lost && channel_is_open(rt, kCombinedListChannel)) {
+    finish_combined_list(ctx);
+  }
   abandon_all_channels(rt);
   if (visited_all) remove_folder_list(ctx);
   message_box(rt, ByteString("Programmende"), ByteString(), kStyleOk);

@@ -62,6 +62,9 @@ struct ScanContext {
   ByteString folder_name;
   ByteString directory_entry;
   ByteString folder_list_name;  // temp.tmp, or the tempN.tmp taken when that name is the user's
+  // A write to a folder list failed: the lines written after it never reached the combined
+  // list either, which is then incomplete and must not replace the old one.
+  bool lines_lost = false;
 
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.

@@ -450,6 +450,11 @@ bool channel_replaces_file(const Runtime& rt, std::int16_t number) {
   return c != nullptr && is_replacing(*c) && c->replacement.replaces_existing;
 }
 
+bool channel_write_failed(const Runtime& rt, std::int16_t number) {
+  const Channel* c = find_channel(rt.channels, number);
+  return c != nullptr && c->write_failure != 0;
+}
+
 std::int32_t at_end(Runtime& rt, std::int16_t number) {
   Channel* c = find_channel(rt.channels, number);
   if (c == nullptr) {

@@ -70,6 +70,8 @@ void abandon_channel(Runtime& rt, std::int16_t number);
 void abandon_all_channels(Runtime& rt);
 // Whether an open output channel will replace an existing file (rather than create one).
 bool channel_replaces_file(const Runtime& rt, std::int16_t number);
+// Whether a write to an open output channel failed, so that closing it will replace nothing.
+bool channel_write_failed(const Runtime& rt, std::int16_t number);
 // 0 while more can be read, -1 at the end. Not open: rt_error::kFileNotFound.
 std::int32_t at_end(Runtime& rt, std::int16_t number);
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);

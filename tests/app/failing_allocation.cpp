@@ -8,6 +8,7 @@
 
 namespace {
 std::atomic<long> allocations_before_failure{-1};
+std::atomic<std::size_t> largest_allocation{0};  // 0: no limit
 }  // namespace
 
 namespace mapsweep::testing {
@@ -15,13 +16,19 @@ namespace mapsweep::testing {
 void fail_allocation_after(long allocations_first) {
   allocations_before_failure = allocations_first;
 }
+void fail_allocations_larger_than(std::size_t bytes) {
+  largest_allocation = bytes;
+}
 void stop_failing_allocations() {
   allocations_before_failure = -1;
+  largest_allocation = 0;
 }
 
 }  // namespace mapsweep::testing
 
 void* operator new(std::size_t size) {
+  const std::size_t limit = largest_allocation.load();
+  if (limit != 0 && size > limit) throw std::bad_alloc();
   long left = allocations_before_failure.load();
   while (left >= 0) {
     if (left == 0) {

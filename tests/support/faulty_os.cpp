@@ -9,27 +9,37 @@ void FaultyOs::add(const Fault& fault) {
 }
 
 void FaultyOs::fail(OsCall call, int nth, std::uint32_t code, Repeat repeat) {
-  add({call, nth, code, repeat, std::nullopt, std::nullopt});
+  add({call, nth, code, repeat, std::nullopt, std::nullopt, {}});
 }
 
 void FaultyOs::come_short(OsCall call, int nth, std::uint32_t moved, std::uint32_t code) {
-  add({call, nth, code, Repeat::kOnce, moved, std::nullopt});
+  add({call, nth, code, Repeat::kOnce, moved, std::nullopt, {}});
 }
 
 void FaultyOs::answer(OsCall call, int nth, std::int64_t value, std::uint32_t code) {
-  add({call, nth, code, Repeat::kOnce, std::nullopt, value});
+  add({call, nth, code, Repeat::kOnce, std::nullopt, value, {}});
+}
+
+void FaultyOs::fail_named(OsCall call, const std::string& name_part, std::uint32_t code,
+                          Repeat repeat) {
+  add({call, 1, code, repeat, std::nullopt, std::nullopt, name_part});
 }
 
 int FaultyOs::count(OsCall call) const {
   return static_cast<int>(std::count(log_.begin(), log_.end(), call));
 }
 
-const Fault* FaultyOs::hit(OsCall call) {
+const Fault* FaultyOs::hit(OsCall call, const std::string* name) {
   log_.push_back(call);
+  if (name != nullptr && hook_) hook_(call, *name);
   const Fault* chosen = nullptr;
   // Every fault of this kind counts the call, also when an earlier one already hit it.
   for (Armed& armed : faults_) {
     if (armed.fault.call != call && armed.fault.call != OsCall::kAny) continue;
+    if (!armed.fault.name_part.empty() &&
+        (name == nullptr || name->find(armed.fault.name_part) == std::string::npos)) {
+      continue;
+    }
     ++armed.seen;
     const bool due = armed.fault.repeat == Repeat::kOnce ? armed.seen == armed.fault.nth
                                                          : armed.seen >= armed.fault.nth;
@@ -39,15 +49,16 @@ const Fault* FaultyOs::hit(OsCall call) {
 }
 
 template <class Forward>
-os::Result FaultyOs::guarded(OsCall call, std::int64_t failed, Forward&& forward) {
-  const Fault* fault = hit(call);
+os::Result FaultyOs::guarded(OsCall call, std::int64_t failed, Forward&& forward,
+                             const std::string* name) {
+  const Fault* fault = hit(call, name);
   if (fault == nullptr) return forward();
   return {fault->value.value_or(failed), fault->code};
 }
 
 template <class Transfer>
 os::Result FaultyOs::transfer(OsCall call, std::uint32_t count, Transfer&& move_bytes) {
-  const Fault* fault = hit(call);
+  const Fault* fault = hit(call, nullptr);
   if (fault == nullptr) return move_bytes(count);
   if (!fault->moved) return {fault->value.value_or(0), fault->code};
   os::Result moved = move_bytes(std::min(count, *fault->moved));
@@ -57,8 +68,9 @@ os::Result FaultyOs::transfer(OsCall call, std::uint32_t count, Transfer&& move_
 
 os::Result FaultyOs::create_file(const std::string& name, std::uint32_t access,
                                  std::uint32_t share_mode, std::uint32_t disposition) {
-  return guarded(OsCall::kCreateFile, os::kInvalidHandle,
-                 [&] { return inner_.create_file(name, access, share_mode, disposition); });
+  return guarded(
+      OsCall::kCreateFile, os::kInvalidHandle,
+      [&] { return inner_.create_file(name, access, share_mode, disposition); }, &name);
 }
 
 os::Result FaultyOs::read_file(os::Handle file, void* into, std::uint32_t count) {
@@ -91,8 +103,9 @@ os::Result FaultyOs::close_handle(os::Handle file) {
 }
 
 os::Result FaultyOs::find_first(const std::string& pattern, os::FindData& first) {
-  return guarded(OsCall::kFindFirst, os::kInvalidHandle,
-                 [&] { return inner_.find_first(pattern, first); });
+  return guarded(
+      OsCall::kFindFirst, os::kInvalidHandle, [&] { return inner_.find_first(pattern, first); },
+      &pattern);
 }
 
 os::Result FaultyOs::find_next(os::Handle search, os::FindData& next) {
@@ -105,28 +118,33 @@ os::Result FaultyOs::find_close(os::Handle search) {
 }
 
 os::Result FaultyOs::set_current_directory(const std::string& path) {
-  return guarded(OsCall::kSetCurrentDirectory, 0,
-                 [&] { return inner_.set_current_directory(path); });
+  return guarded(
+      OsCall::kSetCurrentDirectory, 0, [&] { return inner_.set_current_directory(path); }, &path);
 }
 
 os::Result FaultyOs::delete_file(const std::string& name) {
-  return guarded(OsCall::kDeleteFile, 0, [&] { return inner_.delete_file(name); });
+  return guarded(
+      OsCall::kDeleteFile, 0, [&] { return inner_.delete_file(name); }, &name);
 }
 
 os::Result FaultyOs::full_path(const std::string& name, std::string& full) {
-  return guarded(OsCall::kFullPath, 0, [&] { return inner_.full_path(name, full); });
+  return guarded(
+      OsCall::kFullPath, 0, [&] { return inner_.full_path(name, full); }, &name);
 }
 
 os::Result FaultyOs::file_attributes(const std::string& name) {
-  return guarded(OsCall::kFileAttributes, -1, [&] { return inner_.file_attributes(name); });
+  return guarded(
+      OsCall::kFileAttributes, -1, [&] { return inner_.file_attributes(name); }, &name);
 }
 
 os::Result FaultyOs::replace_file(const std::string& from, const std::string& to) {
-  return guarded(OsCall::kReplaceFile, 0, [&] { return inner_.replace_file(from, to); });
+  return guarded(
+      OsCall::kReplaceFile, 0, [&] { return inner_.replace_file(from, to); }, &to);
 }
 
 os::Result FaultyOs::lock_folder(const std::string& path) {
-  return guarded(OsCall::kLockFolder, os::kInvalidHandle, [&] { return inner_.lock_folder(path); });
+  return guarded(
+      OsCall::kLockFolder, os::kInvalidHandle, [&] { return inner_.lock_folder(path); }, &path);
 }
 
 os::Result FaultyOs::unlock_folder(os::Handle lock) {
@@ -135,8 +153,9 @@ os::Result FaultyOs::unlock_folder(os::Handle lock) {
 }
 
 os::Result FaultyOs::encloses_current_directory(const std::string& path) {
-  return guarded(OsCall::kEnclosesCurrentDirectory, 0,
-                 [&] { return inner_.encloses_current_directory(path); });
+  return guarded(
+      OsCall::kEnclosesCurrentDirectory, 0, [&] { return inner_.encloses_current_directory(path); },
+      &path);
 }
 
 }  // namespace mapsweep::testing

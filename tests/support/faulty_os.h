@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,8 @@ struct Fault {
   std::optional<std::uint32_t> moved;
   // Report this value instead of the kind's failure value (the call is not forwarded).
   std::optional<std::int64_t> value;
+  // When set, only calls whose name or pattern holds these bytes count for this fault.
+  std::string name_part;
 };
 
 class FaultyOs final : public os::Os {
@@ -69,6 +72,14 @@ class FaultyOs final : public os::Os {
   void come_short(OsCall call, int nth, std::uint32_t moved, std::uint32_t code = 0);
   // A call answered with `value` and `code` without reaching the inner OS.
   void answer(OsCall call, int nth, std::int64_t value, std::uint32_t code = 0);
+  // The next call of this kind whose name or pattern holds `name_part` fails with `code`.
+  void fail_named(OsCall call, const std::string& name_part, std::uint32_t code,
+                  Repeat repeat = Repeat::kOnce);
+  // Runs before every call that names a file or folder, with that name, so that a test can
+  // change the tree at the moment the program looks at it.
+  void before_named_calls(std::function<void(OsCall, const std::string&)> hook) {
+    hook_ = std::move(hook);
+  }
   // Drops every fault; calls go through unchanged again.
   void clear() { faults_.clear(); }
 
@@ -101,16 +112,18 @@ class FaultyOs final : public os::Os {
     int seen = 0;  // calls of its kind since it was added
   };
   // Counts the call and returns the fault that hits it, if any.
-  const Fault* hit(OsCall call);
+  const Fault* hit(OsCall call, const std::string* name);
   // Runs `forward` unless a fault hits; `failed` is the kind's failure value.
   template <class Forward>
-  os::Result guarded(OsCall call, std::int64_t failed, Forward&& forward);
+  os::Result guarded(OsCall call, std::int64_t failed, Forward&& forward,
+                     const std::string* name = nullptr);
   template <class Transfer>
   os::Result transfer(OsCall call, std::uint32_t count, Transfer&& move_bytes);
 
   os::Os& inner_;
   std::vector<Armed> faults_;
   std::vector<OsCall> log_;
+  std::function<void(OsCall, const std::string&)> hook_;
 };
 
 }  // namespace mapsweep::testing

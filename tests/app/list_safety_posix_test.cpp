@@ -1,0 +1,100 @@
+// Runs against what only POSIX systems let a user make: symbolic links named like the
+// program's files, links leading above the base folder, names equal but for letter case,
+// and a run killed half-way (a child process that ends mid-run).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "program_tree.h"
+
+namespace mapsweep {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Files;
+using testing::OsCall;
+
+class ListSafetyPosix : public testing::ProgramTree {};
+
+TEST_F(ListSafetyPosix, LinksNamedLikeListsOrTheFolderListAreNeverFollowed) {
+  loose_map("g", "one", "One");
+  tree_.write_file("outside/combined.lst", "theirs\r\n");
+  tree_.write_file("outside/folder.lst", "theirs too\r\n");
+  tree_.write_file("outside/scratch.tmp", "not for writing\r\n");
+  fs::create_symlink(tree_.path("outside/combined.lst"), tree_.path("base/maps.lst"));
+  fs::create_symlink(tree_.path("outside/folder.lst"), tree_.path("base/g/MAPS.LST"));
+  fs::create_symlink(tree_.path("outside/scratch.tmp"), tree_.path("base/temp.tmp"));
+  fs::create_symlink(tree_.path("outside/nowhere"), tree_.path("base/TEMP1.TMP"));
+  const Files before = tree_.files();
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_EQ(tree_.files(), before);
+  for (const char* link : {"base/maps.lst", "base/g/MAPS.LST", "base/temp.tmp", "base/TEMP1.TMP"}) {
+    EXPECT_TRUE(fs::is_symlink(tree_.path(link))) << link;
+  }
+  EXPECT_FALSE(tree_.exists("outside/nowhere"));
+}
+
+TEST_F(ListSafetyPosix, LinksToTheBaseOrAboveItAreNoGameFolders) {
+  loose_map("g", "one", "One");
+  tree_.write_file("maps/above.bsp", "a map file above the base");
+  tree_.write_file("outside/far/maps/far.bsp",
+                   tools::map_data(2000, 300, tools::world_entity_text({"Far", {}})));
+  fs::create_directory_symlink("..", tree_.path("base/up"));
+  fs::create_directory_symlink(".", tree_.path("base/self"));
+  fs::create_directory_symlink("/", tree_.path("base/root"));
+  fs::create_directory_symlink(tree_.path("outside/far"), tree_.path("base/far"));
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_FALSE(tree_.exists("maps.lst"));
+  EXPECT_FALSE(fs::exists("/maps.lst"));
+  // A game folder that is a link elsewhere is still one: its list goes where it leads.
+  EXPECT_EQ(tree_.read_file("outside/far/maps.lst"), "far \"Far\"\r\n");
+  EXPECT_EQ(tree_.read_file("base/maps.lst"), "far \"Far\"\r\none \"One\"\r\n");
+}
+
+TEST_F(ListSafetyPosix, APlainFileNamedMapsDoesNotHideTheMapsFolder) {
+  tree_.write_file("base/g/MAPS", "a plain file");
+  loose_map("g", "one", "One");
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_EQ(tree_.read_file("base/g/maps.lst"), "one \"One\"\r\n");
+}
+
+TEST_F(ListSafetyPosix, ARunKilledHalfWayLeavesEveryListAsItWasAndTheNextRunTidiesUp) {
+  loose_map("a", "one", "One");
+  loose_map("b", "two", "Two");
+  tree_.write_file("base/maps.lst", "old combined\r\n");
+  tree_.write_file("base/a/maps.lst", "old a\r\n");
+  const Files before = tree_.files();
+  const pid_t child = fork();
+  if (child == 0) {
+    // Killed as it is about to put the first finished list in place.
+    faulty_.before_named_calls([](OsCall call, const std::string&) {
+      if (call == OsCall::kReplaceFile) _exit(9);
+    });
+    run();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 9);
+  Files after = tree_.files();
+  const Files left_behind = files_named(".mapsweep-");
+  EXPECT_FALSE(left_behind.empty());
+  for (const auto& [path, bytes] : left_behind) after.erase(path);
+  after.erase("base/temp.tmp");
+  EXPECT_EQ(after, before);
+
+  // The killed run's folder list cannot be told from a file of the user's: it stays, and
+  // the next run takes another name.
+  const std::string killed_runs_folder_list = tree_.read_file("base/temp.tmp");
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_TRUE(files_named(".mapsweep-").empty());
+  EXPECT_EQ(files_named("temp"), (Files{{"base/temp.tmp", killed_runs_folder_list}}));
+  EXPECT_EQ(tree_.read_file("base/a/maps.lst"), "one \"One\"\r\n");
+  EXPECT_EQ(tree_.read_file("base/maps.lst"), "one \"One\"\r\ntwo \"Two\"\r\n");
+}
+
+}  // namespace
+}  // namespace mapsweep
