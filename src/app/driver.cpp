@@ -25,11 +25,20 @@ constexpr char kNoFolderListText[] =
     "which game folders to visit. Nothing was changed.";
 // How many names the folder list tries beyond temp.tmp: temp1.tmp to temp999.tmp.
 constexpr int kFolderListNames = 999;
+constexpr int kRemoveAttempts = 3;
+constexpr int kGoUpAttempts = 3;
 // The directory attribute in a search's mask asks for folders besides plain files.
 constexpr std::uint32_t kFoldersAndFiles = os::kAttributeDirectory;
 
-ByteString parent() {
-  return ByteString("..");
+// Goes one folder up, trying again a few times: a run that cannot get back must stop
+// where it is, so a passing failure should not end it.
+bool go_up(Runtime& rt) {
+  for (int attempt = 0; attempt < kGoUpAttempts; ++attempt) {
+    const bool back = change_directory(rt, ByteString(".."));
+    const bool failed = rt.err.take_failure();
+    if (back && !failed) return true;
+  }
+  return false;
 }
 
 ByteString start_question(ErrorState& err) {
@@ -84,10 +93,15 @@ void remove_leftover_siblings(Runtime& rt) {
   step_failed(rt);
 }
 
+// Removes the folder list, trying again a few times: a file that another program (a virus
+// scanner, say) has open for a moment would otherwise stay behind.
 void remove_folder_list(ScanContext& ctx) {
-  abandon_channel(ctx.rt, kFolderNamesChannel);
-  if (!ctx.folder_list_name.empty()) remove_file(ctx.rt, ctx.folder_list_name);
-  step_failed(ctx.rt);
+  Runtime& rt = ctx.rt;
+  abandon_channel(rt, kFolderNamesChannel);
+  for (int attempt = 0; attempt < kRemoveAttempts && !ctx.folder_list_name.empty(); ++attempt) {
+    remove_file(rt, ctx.folder_list_name);
+    if (!step_failed(rt)) break;
+  }
   ctx.folder_list_name.clear();
 }
 
@@ -143,8 +157,9 @@ bool open_folder_list_for_reading(ScanContext& ctx) {
 
 // The maps sub-folder: the first entry named maps in any letter case, in directory order,
 // that is a folder. A plain file so named is passed over; a folder that cannot be entered
-// ends the look (the failure it raised marks the folder's scan incomplete).
-bool enter_maps_folder(ScanContext& ctx) {
+// ends the look (the failure it raised marks the folder's scan incomplete), and so does a
+// game folder that cannot be listed (`listed` turns false).
+bool enter_maps_folder(ScanContext& ctx, bool& listed) {
   Runtime& rt = ctx.rt;
   ByteString entry = search_first(rt, ByteString("MAPS"), kFoldersAndFiles);
   while (!entry.empty()) {
@@ -158,15 +173,16 @@ bool enter_maps_folder(ScanContext& ctx) {
     entry = search_next(rt);
   }
   step_failed(rt);
+  listed = search_listed_whole(rt);
   return false;
 }
 
 // Runs the loose map-file scan when the folder has a maps sub-folder, staying in it.
-// Returns whether it found map files; `listed` turns false when their folder could not be
-// listed whole.
+// Returns whether it found map files; `listed` turns false when the game folder or the maps
+// folder could not be listed whole.
 bool scan_maps_folder(ScanContext& ctx, bool& listed) {
   Runtime& rt = ctx.rt;
-  if (!enter_maps_folder(ctx)) return false;
+  if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
   run_routine(ctx, map_file_scan);
@@ -179,9 +195,7 @@ bool scan_maps_folder(ScanContext& ctx, bool& listed) {
 bool leave_maps_folder(ScanContext& ctx) {
   if (!ctx.in_maps) return true;
   ctx.in_maps = false;
-  const bool back = change_directory(ctx.rt, parent());
-  step_failed(ctx.rt);
-  return back;
+  return go_up(ctx.rt);
 }
 
 // What becomes of the folder's list once both scans ran. An incomplete scan (a file that
@@ -243,10 +257,12 @@ bool visit_game_folder(ScanContext& ctx) {
   const bool worked = work_on_game_folder(ctx);
   // Whatever the folder left open must not be finished elsewhere.
   abandon_channel(rt, kFolderListChannel);
-  if (!worked) return false;
-  const bool back = change_directory(rt, parent());
-  step_failed(rt);
-  return back;
+  if (worked) {
+    ctx.lost = !go_up(rt);
+  } else {
+    ctx.lost = true;
+  }
+  return !ctx.lost;
 }
 
 // Visits every listed folder. Returns false when the run stopped before the end of the
@@ -303,7 +319,7 @@ void run(ScanContext& ctx) {
     finish_combined_list(ctx);
   }
   abandon_all_channels(rt);
-  if (visited_all) remove_folder_list(ctx);
+  if (!ctx.lost) remove_folder_list(ctx);
   message_box(rt, ByteString("Programmende"), ByteString(), kStyleOk);
   step_failed(rt);
 }

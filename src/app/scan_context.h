@@ -65,6 +65,7 @@ struct ScanContext {
   // A write to a folder list failed: the lines written after it never reached the combined
   // list either, which is then incomplete and must not replace the old one.
   bool lines_lost = false;
+  bool lost = false;  // the run could not get back to the starting directory
 
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.

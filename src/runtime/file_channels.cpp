@@ -118,10 +118,15 @@ int open_by_kind(Runtime& rt, Channel& c, const std::string& name) {
 }
 
 // Lets go of whatever a failed open had already opened or created.
-void undo_open(Runtime& rt, Channel& c) {
-  if (c.handle != os::kInvalidHandle) rt.os.close_handle(c.handle);
+void undo_open(Runtime& rt, Channel& c, const std::string& name) {
+  if (c.handle == os::kInvalidHandle) return;
+  rt.os.close_handle(c.handle);
   c.handle = os::kInvalidHandle;
-  if (is_replacing(c)) discard_replacement(rt, c.replacement);
+  if (is_replacing(c)) {
+    discard_replacement(rt, c.replacement);
+  } else if (is_output(c)) {
+    rt.os.delete_file(name);  // a new file this open created: nobody else's
+  }
 }
 
 int set_pointer(Runtime& rt, Channel& c, std::uint64_t offset) {
@@ -193,7 +198,7 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
   if (failure == 0) failure = classify_device(rt, *channel);
   if (failure == 0) failure = position_by_kind(rt, *channel);
   if (failure != 0) {
-    undo_open(rt, *channel);
+    undo_open(rt, *channel, system);
     rt.err.raise_error(failure);
     return;
   }

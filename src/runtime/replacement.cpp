@@ -14,6 +14,7 @@ constexpr std::uint32_t kNeverReplaced = os::kAttributeDirectory | os::kAttribut
 // Tries at a free sibling name before giving up: with 36^6 names, more than a few
 // collisions mean something else is wrong.
 constexpr int kSiblingAttempts = 16;
+constexpr int kDeleteAttempts = 3;
 
 // The failure's runtime error number, or `otherwise` for a refusal the wrapper passes.
 int failure_of(const SystemCall& sc, int otherwise) {
@@ -108,7 +109,12 @@ int commit_replacement(Runtime& rt, Replacement& replacement) {
 void discard_replacement(Runtime& rt, Replacement& replacement) {
   release_held(rt, replacement);
   if (replacement.sibling.empty()) return;
-  system_call([&] { return rt.os.delete_file(replacement.sibling); });
+  // Tried again a few times: a file another program has open for a moment (a virus
+  // scanner, say) would otherwise stay behind until the next run removes it.
+  for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+    const SystemCall sc = system_call([&] { return rt.os.delete_file(replacement.sibling); });
+    if (sc.failure == 0 && sc.value != 0) break;
+  }
   replacement.sibling.clear();
 }
 

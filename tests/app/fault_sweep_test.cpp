@@ -1,0 +1,168 @@
+// The fault sweep: the whole program over an installation that already holds the lists of
+// a clean run, once for every operating-system call a clean run makes, with that call
+// failing once, and again with every call from it on failing. Whatever fails, no list may
+// be lost or damaged: every folder list stays as the clean run left it, the combined list
+// is the clean one or made of its lines, each once, nothing outside the base changes, and
+// nothing the run made is left behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "program_tree.h"
+
+namespace mapsweep {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FaultyOs;
+using testing::Files;
+using testing::OsCall;
+using testing::Repeat;
+
+std::string titled(const std::string& title) {
+  return tools::map_data(40000, 100, tools::world_entity_text({title, {}}));
+}
+
+// The lines of a list, in order.
+std::vector<std::string> lines_of(const std::string& list) {
+  std::vector<std::string> lines;
+  std::istringstream in(list);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+class FaultSweep : public testing::ProgramTree {
+ protected:
+  // Game folders with archives and loose maps, every map with a title of its own and no
+  // line shared between folders; a folder with nothing to list; a file outside the base.
+  void build_installation() {
+    tree_.write_file("pristine/alpha/pak0.pak",
+                     tools::pack_archive({{"maps/a1.bsp", titled("Alpha One")},
+                                          {"maps/a2.bsp", titled("Alpha Two")}}));
+    tree_.write_file("pristine/alpha/maps/a3.bsp", titled("Alpha Three"));
+    tree_.write_file("pristine/beta/maps/b1.bsp", titled("Beta One"));
+    tree_.write_file("pristine/beta/maps/b2.bsp", titled("Beta Two"));
+    tree_.write_file("pristine/gamma/PAK0.PAK",
+                     tools::pack_archive({{"maps/g1.bsp", titled("Gamma One")}}));
+    tree_.write_file("pristine/gamma/pak1.pak",
+                     tools::pack_archive({{"maps/g2.bsp", titled("Gamma Two")}}));
+    tree_.make_dir("pristine/empty");
+    restore();
+    ASSERT_EQ(run(), kExitDone);
+    fs::remove_all(tree_.path("pristine"));
+    fs::copy(tree_.path("base"), tree_.path("pristine"), fs::copy_options::recursive);
+    clean_ = tree_.files();
+    ASSERT_EQ(lines_of(clean_.at("base/maps.lst")).size(), 7u) << clean_.at("base/maps.lst");
+  }
+
+  // The base folder as the clean run left it.
+  void restore() {
+    fs::remove_all(tree_.path("base"));
+    fs::copy(tree_.path("pristine"), tree_.path("base"), fs::copy_options::recursive);
+  }
+
+  // Runs over a fresh copy with `fault` added to a fresh fault-injecting OS; the calls the
+  // run made.
+  int run_with(const std::optional<testing::Fault>& fault, int& calls) {
+    restore();
+    FaultyOs faulty(*native_);
+    if (fault) faulty.add(*fault);
+    dialog_ = testing::ScriptedDialog({kButtonYes});
+    native_->set_current_directory(tree_.path("base"));
+    const int status = program_entry(faulty, dialog_, WINMAIN);
+    calls = static_cast<int>(faulty.log().size());
+    return status;
+  }
+
+  // What every run must leave, whatever failed.
+  void expect_no_list_lost(const std::string& what) {
+    SCOPED_TRACE(what);
+    const Files now = tree_.files();
+    std::set<std::string> allowed_lines;
+    for (const std::string& line : lines_of(clean_.at("base/maps.lst"))) allowed_lines.insert(line);
+    // An unreadable map file is still listed, with the empty title.
+    for (const char* name : {"a3", "b1", "b2"}) allowed_lines.insert(std::string(name) + " \"\"");
+    for (const auto& [path, bytes] : now) {
+      if (path == "base/maps.lst" || !path.ends_with("maps.lst")) continue;
+      EXPECT_EQ(clean_.count(path) ? clean_.at(path) : "(none)", bytes) << path;
+    }
+    for (const auto& [path, bytes] : clean_) {
+      if (path.ends_with("maps.lst") || path.starts_with("pristine/")) continue;
+      EXPECT_TRUE(now.count(path)) << path << " is gone";
+      if (now.count(path)) {
+        EXPECT_EQ(now.at(path), bytes) << path;
+      }
+    }
+    ASSERT_TRUE(now.count("base/maps.lst"));
+    if (now.at("base/maps.lst") != clean_.at("base/maps.lst")) {
+      std::set<std::string> seen;
+      for (const std::string& line : lines_of(now.at("base/maps.lst"))) {
+        EXPECT_TRUE(allowed_lines.count(line)) << "combined list holds: " << line;
+        EXPECT_TRUE(seen.insert(line).second) << "combined list repeats: " << line;
+      }
+    }
+  }
+
+  // Nothing the run made may stay behind but, where deleting it kept failing, its folder
+  // list (which the next run cannot tell from a file of the user's).
+  void expect_nothing_left(bool but_the_folder_list) {
+    for (const auto& [path, bytes] : tree_.files()) {
+      if (path.starts_with("pristine/")) continue;
+      EXPECT_EQ(path.find(".mapsweep-"), std::string::npos) << path;
+      if (!but_the_folder_list) {
+        EXPECT_FALSE(path.ends_with(".tmp")) << path;
+      }
+    }
+  }
+
+  Files clean_;
+};
+
+TEST_F(FaultSweep, NoFailedCallLosesOrDamagesAList) {
+  build_installation();
+  int clean_calls = 0;
+  ASSERT_EQ(run_with(std::nullopt, clean_calls), kExitDone);
+  ASSERT_EQ(tree_.files(), clean_);
+  ASSERT_GT(clean_calls, 100);
+  RecordProperty("calls_swept", clean_calls);
+  std::cout << "sweeping " << clean_calls << " calls\n";
+
+  for (int n = 1; n <= clean_calls; ++n) {
+    for (const Repeat repeat : {Repeat::kOnce, Repeat::kFromThenOn}) {
+      const bool once = repeat == Repeat::kOnce;
+      const std::string what =
+          "call " + std::to_string(n) + (once ? " fails once" : " and on fail");
+      SCOPED_TRACE(what);
+      int calls = 0;
+      const int status = run_with(
+          testing::Fault{OsCall::kAny, n, os::kErrorGenFailure, repeat, {}, {}, {}}, calls);
+      EXPECT_TRUE(status == kExitDone || status == kExitRefused) << what;
+      expect_no_list_lost(what);
+      if (once) {
+        expect_nothing_left(false);
+        continue;
+      }
+      // After a failure that would not go away, a clean run sets everything right.
+      const Files left = tree_.files();
+      dialog_ = testing::ScriptedDialog({kButtonYes});
+      native_->set_current_directory(tree_.path("base"));
+      EXPECT_EQ(program_entry(*native_, dialog_, WINMAIN), kExitDone) << what;
+      Files now = tree_.files();
+      for (const auto& [path, bytes] : left) {
+        if (path.ends_with(".tmp") && !clean_.count(path)) now.erase(path);
+      }
+      EXPECT_EQ(now, clean_) << what;
+    }
+    if (HasFailure()) break;  // one call's report is enough to go on
+  }
+}
+
+}  // namespace
+}  // namespace mapsweep
