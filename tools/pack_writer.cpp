@@ -1,5 +1,6 @@
 #include "tools/pack_writer.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace mapsweep::tools {
@@ -74,6 +75,73 @@ std::string map_data(std::size_t size, std::size_t offset, std::string_view text
   std::string data(size, 'x');
   put_bytes(data, offset, text);
   return data;
+}
+
+namespace {
+
+struct MapHeader {
+  std::string lead;  // the version or magic words before the lump table
+  std::size_t lumps;
+};
+
+MapHeader map_header(MapLayout layout) {
+  const auto word = [](std::uint32_t value) {
+    std::string bytes;
+    append_int32_le(bytes, value);
+    return bytes;
+  };
+  switch (layout) {
+    case MapLayout::kVersion29:
+      return {word(29), 15};
+    case MapLayout::kVersion30:
+      return {word(30), 15};
+    case MapLayout::kBsp2:
+      return {"BSP2", 15};
+    case MapLayout::kBsp2Reversed:
+      return {"2PSB", 15};
+    case MapLayout::kIbsp38:
+      return {"IBSP" + word(38), 19};
+    case MapLayout::kIbsp46:
+      return {"IBSP" + word(46), 17};
+    case MapLayout::kIbsp47:
+      return {"IBSP" + word(47), 18};
+    case MapLayout::kRbsp1:
+      return {"RBSP" + word(1), 18};
+    case MapLayout::kFbsp1:
+      return {"FBSP" + word(1), 18};
+  }
+  throw std::invalid_argument("unknown map layout");
+}
+
+}  // namespace
+
+std::string bsp_map(MapLayout layout, std::string_view entity_text, std::size_t total_size,
+                    std::size_t text_offset) {
+  const MapHeader header = map_header(layout);
+  const std::size_t table_end = header.lead.size() + header.lumps * 8;
+  if (text_offset == 0) text_offset = table_end;
+  const std::size_t lump_length = entity_text.size() + 1;
+  std::string map = header.lead;
+  append_int32_le(map, to_uint32(text_offset));
+  append_int32_le(map, to_uint32(lump_length));
+  for (std::size_t i = 1; i < header.lumps; ++i) {
+    append_int32_le(map, to_uint32(text_offset + lump_length));
+    append_int32_le(map, 0);
+  }
+  map.resize(std::max(total_size, table_end), 'x');
+  put_bytes(map, text_offset, std::string(entity_text) + '\0');
+  return map;
+}
+
+std::string entity_text(const std::vector<EntityPairs>& blocks, LineEnd line_end) {
+  const std::string eol = line_end == LineEnd::kLf ? "\n" : "\r\n";
+  std::string text;
+  for (const EntityPairs& block : blocks) {
+    text += "{" + eol;
+    for (const auto& [key, value] : block) text += "\"" + key + "\" \"" + value + "\"" + eol;
+    text += "}" + eol;
+  }
+  return text;
 }
 
 void put_bytes(std::string& buffer, std::size_t offset, std::string_view bytes) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mapsweep::tools {
@@ -69,6 +70,35 @@ std::string world_entity_text(const WorldEntity& entity);
 // `size` bytes of map data (filler bytes that hold no marker and no path) with `text`
 // placed at `offset`; the data grows when the text would not fit.
 std::string map_data(std::size_t size, std::size_t offset, std::string_view text);
+
+// The header layouts of map files: a version number, a magic, or a magic and a version
+// before the lump table.
+enum class MapLayout {
+  kVersion29,
+  kVersion30,
+  kBsp2,
+  kBsp2Reversed,
+  kIbsp38,
+  kIbsp46,
+  kIbsp47,
+  kRbsp1,
+  kFbsp1,
+};
+inline constexpr MapLayout kAllMapLayouts[] = {
+    MapLayout::kVersion29,    MapLayout::kVersion30, MapLayout::kBsp2,
+    MapLayout::kBsp2Reversed, MapLayout::kIbsp38,    MapLayout::kIbsp46,
+    MapLayout::kIbsp47,       MapLayout::kRbsp1,     MapLayout::kFbsp1};
+
+// A map file of `total_size` bytes (more when the text does not fit): the layout's header,
+// a lump table whose first lump holds `entity_text` and the NUL after it at `text_offset`
+// (0: right after the table), the other lumps empty, and filler everywhere else.
+std::string bsp_map(MapLayout layout, std::string_view entity_text, std::size_t total_size,
+                    std::size_t text_offset = 0);
+
+// Entity text with these blocks, one "key" "value" pair per line, in the given order:
+//   {<eol>"key" "value"<eol>...}<eol>
+using EntityPairs = std::vector<std::pair<std::string, std::string>>;
+std::string entity_text(const std::vector<EntityPairs>& blocks, LineEnd line_end = LineEnd::kLf);
 
 // Overwrites bytes at an exact offset, growing the buffer with zero bytes when needed.
 void put_bytes(std::string& buffer, std::size_t offset, std::string_view bytes);

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 
-packages=(g++-mingw-w64-x86-64 wine64 googletest cmake ninja-build g++ libgtest-dev)
+packages=(g++-mingw-w64-x86-64 wine64 googletest libz-mingw-w64-dev cmake ninja-build g++ libgtest-dev)
 # Installed for real: "dpkg -s" also answers for a package removed with its settings kept.
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'
