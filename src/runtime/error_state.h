@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "runtime/error_numbers.h"
@@ -70,7 +71,7 @@ auto with_storage(ErrorState& err, Work&& work, Fallback&& fallback) -> decltype
     try {
       return fallback();
     } catch (const std::bad_alloc&) {
-      return decltype(work()){};
+      if constexpr (!std::is_void_v<decltype(work())>) return decltype(work()){};
     }
   }
 }
