@@ -480,6 +480,31 @@ ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count) {
       rt.err, [&] { return read_block_unguarded(rt, number, count); }, [] { return ByteString{}; });
 }
 
+ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count) {
+  Channel* c = channel_of_kind(rt, number, is_binary);
+  if (c == nullptr) return {};
+  if (at < 0) {
+    rt.err.raise_error(rt_error::kBadArgument);
+    return {};
+  }
+  if (const int failure = set_pointer(rt, *c, static_cast<std::uint64_t>(at))) {
+    rt.err.raise_error(failure);
+    return {};
+  }
+  return read_block(rt, number, count);
+}
+
+std::int64_t channel_length(Runtime& rt, std::int16_t number) {
+  Channel* c = channel_of_kind(rt, number, is_binary);
+  if (c == nullptr) return 0;
+  const SystemCall sc = system_call([&] { return rt.os.file_size(c->handle); });
+  if (sc.failure != 0 || sc.value < 0) {
+    rt.err.raise_error(sc.failure != 0 ? sc.failure : rt_error::kInternal);
+    return 0;
+  }
+  return sc.value;
+}
+
 ByteString read_line(Runtime& rt, std::int16_t number) {
   return with_storage(
       rt.err, [&] { return read_line_unguarded(rt, number); }, [] { return ByteString{}; });

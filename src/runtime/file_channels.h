@@ -75,6 +75,11 @@ bool channel_write_failed(const Runtime& rt, std::int16_t number);
 // 0 while more can be read, -1 at the end. Not open: rt_error::kFileNotFound.
 std::int32_t at_end(Runtime& rt, std::int16_t number);
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);
+// Reads up to count bytes of a binary channel from the file offset `at` on, for readers of
+// a file's own directory; as read_block otherwise. A negative offset: kBadArgument.
+ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count);
+// The length of the file open on a binary channel, or 0 after raising.
+std::int64_t channel_length(Runtime& rt, std::int16_t number);
 ByteString read_line(Runtime& rt, std::int16_t number);
 ByteString read_field(Runtime& rt, std::int16_t number);
 void write_item(Runtime& rt, std::int16_t number, const ByteString& text);

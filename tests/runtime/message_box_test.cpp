@@ -36,6 +36,7 @@ class NoOs final : public os::Os {
   os::Result write_file(os::Handle, const void*, std::uint32_t) override { return refuse(); }
   os::Result set_file_pointer(os::Handle, std::int64_t) override { return refuse(); }
   os::Result set_end_of_file(os::Handle) override { return refuse(); }
+  os::Result file_size(os::Handle) override { return refuse(); }
   os::Result file_type(os::Handle) override { return refuse(); }
   os::Result close_handle(os::Handle) override { return refuse(); }
   os::Result find_first(const std::string&, os::FindData&) override { return refuse(); }

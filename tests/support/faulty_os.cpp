@@ -92,6 +92,10 @@ os::Result FaultyOs::set_end_of_file(os::Handle file) {
   return guarded(OsCall::kSetEndOfFile, 0, [&] { return inner_.set_end_of_file(file); });
 }
 
+os::Result FaultyOs::file_size(os::Handle file) {
+  return guarded(OsCall::kFileSize, -1, [&] { return inner_.file_size(file); });
+}
+
 os::Result FaultyOs::file_type(os::Handle file) {
   return guarded(OsCall::kFileType, 0, [&] { return inner_.file_type(file); });
 }

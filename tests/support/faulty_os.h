@@ -32,6 +32,7 @@ enum class OsCall {
   kSetFilePointer,
   kSetEndOfFile,
   kFileType,
+  kFileSize,
   kCloseHandle,
   kFindFirst,
   kFindNext,
@@ -92,6 +93,7 @@ class FaultyOs final : public os::Os {
   os::Result write_file(os::Handle file, const void* from, std::uint32_t count) override;
   os::Result set_file_pointer(os::Handle file, std::int64_t offset) override;
   os::Result set_end_of_file(os::Handle file) override;
+  os::Result file_size(os::Handle file) override;
   os::Result file_type(os::Handle file) override;
   os::Result close_handle(os::Handle file) override;
   os::Result find_first(const std::string& pattern, os::FindData& first) override;

@@ -55,6 +55,8 @@ class Os {
   virtual Result set_file_pointer(Handle file, std::int64_t offset) = 0;
   // SetEndOfFile at the current file pointer. Value: 1 on success, 0 on failure.
   virtual Result set_end_of_file(Handle file) = 0;
+  // GetFileSizeEx. Value: the file's length in bytes, or -1 on failure.
+  virtual Result file_size(Handle file) = 0;
   // GetFileType. Value: kFileTypeDisk, kFileTypeChar, kFileTypePipe or 0 (unknown).
   virtual Result file_type(Handle file) = 0;
   // CloseHandle. Value: 1 on success, 0 on failure.

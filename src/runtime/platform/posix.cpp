@@ -317,6 +317,7 @@ class PosixOs final : public Os {
   Result write_file(Handle file, const void* from, std::uint32_t count) override;
   Result set_file_pointer(Handle file, std::int64_t offset) override;
   Result set_end_of_file(Handle file) override;
+  Result file_size(Handle file) override;
   Result file_type(Handle file) override;
   Result close_handle(Handle file) override;
   Result find_first(const std::string& pattern, FindData& first) override;
@@ -508,6 +509,13 @@ Result PosixOs::set_end_of_file(Handle file) {
     return failure(code_for_errno(errno));
   }
   return {1, kErrorSuccess};
+}
+
+Result PosixOs::file_size(Handle file) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle, -1);
+  struct stat st;
+  if (::fstat(static_cast<int>(file), &st) != 0) return failure(code_for_errno(errno), -1);
+  return {static_cast<std::int64_t>(st.st_size), kErrorSuccess};
 }
 
 Result PosixOs::file_type(Handle file) {

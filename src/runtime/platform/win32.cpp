@@ -167,6 +167,14 @@ class Win32Os final : public Os {
     return guarded([&] { return static_cast<std::int64_t>(SetEndOfFile(to_native(file)) != 0); });
   }
 
+  Result file_size(Handle file) override {
+    return guarded([&] {
+      LARGE_INTEGER size;
+      return GetFileSizeEx(to_native(file), &size) ? static_cast<std::int64_t>(size.QuadPart)
+                                                   : std::int64_t{-1};
+    });
+  }
+
   Result file_type(Handle file) override {
     return guarded([&] { return static_cast<std::int64_t>(GetFileType(to_native(file))); });
   }
