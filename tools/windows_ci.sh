@@ -9,19 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 
-packages=(g++-mingw-w64-x86-64 wine64 googletest cmake ninja-build g++ libgtest-dev)
-# Installed for real: "dpkg -s" also answers for a package removed with its settings kept.
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'
-}
-missing=()
-for package in "${packages[@]}"; do
-  installed "$package" || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-fi
+bash tools/require_packages.sh g++-mingw-w64-x86-64 wine64 googletest cmake ninja-build g++ \
+  libgtest-dev
 
 windows_build=$source_dir/build/windows
 linux_build=$source_dir/build/default
