@@ -42,6 +42,10 @@ const bool kHoldMode = [] {
   return false;
 }();
 
+HANDLE to_handle(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+
 void close_if_open(HANDLE& h) {
   if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
   h = nullptr;
@@ -49,21 +53,18 @@ void close_if_open(HANDLE& h) {
 
 }  // namespace
 
-struct LockHolder::Child {
-  HANDLE process = nullptr;
-  HANDLE release = nullptr;  // the write end of the child's input
-};
-
 // Ends the child and waits for it, so the file is free again when this returns.
 void LockHolder::release(Child& child) {
-  close_if_open(child.release);
-  if (child.process == nullptr) return;
-  TerminateProcess(child.process, 0);
-  WaitForSingleObject(child.process, INFINITE);
-  close_if_open(child.process);
+  if (child.release != -1) CloseHandle(to_handle(child.release));
+  child.release = -1;
+  if (child.process == -1) return;
+  TerminateProcess(to_handle(child.process), 0);
+  WaitForSingleObject(to_handle(child.process), INFINITE);
+  CloseHandle(to_handle(child.process));
+  child.process = -1;
 }
 
-LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_unique<Child>()) {
+bool LockHolder::start(Child& child, const std::string& absolute_path) {
   (void)kHoldMode;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE report_read = nullptr, report_write = nullptr;
@@ -104,21 +105,14 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
   DWORD got = 0;
   if (ok) {
     CloseHandle(started.hThread);
-    child_->process = started.hProcess;
-    child_->release = release_write;
+    child.process = reinterpret_cast<std::intptr_t>(started.hProcess);
+    child.release = reinterpret_cast<std::intptr_t>(release_write);
     ReadFile(report_read, &answer, 1, &got, nullptr);
   } else {
     close_if_open(release_write);
   }
   close_if_open(report_read);
-  if (got != 1 || answer != kLocked) {
-    release(*child_);
-    throw std::runtime_error("lock holder: cannot lock " + absolute_path);
-  }
-}
-
-LockHolder::~LockHolder() {
-  release(*child_);
+  return got == 1 && answer == kLocked;
 }
 
 }  // namespace mapsweep::testing
