@@ -9,7 +9,7 @@
 
 #include "app/scan_context.h"
 #include "failing_allocation.h"
-#include "support/scan_harness.h"
+#include "support/scan_tree.h"
 
 namespace mapsweep {
 namespace {
@@ -17,19 +17,14 @@ namespace {
 using Names = std::vector<std::string>;
 using namespace std::string_literals;
 
-class MapEntryExtractionTest : public ::testing::Test {
+class MapEntryExtractionTest : public ::testing::Test, protected testing::ScanTree {
  protected:
-  MapEntryExtractionTest() : os_(os::make_native_os()), harness_(*os_) {}
-
   Names extract(const std::string& chunk) {
-    harness_.ctx.chunk = chunk;
-    harness_.ctx.name_count = 0;
-    map_entry_extraction(harness_.ctx);
-    return harness_.stored_names();
+    ctx_.chunk = chunk;
+    ctx_.name_count = 0;
+    map_entry_extraction(ctx_);
+    return stored_names();
   }
-
-  std::unique_ptr<os::Os> os_;
-  testing::ScanHarness harness_;
 };
 
 TEST_F(MapEntryExtractionTest, DirectoryPathsInOrder) {
@@ -67,36 +62,34 @@ TEST_F(MapEntryExtractionTest, AdjacentPathLosesItsFirstByte) {
 }
 
 TEST_F(MapEntryExtractionTest, NamesBeyondTheInitialArrayAreKept) {
-  ScanContext& ctx = harness_.ctx;
-  ctx.name_count = kArrayUpperBound - 1;
-  ctx.chunk = "maps/a.bsp\0maps/b.bsp\0maps/c.bsp\0"s;
-  map_entry_extraction(ctx);
-  EXPECT_EQ(ctx.name_count, kArrayUpperBound + 2);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 2), "c");
+  ctx_.name_count = kArrayUpperBound - 1;
+  ctx_.chunk = "maps/a.bsp\0maps/b.bsp\0maps/c.bsp\0"s;
+  map_entry_extraction(ctx_);
+  EXPECT_EQ(ctx_.name_count, kArrayUpperBound + 2);
+  EXPECT_EQ(element(ctx_.archive_names, kArrayUpperBound + 2), "c");
 }
 
 TEST_F(MapEntryExtractionTest, ExhaustedStorageLeavesTheChunkKeepingStoredNames) {
-  ScanContext& ctx = harness_.ctx;
-  ctx.rt.err.arm_recovery(kArchiveRecovery);
+  rt_.err.arm_recovery(kArchiveRecovery);
   // The names are cut without allocating (short strings); the second one goes to a slot
   // past the initial array, whose growth is the allocation that fails.
-  ctx.chunk = "maps/.bsp\0maps/a.bsp"s;
-  ctx.name_count = kArrayUpperBound - 1;
-  assign_element(ctx.rt.err, ctx.archive_names, kArrayUpperBound, ByteString("old"));
+  ctx_.chunk = "maps/.bsp\0maps/a.bsp"s;
+  ctx_.name_count = kArrayUpperBound - 1;
+  assign_element(rt_.err, ctx_.archive_names, kArrayUpperBound, ByteString("old"));
   testing::fail_allocation_after(0);
-  map_entry_extraction(ctx);
+  map_entry_extraction(ctx_);
   testing::stop_failing_allocations();
-  EXPECT_EQ(ctx.rt.err.armed(), kArchiveRecovery);
-  EXPECT_FALSE(ctx.rt.err.pending());
-  EXPECT_EQ(ctx.rt.err.number(), rt_error::kOutOfStorage);
+  EXPECT_EQ(rt_.err.armed(), kArchiveRecovery);
+  EXPECT_FALSE(rt_.err.pending());
+  EXPECT_EQ(rt_.err.number(), rt_error::kOutOfStorage);
   // The count was raised for the name whose store failed; the name before it stays.
-  EXPECT_EQ(ctx.name_count, kArrayUpperBound + 1);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound), "");
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 1), "");
+  EXPECT_EQ(ctx_.name_count, kArrayUpperBound + 1);
+  EXPECT_EQ(element(ctx_.archive_names, kArrayUpperBound), "");
+  EXPECT_EQ(element(ctx_.archive_names, kArrayUpperBound + 1), "");
   // The next chunk is examined as usual.
-  ctx.chunk = "maps/e1m1.bsp\0"s;
-  map_entry_extraction(ctx);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 2), "e1m1");
+  ctx_.chunk = "maps/e1m1.bsp\0"s;
+  map_entry_extraction(ctx_);
+  EXPECT_EQ(element(ctx_.archive_names, kArrayUpperBound + 2), "e1m1");
 }
 
 // The algorithm as its steps state it, with the runtime's string operations: a copy of
