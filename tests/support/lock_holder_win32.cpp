@@ -5,6 +5,7 @@
 // input, which ends the child too, so no test run can leave a holder behind.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -91,12 +92,17 @@ bool LockHolder::start(Child& child, const std::string& absolute_path) {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION started{};
   std::string command_line = std::string("\"") + program + "\"";
+  // The child works in the program's folder, not in the caller's current directory (often
+  // a test's tree): a process's current directory cannot be removed, and under Wine the
+  // tree stayed behind even with the child ended and waited for.
+  const std::string program_path(program, std::min<std::size_t>(program_length, sizeof program));
+  const std::string folder = program_path.substr(0, program_path.rfind('\\'));
 
   // The child learns its file from its environment, which it inherits from here.
   SetEnvironmentVariableA(kHoldVariable, absolute_path.c_str());
   const BOOL ok = program_length > 0 && program_length < sizeof program &&
                   CreateProcessA(program, command_line.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+                                 CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &started);
   SetEnvironmentVariableA(kHoldVariable, nullptr);
   close_if_open(report_write);
   close_if_open(release_read);
