@@ -15,8 +15,7 @@
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/faulty_os.h"
-#include "support/scan_harness.h"
-#include "support/temp_tree.h"
+#include "support/scan_tree.h"
 #include "tools/pack_writer.h"
 
 namespace mapsweep {
@@ -61,10 +60,8 @@ std::string line(const std::string& name, const std::string& title) {
   return name + " \"" + title + "\"\r\n";
 }
 
-class ArchiveScanTest : public ::testing::Test {
+class ArchiveScanTest : public ::testing::Test, protected testing::ScanTree {
  protected:
-  ArchiveScanTest() : native_(os::make_native_os()), faulty_(*native_), harness_(faulty_) {}
-
   void add_archive(const std::string& name, const std::string& bytes,
                    const std::string& folder = "game") {
     tree_.write_file(folder + "/" + name, bytes);
@@ -75,38 +72,27 @@ class ArchiveScanTest : public ::testing::Test {
   void open_lists(const std::string& folder = "game", bool combined = true) {
     tree_.make_dir(folder);
     ASSERT_EQ(faulty_.set_current_directory(tree_.path(folder)).value, 1);
-    open_channel(rt(), kFolderListChannel, ByteString("maps.lst"), kOutputMode, kInputBufferLength);
+    open_channel(rt_, kFolderListChannel, ByteString("maps.lst"), kOutputMode, kInputBufferLength);
     if (combined) {
-      open_channel(rt(), kCombinedListChannel, tree_.path("maps.lst"), kOutputMode,
+      open_channel(rt_, kCombinedListChannel, tree_.path("maps.lst"), kOutputMode,
                    kInputBufferLength);
     }
-    ASSERT_FALSE(rt().err.pending());
+    ASSERT_FALSE(rt_.err.pending());
   }
 
   void run_scan() {
-    archive_scan(ctx());
-    EXPECT_EQ(rt().err.armed(), kArchiveRecovery);
-    EXPECT_FALSE(rt().err.pending());
-    EXPECT_FALSE(channel_is_open(rt(), kDataChannel));
-    EXPECT_EQ(ctx().name_count, 0);
-    EXPECT_EQ(ctx().title_count, 0);
-    EXPECT_TRUE(ctx().file_name.empty());
+    archive_scan(ctx_);
+    EXPECT_EQ(rt_.err.armed(), kArchiveRecovery);
+    EXPECT_FALSE(rt_.err.pending());
+    EXPECT_FALSE(channel_is_open(rt_, kDataChannel));
+    EXPECT_EQ(ctx_.name_count, 0);
+    EXPECT_EQ(ctx_.title_count, 0);
+    EXPECT_TRUE(ctx_.file_name.empty());
     folder_written_ = written_to(kFolderListChannel);
     combined_written_ = written_to(kCombinedListChannel);
     // A list that a failed write kept from being replaced says so again here.
-    close_all_channels(rt());
-    rt().err.clear_error();
-  }
-
-  // What the scan wrote to a list channel: the new file that replaces the list only when
-  // every write went through.
-  std::string written_to(std::int16_t channel) {
-    for (const auto& open : rt().channels.open) {
-      if (open->number != channel) continue;
-      std::ifstream in(open->replacement.sibling, std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return {};
+    close_all_channels(rt_);
+    rt_.err.clear_error();
   }
 
   void scan(const std::string& folder = "game") {
@@ -120,13 +106,6 @@ class ArchiveScanTest : public ::testing::Test {
     EXPECT_EQ(tree_.read_file("maps.lst"), expected);
   }
 
-  Runtime& rt() { return harness_.rt; }
-  ScanContext& ctx() { return harness_.ctx; }
-
-  testing::TempTree tree_;
-  std::unique_ptr<os::Os> native_;
-  testing::FaultyOs faulty_;
-  testing::ScanHarness harness_;
   std::string folder_written_;
   std::string combined_written_;
 };
@@ -138,7 +117,7 @@ TEST_F(ArchiveScanTest, PairsTitlesWithNamesInOrderOfDiscovery) {
   scan();
   // The third name has no title slot filled, so no line.
   expect_lists(line("e1m1", "Lost Castle") + line("e1m2", "Red Keep"));
-  EXPECT_EQ(ctx().nothing_found, 0);
+  EXPECT_EQ(ctx_.nothing_found, 0);
 }
 
 TEST_F(ArchiveScanTest, NextMapLineIsWrittenAtOnceAndTakesTheChunksSlot) {
@@ -164,7 +143,7 @@ TEST_F(ArchiveScanTest, OnlyANearbyTitleMarkerSetsTheTitle) {
                                                  {"far", title_after(100, "Far")},
                                                  {"before", title_before_world},
                                                  {"none", no_title_marker}}));
-  ctx().title = "Taken Earlier";
+  ctx_.title = "Taken Earlier";
   scan();
   // A title marker 100 bytes away, or none at all, leaves the title taken last.
   expect_lists(line("near", "Near") + line("far", "Near") + line("before", "Before") +
@@ -175,7 +154,7 @@ TEST_F(ArchiveScanTest, TitleIsCarriedOverAcrossArchivesAndScans) {
   const std::string far_title = tools::map_data(
       1000, 0, "{\n\"classname\" \"worldspawn\"\n" + std::string(200, ' ') + "\"message\" \"X\"");
   add_archive("pak0.pak", archive_chunk_per_map({{"a1", far_title}}), "first");
-  ctx().title = "From An Earlier Folder";
+  ctx_.title = "From An Earlier Folder";
   scan("first");
   expect_lists(line("a1", "From An Earlier Folder"), "first");
 
@@ -268,7 +247,7 @@ TEST_F(ArchiveScanTest, NothingFoundWithoutArchives) {
   open_lists();
   const int opens_before = faulty_.count(OsCall::kCreateFile);
   run_scan();
-  EXPECT_EQ(ctx().nothing_found, 1);
+  EXPECT_EQ(ctx_.nothing_found, 1);
   EXPECT_EQ(faulty_.count(OsCall::kCreateFile), opens_before);
   expect_lists("");
 }

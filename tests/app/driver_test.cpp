@@ -209,7 +209,7 @@ TEST_F(Driver, AReadOnlyFolderListIsLeftAsItWasAndItsMapsStillCount) {
   if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
   tree_.write_file("a/maps.lst", "kept as it was\r\n");
-  fs::permissions(tree_.path("a/maps.lst"), fs::perms(0444));
+  ASSERT_TRUE(testing::make_read_only(tree_.path("a/maps.lst")));
   tree_.write_file("b/maps/two.bsp", titled_map("Two"));
   run();
   EXPECT_EQ(lists(), (Files{{"a/maps.lst", "kept as it was\r\n"},
@@ -220,7 +220,7 @@ TEST_F(Driver, AReadOnlyFolderListIsLeftAsItWasAndItsMapsStillCount) {
 TEST_F(Driver, AReadOnlyCombinedListIsLeftExactlyAsItWas) {
   if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("maps.lst", "old\r\nold\r\n");
-  fs::permissions(tree_.path("maps.lst"), fs::perms(0444));
+  ASSERT_TRUE(testing::make_read_only(tree_.path("maps.lst")));
   tree_.write_file("a/maps/one.bsp", titled_map("One"));
   tree_.write_file("a/maps/two.bsp", titled_map("Two"));
   tree_.write_file("b/pak0.pak", archive_of({{"e1m1", "Gate Hall"}}));

@@ -11,23 +11,16 @@
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/faulty_os.h"
-#include "support/scripted_dialog.h"
-#include "support/temp_tree.h"
-#include "support/tree_runtime.h"
+#include "support/scan_tree.h"
 
 namespace mapsweep {
 namespace {
 
-using testing::FaultyOs;
 using testing::OsCall;
-using testing::ScriptedDialog;
-using testing::TempTree;
 
 // Runs the consolidation over a maps.lst holding `bytes`, in a fresh runtime.
-class Consolidation : public ::testing::Test, protected testing::TreeRuntime {
+class Consolidation : public ::testing::Test, protected testing::ScanTree {
  protected:
-  Consolidation() { build_scan_context(ctx_); }
-
   std::string consolidate(const std::string& bytes) {
     tree_.write_file("maps.lst", bytes);
     run();
@@ -38,8 +31,6 @@ class Consolidation : public ::testing::Test, protected testing::TreeRuntime {
     rt_.err.arm_recovery(kGeneralRecovery);
     list_consolidation(ctx_);
   }
-
-  ScanContext ctx_{rt_};
 };
 
 TEST_F(Consolidation, KeepsFirstOfEqualLinesAndLongerOfPrefixPairs) {

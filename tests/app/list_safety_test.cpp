@@ -9,6 +9,7 @@
 #include "failing_allocation.h"
 #include "program_tree.h"
 #include "support/lock_holder.h"
+#include "support/system_traits.h"
 
 namespace mapsweep {
 namespace {
@@ -23,7 +24,7 @@ class ListSafety : public testing::ProgramTree {};
 TEST_F(ListSafety, TheUsersOwnScratchNamesAreLeftAlone) {
   loose_map("g", "one", "One");
   tree_.write_file("base/temp.tmp", "mine\r\n");
-  fs::permissions(tree_.path("base/temp.tmp"), fs::perms::owner_read);
+  ASSERT_TRUE(testing::make_read_only(tree_.path("base/temp.tmp")));
   tree_.write_file("base/TEMP1.TMP", "also mine\r\n");
   {
     const testing::LockHolder held(tree_.path("base/TEMP1.TMP"));

@@ -9,7 +9,7 @@
 
 #include "app/scan_context.h"
 #include "failing_allocation.h"
-#include "support/scan_harness.h"
+#include "support/scan_tree.h"
 
 namespace mapsweep {
 namespace {
@@ -17,20 +17,15 @@ namespace {
 using Names = std::vector<std::string>;
 using namespace std::string_literals;
 
-class MapEntryExtractionTest : public ::testing::Test {
+class MapEntryExtractionTest : public ::testing::Test, protected testing::ScanTree {
  protected:
-  MapEntryExtractionTest() : os_(os::make_native_os()), harness_(*os_) {}
-
   Names extract(const std::string& chunk) {
-    harness_.ctx.chunk = chunk;
-    harness_.ctx.name_count = 0;
-    release_list(harness_.ctx.archive_names);
-    map_entry_extraction(harness_.ctx);
-    return harness_.stored_names();
+    ctx_.chunk = chunk;
+    ctx_.name_count = 0;
+    release_list(ctx_.archive_names);
+    map_entry_extraction(ctx_);
+    return stored_names();
   }
-
-  std::unique_ptr<os::Os> os_;
-  testing::ScanHarness harness_;
 };
 
 TEST_F(MapEntryExtractionTest, DirectoryPathsInOrder) {
@@ -68,7 +63,7 @@ TEST_F(MapEntryExtractionTest, AdjacentPathLosesItsFirstByte) {
 }
 
 TEST_F(MapEntryExtractionTest, NamesBeyondTwoThousandAreKept) {
-  ScanContext& ctx = harness_.ctx;
+  ScanContext& ctx = ctx_;
   ctx.name_count = kArrayUpperBound - 1;
   ctx.chunk = "maps/a.bsp\0maps/b.bsp\0maps/c.bsp\0"s;
   map_entry_extraction(ctx);
@@ -77,14 +72,14 @@ TEST_F(MapEntryExtractionTest, NamesBeyondTwoThousandAreKept) {
 }
 
 TEST_F(MapEntryExtractionTest, ExhaustedStorageLeavesTheChunkKeepingStoredNames) {
-  ScanContext& ctx = harness_.ctx;
+  ScanContext& ctx = ctx_;
   ctx.rt.err.arm_recovery(kArchiveRecovery);
   // The names are cut without allocating (short strings); storing the first one, a slot
   // past the names stored so far, is the allocation that fails.
   ctx.chunk = "maps/.bsp\0maps/a.bsp"s;
   ctx.name_count = kArrayUpperBound - 1;
   testing::fail_allocation_after(0);
-  map_entry_extraction(ctx);
+  map_entry_extraction(ctx_);
   testing::stop_failing_allocations();
   EXPECT_EQ(ctx.rt.err.armed(), kArchiveRecovery);
   EXPECT_FALSE(ctx.rt.err.pending());

@@ -9,19 +9,14 @@
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/faulty_os.h"
-#include "support/scripted_dialog.h"
-#include "support/temp_tree.h"
-#include "support/tree_runtime.h"
+#include "support/scan_tree.h"
 #include "tools/pack_writer.h"
 
 namespace mapsweep {
 namespace {
 
-using testing::FaultyOs;
 using testing::OsCall;
 using testing::Repeat;
-using testing::ScriptedDialog;
-using testing::TempTree;
 using tools::LineEnd;
 using tools::map_data;
 using tools::world_entity_text;
@@ -33,12 +28,9 @@ std::string entity(const std::string& title, LineEnd line_end = LineEnd::kLf) {
 }
 
 // A game folder with its lists open, as the driver leaves it before the scan.
-class MapFileScan : public ::testing::Test, protected testing::TreeRuntime {
+class MapFileScan : public ::testing::Test, protected testing::ScanTree {
  protected:
-  MapFileScan() {
-    tree_.make_dir("game/maps");
-    build_scan_context(ctx_);
-  }
+  MapFileScan() { tree_.make_dir("game/maps"); }
 
   void map_file(const std::string& name, const std::string& bytes) {
     tree_.write_file("game/maps/" + name, bytes);
@@ -59,24 +51,12 @@ class MapFileScan : public ::testing::Test, protected testing::TreeRuntime {
     close_all_channels(rt_);
   }
 
-  // What the scan wrote to a list channel: the new file that replaces the list only when
-  // every write went through.
-  std::string written_to(std::int16_t channel) {
-    for (const auto& open : rt_.channels.open) {
-      if (open->number != channel) continue;
-      std::ifstream in(open->replacement.sibling, std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return {};
-  }
-
   // The folder list; the combined list must hold the same lines.
   std::string folder_list() {
     EXPECT_EQ(tree_.read_file("all.lst"), tree_.read_file("game/maps.lst"));
     return tree_.read_file("game/maps.lst");
   }
 
-  ScanContext ctx_{rt_};
   std::string folder_written_;
   std::string combined_written_;
 };

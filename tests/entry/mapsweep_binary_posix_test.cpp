@@ -1,24 +1,25 @@
 // The built mapsweep binary as a user runs it: without a terminal, with --yes and a
 // directory, answering No on a pseudo-terminal, and on a tree with a symlinked game folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "support/pseudo_terminal_posix.h"
 #include "support/temp_tree.h"
 #include "tools/pack_writer.h"
 
 namespace mapsweep {
 namespace {
 
+using namespace std::chrono_literals;
+using testing::exit_status;
+using testing::OutputPipe;
+using testing::PseudoTerminal;
+using testing::start_child;
 using testing::TempTree;
 namespace fs = std::filesystem;
 
@@ -27,27 +28,6 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-
-// Reads what is left on fd until it closes, waiting at most `seconds` in all.
-std::string drain(int fd, int seconds) {
-  std::string bytes;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  char buffer[4096];
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  return bytes;
-}
-
-int wait_exit(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 [[noreturn]] void exec_mapsweep(const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>(MAPSWEEP_BINARY)};
@@ -59,27 +39,20 @@ int wait_exit(pid_t pid) {
 
 // Runs mapsweep with no terminal: stdin from /dev/null, stdout and stderr into pipes.
 Outcome run_without_terminal(const std::vector<std::string>& args, const std::string& cwd = "") {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
+  OutputPipe out;
+  OutputPipe err;
+  const pid_t child = start_child([&] {
+    if (!testing::attach_null_in_child(STDIN_FILENO) || !out.attach_in_child(STDOUT_FILENO) ||
+        !err.attach_in_child(STDERR_FILENO)) {
+      _exit(125);
+    }
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     exec_mapsweep(args);
-  }
-  close(out[1]);
-  close(err[1]);
+  });
   Outcome outcome;
-  outcome.out = drain(out[0], 30);
-  outcome.err = drain(err[0], 5);
-  close(out[0]);
-  close(err[0]);
-  outcome.exit_code = wait_exit(pid);
+  outcome.out = out.read_all(30s);
+  outcome.err = err.read_all(5s);
+  outcome.exit_code = exit_status(child);
   return outcome;
 }
 
@@ -104,7 +77,8 @@ TEST(MapsweepBinary, WithoutATerminalItRunsSilently) {
   EXPECT_EQ(outcome.out, "");
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
-  EXPECT_EQ(tree.read_file("base/basegame/maps.lst"), "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\n");
+  EXPECT_EQ(tree.read_file("base/basegame/maps.lst"),
+            "e1m1 \"Lost Castle\"\r\ne1m2 \"Red Keep\"\r\n");
   EXPECT_EQ(tree.read_file("base/mod/maps.lst"), "dm1 \"Iron Arena\"\r\n");
   EXPECT_FALSE(tree.exists("base/temp.tmp"));
 }
@@ -144,39 +118,21 @@ TEST(MapsweepBinary, AnsweringNoOnATerminalLeavesTheTreeUnchanged) {
   tree.write_file("base/basegame/maps.lst", "old list\r\n");
   const auto before = tree.files();
 
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const std::string slave_name = ptsname(master);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    const int slave = open(slave_name.c_str(), O_RDWR);
-    dup2(slave, 0);
-    dup2(slave, 1);
-    dup2(slave, 2);
+  PseudoTerminal terminal;
+  const pid_t child = start_child([&] {
+    if (!terminal.attach_in_child({STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})) _exit(125);
     if (chdir(tree.path("base").c_str()) != 0) _exit(126);
     exec_mapsweep({});
-  }
+  });
   // Wait for the question before answering it.
-  std::string screen;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  char buffer[1024];
-  while (screen.find("Starten ?") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n <= 0) break;
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
-  EXPECT_NE(screen.find("Starten ?"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("https://mapsweep.example/"), std::string::npos) << screen;
-  ASSERT_EQ(write(master, "n\n", 2), 2);
-  drain(master, 20);
-  close(master);
-  EXPECT_EQ(wait_exit(pid), 0);
+  terminal.wait_for("Starten ?", 1, 20s);
+  EXPECT_NE(terminal.screen().find("Starten ?"), std::string::npos) << terminal.screen();
+  EXPECT_NE(terminal.screen().find("https://mapsweep.example/"), std::string::npos)
+      << terminal.screen();
+  ASSERT_TRUE(terminal.type("n\n"));
+  terminal.drain(20s);
+  terminal.hang_up();
+  EXPECT_EQ(exit_status(child), 0);
   EXPECT_EQ(tree.files(), before);
 }
 

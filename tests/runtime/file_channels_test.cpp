@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -47,14 +46,6 @@ class ChannelTest : public ::testing::Test, protected testing::TreeRuntime {
     std::vector<std::string> fields;
     while (at_end(rt_, number) == 0) fields.push_back(read_field(rt_, number));
     return fields;
-  }
-
-  void make_read_only(const std::string& name) {
-    std::filesystem::permissions(tree_.path(name),
-                                 std::filesystem::perms::owner_write |
-                                     std::filesystem::perms::group_write |
-                                     std::filesystem::perms::others_write,
-                                 std::filesystem::perm_options::remove);
   }
 };
 
@@ -270,7 +261,7 @@ TEST_F(ChannelTest, InvalidHandleWithoutACodeRaises64) {
 TEST_F(ChannelTest, ReadOnlyFileRefusesOutputAndIsReadInBinaryMode) {
   if (!testing::read_only_files_are_refused()) GTEST_SKIP() << "read-only files are writable here";
   tree_.write_file("ro.pak", "keep me");
-  make_read_only("ro.pak");
+  ASSERT_TRUE(testing::make_read_only(tree_.path("ro.pak")));
   open_channel(rt_, 1, "ro.pak", kOutputMode, kInputBufferLength);
   EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   EXPECT_FALSE(channel_is_open(rt_, 1));

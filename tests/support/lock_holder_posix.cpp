@@ -54,24 +54,20 @@ void close_both(const int fds[2]) {
 
 }  // namespace
 
-struct LockHolder::Child {
-  pid_t pid = -1;
-  int release_fd = -1;  // the parent's end; closing it releases the child
-};
-
 // Ends the child by its pid and reaps it, so the lock is gone when this returns.
 void LockHolder::release(Child& child) {
-  if (child.release_fd >= 0) ::close(child.release_fd);
-  child.release_fd = -1;
-  if (child.pid <= 0) return;
-  ::kill(child.pid, SIGKILL);
+  if (child.release >= 0) ::close(static_cast<int>(child.release));
+  child.release = -1;
+  if (child.process <= 0) return;
+  const auto pid = static_cast<pid_t>(child.process);
+  ::kill(pid, SIGKILL);
   int status;
-  while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  child.pid = -1;
+  child.process = -1;
 }
 
-LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_unique<Child>()) {
+bool LockHolder::start(Child& child, const std::string& absolute_path) {
   int report_pipe[2];
   int release_pipe[2];
   if (::pipe2(report_pipe, O_CLOEXEC) != 0) throw std::runtime_error("lock holder: no pipe");
@@ -87,8 +83,8 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
   }
   ::close(report_pipe[1]);
   ::close(release_pipe[0]);
-  child_->pid = pid;
-  child_->release_fd = release_pipe[1];
+  child.process = pid;
+  child.release = release_pipe[1];
   char answer = kFailed;
   ssize_t got = 0;
   if (pid > 0) {
@@ -97,14 +93,7 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
     } while (got < 0 && errno == EINTR);
   }
   ::close(report_pipe[0]);
-  if (got != 1 || answer != kLocked) {
-    release(*child_);
-    throw std::runtime_error("lock holder: cannot lock " + absolute_path);
-  }
-}
-
-LockHolder::~LockHolder() {
-  release(*child_);
+  return got == 1 && answer == kLocked;
 }
 
 }  // namespace mapsweep::testing

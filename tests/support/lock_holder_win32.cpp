@@ -5,6 +5,7 @@
 // input, which ends the child too, so no test run can leave a holder behind.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -42,6 +43,10 @@ const bool kHoldMode = [] {
   return false;
 }();
 
+HANDLE to_handle(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+
 void close_if_open(HANDLE& h) {
   if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
   h = nullptr;
@@ -49,21 +54,18 @@ void close_if_open(HANDLE& h) {
 
 }  // namespace
 
-struct LockHolder::Child {
-  HANDLE process = nullptr;
-  HANDLE release = nullptr;  // the write end of the child's input
-};
-
 // Ends the child and waits for it, so the file is free again when this returns.
 void LockHolder::release(Child& child) {
-  close_if_open(child.release);
-  if (child.process == nullptr) return;
-  TerminateProcess(child.process, 0);
-  WaitForSingleObject(child.process, INFINITE);
-  close_if_open(child.process);
+  if (child.release != -1) CloseHandle(to_handle(child.release));
+  child.release = -1;
+  if (child.process == -1) return;
+  TerminateProcess(to_handle(child.process), 0);
+  WaitForSingleObject(to_handle(child.process), INFINITE);
+  CloseHandle(to_handle(child.process));
+  child.process = -1;
 }
 
-LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_unique<Child>()) {
+bool LockHolder::start(Child& child, const std::string& absolute_path) {
   (void)kHoldMode;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE report_read = nullptr, report_write = nullptr;
@@ -90,12 +92,17 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION started{};
   std::string command_line = std::string("\"") + program + "\"";
+  // The child works in the program's folder, not in the caller's current directory (often
+  // a test's tree): a process's current directory cannot be removed, and under Wine the
+  // tree stayed behind even with the child ended and waited for.
+  const std::string program_path(program, std::min<std::size_t>(program_length, sizeof program));
+  const std::string folder = program_path.substr(0, program_path.rfind('\\'));
 
   // The child learns its file from its environment, which it inherits from here.
   SetEnvironmentVariableA(kHoldVariable, absolute_path.c_str());
   const BOOL ok = program_length > 0 && program_length < sizeof program &&
                   CreateProcessA(program, command_line.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+                                 CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup, &started);
   SetEnvironmentVariableA(kHoldVariable, nullptr);
   close_if_open(report_write);
   close_if_open(release_read);
@@ -104,21 +111,14 @@ LockHolder::LockHolder(const std::string& absolute_path) : child_(std::make_uniq
   DWORD got = 0;
   if (ok) {
     CloseHandle(started.hThread);
-    child_->process = started.hProcess;
-    child_->release = release_write;
+    child.process = reinterpret_cast<std::intptr_t>(started.hProcess);
+    child.release = reinterpret_cast<std::intptr_t>(release_write);
     ReadFile(report_read, &answer, 1, &got, nullptr);
   } else {
     close_if_open(release_write);
   }
   close_if_open(report_read);
-  if (got != 1 || answer != kLocked) {
-    release(*child_);
-    throw std::runtime_error("lock holder: cannot lock " + absolute_path);
-  }
-}
-
-LockHolder::~LockHolder() {
-  release(*child_);
+  return got == 1 && answer == kLocked;
 }
 
 }  // namespace mapsweep::testing

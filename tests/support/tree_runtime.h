@@ -3,7 +3,9 @@
 // Test fixtures inherit it.
 #pragma once
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "runtime/runtime.h"
 #include "support/faulty_os.h"
@@ -17,6 +19,14 @@ class TreeRuntime {
   TreeRuntime() : native_(os::make_native_os()), faulty_(*native_), rt_(faulty_, dialog_) {
     native_->set_current_directory(tree_.root());
   }
+  // On Windows the runtime's current directory is the process's, and a process's current
+  // directory cannot be removed: the process goes back before the tree is removed.
+  ~TreeRuntime() {
+    std::error_code ignored;
+    std::filesystem::current_path(process_directory_, ignored);
+  }
+
+  const std::filesystem::path process_directory_ = std::filesystem::current_path();
 
   TempTree tree_;
   std::unique_ptr<os::Os> native_;

@@ -1,0 +1,45 @@
+// The fixture of the map list builder's routines: the runtime over a temporary tree (see
+// tree_runtime.h) with a scan context built as the start of a run builds it. Test fixtures
+// inherit it; the driver's tests take TreeRuntime alone, the driver building its own
+// context.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/scan_context.h"
+#include "support/tree_runtime.h"
+
+namespace mapsweep::testing {
+
+class ScanTree : public TreeRuntime {
+ protected:
+  ScanTree() { build_scan_context(ctx_); }
+
+  // The names stored in slots 1 to the name count.
+  std::vector<std::string> stored_names() const {
+    std::vector<std::string> names;
+    for (std::int32_t slot = 1; slot <= ctx_.name_count; ++slot) {
+      names.emplace_back(element(ctx_.archive_names, slot));
+    }
+    return names;
+  }
+
+  // What a scan wrote to a list channel still open: the new file that replaces the list
+  // only when every write went through.
+  std::string written_to(std::int16_t channel) const {
+    for (const auto& open : rt_.channels.open) {
+      if (open->number != channel) continue;
+      std::ifstream in(open->replacement.sibling, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return {};
+  }
+
+  ScanContext ctx_{rt_};
+};
+
+}  // namespace mapsweep::testing
