@@ -51,8 +51,9 @@ ByteString start_question(ErrorState& err) {
 }
 
 // Runs one of the map list builder's routines. Each handles the traps of the recoveries it
-// owns; one that still escapes (or storage that ran out outside any operation) ends the
-// routine here, with its data file closed, instead of ending the run.
+// owns; one that still escapes (or storage that ran out outside any operation, which goes
+// on record as a failure) ends the routine here, with its data file closed, instead of
+// ending the run.
 template <class Routine>
 void run_routine(ScanContext& ctx, Routine routine) {
   try {
@@ -60,6 +61,7 @@ void run_routine(ScanContext& ctx, Routine routine) {
   } catch (const Trap&) {
     close_channel(ctx.rt, kDataChannel);
   } catch (const std::bad_alloc&) {
+    ctx.rt.err.raise_error(rt_error::kOutOfStorage);
     close_channel(ctx.rt, kDataChannel);
   }
   ctx.rt.err.take_failure();
@@ -185,7 +187,7 @@ bool scan_maps_folder(ScanContext& ctx, bool& listed) {
   if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
-  run_routine(ctx, map_file_scan);
+  run_routine(ctx, ctx.mode == ScanMode::kExact ? exact_map_file_scan : map_file_scan);
   listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
@@ -226,15 +228,17 @@ bool work_on_game_folder(ScanContext& ctx) {
   const bool list_open = !step_failed(rt);
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
-  run_routine(ctx, archive_scan);
+  ctx.incomplete = false;
+  run_routine(ctx, ctx.mode == ScanMode::kExact ? exact_archive_scan : archive_scan);
   const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;
   const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
-  const bool complete =
-      archives_listed && map_files_listed && rt.err.raised_count() == raised_before;
+  const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
+                        rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);
   if (!leave_maps_folder(ctx)) return false;
+  if (ctx.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
   ctx.nothing_found = false;
   // A folder keeps its list when either scan found a file: archives holding maps next to
   // an empty maps sub-folder still yield their lines.
@@ -324,13 +328,21 @@ void run(ScanContext& ctx) {
   step_failed(rt);
 }
 
-}  // namespace
-
-void WINMAIN(Runtime& rt) {
-  ScanContext ctx(rt);
+void build_map_lists(Runtime& rt, ScanMode mode) {
+  ScanContext ctx(rt, mode);
   run_routine(ctx, run);
   release_scan_context(ctx);
   rt.err.take_failure();
+}
+
+}  // namespace
+
+void WINMAIN(Runtime& rt) {
+  build_map_lists(rt, ScanMode::kByteSearch);
+}
+
+void exact_main(Runtime& rt) {
+  build_map_lists(rt, ScanMode::kExact);
 }
 
 }  // namespace mapsweep

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 
+#include "app/exact_maps.h"
 #include "runtime/byte_string.h"
 #include "runtime/runtime.h"
 #include "runtime/string_array.h"
@@ -37,12 +40,18 @@ inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arr
 // further slot; then the archive's unwritten pairs are dropped and the next archive runs.
 inline constexpr int kEndOfArchiveRetries = 3;
 
+// How the map list builder reads a game folder: searching raw bytes for markers and paths,
+// or reading the archives' directories and the maps' entity text.
+enum class ScanMode { kByteSearch, kExact };
+
 struct ScanContext {
-  explicit ScanContext(Runtime& runtime) : rt(runtime) {}
+  explicit ScanContext(Runtime& runtime, ScanMode scan_mode = ScanMode::kByteSearch)
+      : rt(runtime), mode(scan_mode) {}
   ScanContext(const ScanContext&) = delete;
   ScanContext& operator=(const ScanContext&) = delete;
 
   Runtime& rt;
+  const ScanMode mode;
 
   // Set once at the start of the run.
   ByteString next_map_marker;  // nextmap" "
@@ -66,6 +75,12 @@ struct ScanContext {
   // list either, which is then incomplete and must not replace the old one.
   bool lines_lost = false;
   bool lost = false;  // the run could not get back to the starting directory
+  // A scan of the current game folder could not read all it had to (besides the failures
+  // on record, which say so too): a folder it could not list whole.
+  bool incomplete = false;
+
+  // Exact mode: the playable maps of the current game folder by name in one letter case.
+  std::map<std::string, FoundMap> exact_maps;
 
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.
@@ -91,8 +106,10 @@ void build_scan_context(ScanContext& ctx);
 // Gives back every string and array of the context.
 void release_scan_context(ScanContext& ctx);
 
-// The routines of the map list builder.
+// The routines of the map list builder: the program's main routine in the byte-search
+// mode and in the exact one.
 void WINMAIN(Runtime& rt);
+void exact_main(Runtime& rt);
 void archive_scan(ScanContext& ctx);
 void map_entry_extraction(ScanContext& ctx);
 void map_file_scan(ScanContext& ctx);

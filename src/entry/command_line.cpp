@@ -50,6 +50,8 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
       return command;
     } else if (!options_done && (arg == "-y" || arg == "--yes")) {
       command.yes = true;
+    } else if (!options_done && arg == "--exact") {
+      command.exact = true;
     } else if (!options_done && is_option(arg)) {
       return usage_error("unknown option '" + arg + "'");
     } else if (command.directory.empty() && !arg.empty()) {
@@ -84,7 +86,7 @@ std::vector<std::string> split_command_tail(const std::string& tail) {
 }
 
 std::string usage_text() {
-  return "Usage: mapsweep [-y|--yes] [DIR]\n"
+  return "Usage: mapsweep [-y|--yes] [--exact] [DIR]\n"
          "       mapsweep --help | --version\n"
          "\n"
          "Lists the maps of every game folder below DIR (default: the current directory).\n"
@@ -93,10 +95,15 @@ std::string usage_text() {
          "maps.lst in DIR, with repeated lines removed. Nothing else is changed.\n"
          "\n"
          "  -y, --yes    start without asking\n"
+         "      --exact  read each archive's directory and each map's own entity text:\n"
+         "               every playable map with its true title, in natural order, also\n"
+         "               from *.pk3 archives (the default searches the raw bytes)\n"
          "  -h, --help   show this help and exit\n"
          "      --version  show the version and exit\n"
          "\n"
-         "Without a terminal no question can be asked, and the run starts at once.\n";
+         "Without a terminal no question can be asked, and the run starts at once.\n"
+         "Exit status: 0 done, 1 refused (another run is working in DIR, or the folder\n"
+         "list cannot be written there), 2 usage error or DIR cannot be entered.\n";
 }
 
 std::string version_text() {
@@ -127,7 +134,7 @@ int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
   }
   YesDialog yes_dialog(dialog);
   os::Dialog& used = command.yes ? static_cast<os::Dialog&>(yes_dialog) : dialog;
-  return program_entry(os, used, &WINMAIN);
+  return program_entry(os, used, command.exact ? &exact_main : &WINMAIN);
 }
 
 }  // namespace mapsweep

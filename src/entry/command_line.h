@@ -1,5 +1,5 @@
-// The command line shared by the POSIX and Windows entries: mapsweep [-y|--yes] [DIR],
-// --help, --version. With no arguments it runs exactly the interactive program in the
+// The command line shared by the POSIX and Windows entries: mapsweep [-y|--yes] [--exact]
+// [DIR], --help, --version. With no arguments it runs exactly the interactive program in the
 // current directory.
 #pragma once
 
@@ -16,6 +16,7 @@ struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };
   Action action = Action::kRun;
   bool yes = false;       // answer the start question Yes without showing it
+  bool exact = false;     // read archive directories and entity text instead of raw bytes
   std::string directory;  // the base directory; empty for the current one
   std::string error;      // what was wrong, for kUsageError
 };

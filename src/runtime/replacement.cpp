@@ -22,7 +22,8 @@ int failure_of(const SystemCall& sc, int otherwise) {
 }
 
 // Holds the file being replaced, if there is one, so that nobody else writes it meanwhile
-// and a file held by another program is found out before anything is written.
+// and a file held by another program is found out before anything is written. Others may
+// still read the old list, and the new one as it grows.
 int hold_existing(Runtime& rt, Replacement& r) {
   const SystemCall attributes = system_call([&] { return rt.os.file_attributes(r.target); });
   if (attributes.value == -1) {
@@ -33,8 +34,9 @@ int hold_existing(Runtime& rt, Replacement& r) {
   if ((static_cast<std::uint32_t>(attributes.value) & kNeverReplaced) != 0) {
     return rt_error::kAccessDenied;
   }
-  const SystemCall held = system_call(
-      [&] { return rt.os.create_file(r.target, os::kGenericWrite, 0, os::kOpenExisting); });
+  const SystemCall held = system_call([&] {
+    return rt.os.create_file(r.target, os::kGenericWrite, os::kShareRead, os::kOpenExisting);
+  });
   const auto handle = static_cast<os::Handle>(held.value);
   if (held.failure == 0 && handle != os::kInvalidHandle) {
     r.held = handle;
@@ -51,8 +53,9 @@ int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
   for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
     const std::string sibling =
         r.target + kSiblingInfix + random_name_part(rt.channels.random_names);
-    const SystemCall sc = system_call(
-        [&] { return rt.os.create_file(sibling, os::kGenericWrite, 0, os::kCreateNew); });
+    const SystemCall sc = system_call([&] {
+      return rt.os.create_file(sibling, os::kGenericWrite, os::kShareRead, os::kCreateNew);
+    });
     const auto created = static_cast<os::Handle>(sc.value);
     if (sc.failure == 0 && created != os::kInvalidHandle) {
       r.sibling = sibling;

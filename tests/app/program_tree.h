@@ -27,11 +27,12 @@ class ProgramTree : public ::testing::Test, protected TreeRuntime {
 
   // Runs the program in the base folder, answering its boxes from the script; the exit
   // status it reports.
-  int run(std::deque<int> answers = {kButtonYes}) {
+  int run(std::deque<int> answers = {kButtonYes}, MainRoutine routine = WINMAIN) {
     dialog_ = ScriptedDialog(std::move(answers));
     faulty_.set_current_directory(tree_.path("base"));
-    return program_entry(faulty_, dialog_, WINMAIN);
+    return program_entry(faulty_, dialog_, routine);
   }
+  int run_exact() { return run({kButtonYes}, exact_main); }
 
   // Map data whose world entity carries `title`, loose in a game folder of the base.
   void loose_map(const std::string& folder, const std::string& name, const std::string& title) {

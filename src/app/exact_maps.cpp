@@ -1,0 +1,157 @@
+#include "app/exact_maps.h"
+
+#include <algorithm>
+
+#include "app/scan_context.h"
+#include "formats/entity_text.h"
+#include "formats/map_header.h"
+#include "formats/map_title.h"
+#include "runtime/file_channels.h"
+
+namespace mapsweep {
+namespace {
+
+// Entity text beyond this is not read: real maps hold far less, and a lump that claims
+// gigabytes must not cost them. Blocks cut off there count as unfinished.
+constexpr std::uint64_t kEntityTextLimit = 8u << 20;
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+char folded(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string folded_name(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) c = folded(c);
+  return key;
+}
+
+// The digit run starting at `at`.
+std::string_view digit_run(std::string_view s, std::size_t at) {
+  std::size_t end = at;
+  while (end < s.size() && is_digit(s[end])) ++end;
+  return s.substr(at, end - at);
+}
+
+// Compares two digit runs by value, of any length: negative, 0 or positive.
+int compare_values(std::string_view a, std::string_view b) {
+  const auto significant = [](std::string_view run) {
+    const std::size_t first = run.find_first_not_of('0');
+    return first == std::string_view::npos ? std::string_view() : run.substr(first);
+  };
+  const std::string_view va = significant(a);
+  const std::string_view vb = significant(b);
+  if (va.size() != vb.size()) return va.size() < vb.size() ? -1 : 1;
+  return va.compare(vb);
+}
+
+// By value, then the run with fewer digits first.
+int compare_numbers(std::string_view a, std::string_view b) {
+  if (const int by_value = compare_values(a, b); by_value != 0) return by_value;
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return 0;
+}
+
+// N of "pakN.pak" in any letter case, or no value for another name.
+std::optional<std::string_view> pack_number(std::string_view name) {
+  if (name.size() < 8 || folded_name(name.substr(0, 3)) != "PAK" ||
+      folded_name(name.substr(name.size() - 4)) != ".PAK") {
+    return std::nullopt;
+  }
+  const std::string_view digits = name.substr(3, name.size() - 7);
+  if (digit_run(digits, 0).size() != digits.size()) return std::nullopt;
+  return digits;
+}
+
+}  // namespace
+
+bool natural_less(std::string_view a, std::string_view b) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (is_digit(a[i]) && is_digit(b[j])) {
+      const std::string_view ra = digit_run(a, i);
+      const std::string_view rb = digit_run(b, j);
+      if (const int order = compare_numbers(ra, rb); order != 0) return order < 0;
+      i += ra.size();
+      j += rb.size();
+      continue;
+    }
+    // A digit run against another piece, or two other pieces: their first bytes decide.
+    const auto ca = static_cast<unsigned char>(folded(a[i]));
+    const auto cb = static_cast<unsigned char>(folded(b[j]));
+    if (ca != cb) return ca < cb;
+    ++i;
+    ++j;
+  }
+  if (i < a.size() || j < b.size()) return j < b.size();
+  return a < b;
+}
+
+std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names) {
+  std::vector<std::size_t> order(names.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+    const std::optional<std::string_view> nx = pack_number(names[x]);
+    const std::optional<std::string_view> ny = pack_number(names[y]);
+    if (nx && ny) return compare_values(*nx, *ny) < 0;
+    return nx.has_value() && !ny.has_value();
+  });
+  return order;
+}
+
+void offer_map(ScanContext& ctx, FoundMap map) {
+  if (map.name.empty()) return;
+  const auto [at, inserted] = ctx.exact_maps.try_emplace(folded_name(map.name), map);
+  if (!inserted && at->second.precedence < map.precedence) at->second = std::move(map);
+}
+
+std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std::uint64_t size) {
+  Runtime& rt = ctx.rt;
+  const auto header_bytes =
+      static_cast<std::int32_t>(std::min<std::uint64_t>(size, formats::kMapHeaderBytes));
+  const ByteString header = read_block_at(rt, kDataChannel, at, header_bytes);
+  if (rt.err.take_failure()) return std::nullopt;
+  const std::optional<formats::Lump> lump = formats::entity_lump(header, size);
+  if (!lump) return std::nullopt;
+  const auto text_bytes =
+      static_cast<std::int32_t>(std::min<std::uint64_t>(lump->length, kEntityTextLimit));
+  const ByteString text = read_block_at(rt, kDataChannel, at + lump->offset, text_bytes);
+  if (rt.err.take_failure()) return std::nullopt;
+  const formats::MapEntities entities = formats::read_map_entities(text);
+  if (!entities.playable()) return std::nullopt;
+  return formats::display_title(entities.message);
+}
+
+bool open_data_file(ScanContext& ctx, const std::string& name) {
+  open_channel(ctx.rt, kDataChannel, name, kBinaryReadMode, kInputBufferLength);
+  return !ctx.rt.err.take_failure();
+}
+
+void close_data_file(ScanContext& ctx) {
+  close_channel(ctx.rt, kDataChannel);
+  ctx.rt.err.take_failure();
+}
+
+void write_exact_maps(ScanContext& ctx) {
+  std::vector<const FoundMap*> maps;
+  for (const auto& [key, map] : ctx.exact_maps) maps.push_back(&map);
+  std::sort(maps.begin(), maps.end(),
+            [](const FoundMap* x, const FoundMap* y) { return natural_less(x->name, y->name); });
+  ErrorState& err = ctx.rt.err;
+  err.arm_recovery(kGeneralRecovery);
+  try {
+    for (const FoundMap* map : maps) write_map_entry_line(ctx, map->name, map->title);
+  } catch (const Trap& trap) {
+    // A list that cannot be written ends the folder's lines: what follows would be missed
+    // in it all the same, and the channel keeps the list from being replaced.
+    rethrow_unless_mine(trap, kGeneralRecovery);
+    err.clear_error();
+  }
+  ctx.exact_maps.clear();
+}
+
+}  // namespace mapsweep

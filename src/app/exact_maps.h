@@ -1,0 +1,69 @@
+// Exact mode: the maps of a game folder read from the archives' directories and the maps'
+// own entity text, instead of searched for in raw bytes. The scans offer every playable
+// map they read; of several copies of one name the copy a game would load wins; after both
+// scans the folder's winners are written in natural order of their names.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+namespace mapsweep {
+
+struct ScanContext;
+
+// Which copy of a map a game loads: a loose map file beats every archive, a zip archive
+// every PACK archive; among archives of a kind the one loaded later wins, and within one
+// archive (or among loose files) the first one found. Greater wins.
+struct MapPrecedence {
+  int source = 0;               // kFromPack, kFromZip or kFromMapFile
+  std::int64_t load_order = 0;  // the archive's place in the order a game loads them
+  std::int64_t position = 0;    // the entry's (or file's) place, negated: the first wins
+  auto operator<=>(const MapPrecedence&) const = default;
+};
+inline constexpr int kFromPack = 0;
+inline constexpr int kFromZip = 1;
+inline constexpr int kFromMapFile = 2;
+
+struct FoundMap {
+  std::string name;  // as a game loads it, its letter case kept
+  std::string title;
+  MapPrecedence precedence;
+};
+
+// Natural order: names compare piece by piece, a piece being a run of digits or a single
+// other byte; digit runs by value (at equal value the shorter run first), other pieces by
+// their byte with a-z taken as A-Z; a name that runs out first comes first; names equal in
+// all that go by their raw bytes.
+bool natural_less(std::string_view a, std::string_view b);
+
+// The order in which a game loads the PACK archives found: pakN.pak by N (any letter case,
+// leading zeros allowed), equal N in the order found, then every other name in the order
+// found. Indices into `names`.
+std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names);
+
+// Offers a playable map; it replaces an earlier copy of the same name (ASCII letters in
+// either case) only when it has the greater precedence.
+void offer_map(ScanContext& ctx, FoundMap map);
+
+// The title of the map whose `size` bytes start at `at` in the file open on the data
+// channel, when it is a playable map: its header and entity lump are read, nothing else.
+// No value for no map, a map nobody can play, or a read that failed (its failure was
+// raised and is taken here).
+std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std::uint64_t size);
+
+// Opens an archive or map file on the data channel for reading only; false (the failure
+// taken, but on record) when it cannot be.
+bool open_data_file(ScanContext& ctx, const std::string& name);
+void close_data_file(ScanContext& ctx);
+
+// The exact scans of a game folder and the writing of its lines; each forgets what the
+// previous folder found as it starts the folder.
+void exact_archive_scan(ScanContext& ctx);
+void exact_map_file_scan(ScanContext& ctx);
+void write_exact_maps(ScanContext& ctx);
+
+}  // namespace mapsweep
