@@ -234,11 +234,13 @@ bool work_on_game_folder(ScanContext& ctx) {
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;
   const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
+  // The exact scans write their lines once both are done; a line that could not be
+  // written makes the folder's lines incomplete just as a file that could not be read.
+  if (ctx.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
   const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
                         rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);
   if (!leave_maps_folder(ctx)) return false;
-  if (ctx.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
   ctx.nothing_found = false;
   // A folder keeps its list when either scan found a file: archives holding maps next to
   // an empty maps sub-folder still yield their lines.
