@@ -49,11 +49,15 @@ ByteString first_match(Runtime& rt, SystemCall found, os::FindData& entry) {
   }
 }
 
+}  // namespace
+
 void end_search(Runtime& rt) {
   if (rt.search.handle == os::kInvalidHandle) return;
   system_call([&] { return rt.os.find_close(rt.search.handle); });
   rt.search.handle = os::kInvalidHandle;
 }
+
+namespace {
 
 ByteString search_first_unguarded(Runtime& rt, const ByteString& pattern, std::uint32_t mask) {
   std::string system = system_name(pattern, kPatternLimit);

@@ -29,6 +29,8 @@ struct FolderLock {
 // error state each time it asks the system.
 ByteString search_first(Runtime& rt, const ByteString& pattern, std::uint32_t mask);
 ByteString search_next(Runtime& rt);
+// Ends the search, if one is open, so that it holds no folder open.
+void end_search(Runtime& rt);
 // Enters path. Wildcards: rt_error::kPathNotFound. A translated failure raises its number;
 // a refusal with a code of 40 or more (not a folder, an invalid name) passes silently.
 // Returns whether the directory was entered, for callers that must not go on elsewhere.

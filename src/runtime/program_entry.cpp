@@ -12,6 +12,7 @@ int program_entry(os::Os& os, os::Dialog& dialog, MainRoutine main_routine) {
   }
   // What the routine left open was not finished: no file it was replacing is replaced.
   abandon_all_channels(rt);
+  end_search(rt);  // an open search holds its folder, which then could not be removed
   unlock_directory(rt);
   return rt.exit_status;
 }

@@ -76,6 +76,7 @@ class FaultSweep : public testing::ProgramTree, public ::testing::WithParamInter
 
   // The base folder as the clean run left it.
   void restore() {
+    native_->set_current_directory(tree_.root());  // Windows keeps the current folder
     fs::remove_all(tree_.path("base"));
     fs::copy(tree_.path("pristine"), tree_.path("base"), fs::copy_options::recursive);
   }
