@@ -1,7 +1,8 @@
-// The exact archive scan: reads each archive's own directory and, of every entry that is a
-// map, only the map's header and entity text. Archives are read in the order a game loads
-// them, so that the copy it would load wins. An archive that is no archive yields nothing;
-// one that cannot be opened or read counts as not read (the failure stays on record).
+// The exact archive scan: reads each archive's own directory (PACK archives, then zip
+// archives) and, of every entry that is a map, only the map's header and entity text.
+// Archives are read in the order a game loads them, so that the copy it would load wins.
+// An archive that is no archive yields nothing; one that cannot be opened or read counts
+// as not read (the failure stays on record).
 #include <algorithm>
 
 #include "app/exact_maps.h"
@@ -72,6 +73,13 @@ void exact_archive_scan(ScanContext& ctx) {
     read_pack(ctx, static_cast<std::int64_t>(loaded));
     close_data_file(ctx);
   }
-  ctx.nothing_found = packs.empty();
+  // Zip archives are loaded after every PACK archive, in the order found.
+  const std::vector<ByteString> zips = found_names(ctx, "*.pk3");
+  for (std::size_t loaded = 0; loaded < zips.size(); ++loaded) {
+    if (!open_data_file(ctx, zips[loaded])) continue;
+    read_zip_archive(ctx, static_cast<std::int64_t>(loaded));
+    close_data_file(ctx);
+  }
+  ctx.nothing_found = packs.empty() && zips.empty();
 }
 }  // namespace mapsweep

@@ -11,10 +11,6 @@
 namespace mapsweep {
 namespace {
 
-// Entity text beyond this is not read: real maps hold far less, and a lump that claims
-// gigabytes must not cost them. Blocks cut off there count as unfinished.
-constexpr std::uint64_t kEntityTextLimit = 8u << 20;
-
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -66,6 +62,13 @@ std::optional<std::string_view> pack_number(std::string_view name) {
   return digits;
 }
 
+// The title the map's entities give, when it is a map anybody can play.
+std::optional<std::string> title_of_entities(std::string_view text) {
+  const formats::MapEntities entities = formats::read_map_entities(text);
+  if (!entities.playable()) return std::nullopt;
+  return formats::display_title(entities.message);
+}
+
 }  // namespace
 
 bool natural_less(std::string_view a, std::string_view b) {
@@ -109,6 +112,13 @@ void offer_map(ScanContext& ctx, FoundMap map) {
   if (!inserted && at->second.precedence < map.precedence) at->second = std::move(map);
 }
 
+std::optional<std::string> map_title_of(std::string_view start, std::uint64_t size) {
+  const std::optional<formats::Lump> lump = formats::entity_lump(start, size);
+  if (!lump || lump->offset > start.size()) return std::nullopt;
+  return title_of_entities(
+      start.substr(lump->offset, std::min<std::uint64_t>(lump->length, kEntityTextLimit)));
+}
+
 std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std::uint64_t size) {
   Runtime& rt = ctx.rt;
   const auto header_bytes =
@@ -121,9 +131,7 @@ std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std
       static_cast<std::int32_t>(std::min<std::uint64_t>(lump->length, kEntityTextLimit));
   const ByteString text = read_block_at(rt, kDataChannel, at + lump->offset, text_bytes);
   if (rt.err.take_failure()) return std::nullopt;
-  const formats::MapEntities entities = formats::read_map_entities(text);
-  if (!entities.playable()) return std::nullopt;
-  return formats::display_title(entities.message);
+  return title_of_entities(text);
 }
 
 bool open_data_file(ScanContext& ctx, const std::string& name) {

@@ -49,6 +49,14 @@ std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names);
 // either case) only when it has the greater precedence.
 void offer_map(ScanContext& ctx, FoundMap map);
 
+// Entity text beyond this many bytes is not read: real maps hold far less, and a lump
+// that claims gigabytes must not cost them. Blocks cut off there count as unfinished.
+inline constexpr std::uint64_t kEntityTextLimit = 8u << 20;
+
+// The title of a map of `size` bytes of which `start` holds the first ones, as far as the
+// end of its entity text at least, when it is a playable map.
+std::optional<std::string> map_title_of(std::string_view start, std::uint64_t size);
+
 // The title of the map whose `size` bytes start at `at` in the file open on the data
 // channel, when it is a playable map: its header and entity lump are read, nothing else.
 // No value for no map, a map nobody can play, or a read that failed (its failure was
@@ -64,6 +72,8 @@ void close_data_file(ScanContext& ctx);
 // previous folder found as it starts the folder.
 void exact_archive_scan(ScanContext& ctx);
 void exact_map_file_scan(ScanContext& ctx);
+// Offers the maps of the zip archive open on the data channel.
+void read_zip_archive(ScanContext& ctx, std::int64_t load_order);
 void write_exact_maps(ScanContext& ctx);
 
 }  // namespace mapsweep

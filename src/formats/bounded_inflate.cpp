@@ -28,6 +28,11 @@ BoundedInflate::BoundedInflate(std::size_t limit) : limit_(limit) {
 
 BoundedInflate::~BoundedInflate() = default;
 
+void BoundedInflate::lower_limit(std::size_t limit) {
+  limit_ = std::min(limit_, limit);
+  if (produced_ >= limit_ && status_ == Status::kNeedsInput) status_ = Status::kDone;
+}
+
 BoundedInflate::Status BoundedInflate::feed(std::string_view compressed) {
   z_stream_s& stream = *stream_;
   while (status_ == Status::kNeedsInput) {

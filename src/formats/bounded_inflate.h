@@ -30,6 +30,10 @@ class BoundedInflate {
   // output's size with what was wanted. Input after the data's end is ignored.
   Status feed(std::string_view compressed);
 
+  // Lowers the limit once the caller knows how much it needs (never raises it); output
+  // already past the new limit stays, and the inflating is done.
+  void lower_limit(std::size_t limit);
+
   Status status() const { return status_; }
   // At most `limit` bytes.
   std::string_view output() const { return std::string_view(output_).substr(0, produced_); }
