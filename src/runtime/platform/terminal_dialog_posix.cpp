@@ -1,5 +1,7 @@
 // The message box on POSIX systems: the box's text on the terminal, a Yes/No question
-// answered by typing. Without a terminal on both sides no box can be shown.
+// answered by typing. Without a terminal on standard input nobody could answer, and no
+// box is shown.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -81,6 +83,17 @@ std::optional<int> button_for_answer(std::string_view answer) {
   return std::nullopt;
 }
 
+// Where a box goes: the terminal the person typing on standard input sits at, whatever
+// standard output was sent to (a pipe, a log file). -1 when nobody is at a terminal.
+int terminal_for_boxes() {
+  if (::isatty(STDIN_FILENO) != 1) return -1;
+  const int tty =
+      retry_on_eintr([] { return ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC); });
+  if (tty >= 0) return tty;
+  // No controlling terminal to open: the error output, when it is the terminal.
+  return ::isatty(STDERR_FILENO) == 1 ? ::dup(STDERR_FILENO) : -1;
+}
+
 class TerminalDialog final : public Dialog {
  public:
   int show(const std::string& text, const std::string& title, std::uint32_t style) override {
@@ -90,13 +103,21 @@ class TerminalDialog final : public Dialog {
       write_all(STDERR_FILENO, terminal_text(title) + ": " + terminal_text(text) + "\n");
       return kButtonOk;
     }
-    // Without a terminal on both sides nobody could see the box or answer it.
-    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDOUT_FILENO) != 1) return 0;
-    write_all(STDOUT_FILENO, terminal_text(title) + "\n\n" + terminal_text(text) + "\n");
+    const int terminal = terminal_for_boxes();
+    if (terminal < 0) return 0;  // nobody could answer
+    const int button = show_on(terminal, text, title, style);
+    ::close(terminal);
+    return button;
+  }
+
+ private:
+  static int show_on(int terminal, const std::string& text, const std::string& title,
+                     std::uint32_t style) {
+    write_all(terminal, terminal_text(title) + "\n\n" + terminal_text(text) + "\n");
     // Button sets other than Yes/No are shown as a plain notice answered with OK.
     if ((style & kButtonSetMask) != kYesNoButtons) return kButtonOk;
     for (;;) {
-      write_all(STDOUT_FILENO, "[y/n] ");
+      write_all(terminal, "[y/n] ");
       const std::optional<std::string> line = read_answer_line();
       if (!line) return kButtonNo;
       if (const std::optional<int> button = button_for_answer(*line)) return *button;
