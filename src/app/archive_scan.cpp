@@ -53,6 +53,7 @@ void read_archive(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
   try {
     open_channel(ctx.rt, kDataChannel, ctx.file_name, kBinaryReadMode, kInputBufferLength);
+    note_data_file_failure(ctx);
     err.check_error();
     for (;;) {
       assign(err, ctx.chunk, ByteString());
@@ -60,7 +61,9 @@ void read_archive(ScanContext& ctx) {
       err.check_error();
       if (at_end_of_archive) return;
       assign(err, ctx.chunk, read_block(ctx.rt, kDataChannel, kChunkSize));
+      note_data_file_failure(ctx);
       err.check_error();
+      note_bytes_read(ctx, ctx.chunk.size());
       map_entry_extraction(ctx);
       examine_world_chunk(ctx);
     }

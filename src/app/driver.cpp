@@ -139,6 +139,7 @@ bool write_folder_list(ScanContext& ctx) {
                  concat(rt.err, concat(rt.err, quote, ctx.directory_entry), quote));
       end_line(rt, kFolderNamesChannel);
       written = !step_failed(rt) && written;
+      ++ctx.folder_count;
     }
     assign(rt.err, ctx.directory_entry, search_next(rt));
   }
@@ -207,14 +208,42 @@ void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
   Runtime& rt = ctx.rt;
   if (channel_write_failed(rt, kFolderListChannel)) ctx.lines_lost = true;
   const bool replaces = channel_replaces_file(rt, kFolderListChannel);
+  RunReport ignored;
+  RunReport& report = ctx.options.report != nullptr ? *ctx.options.report : ignored;
   if (!found || (!complete && replaces)) {
     abandon_channel(rt, kFolderListChannel);
-    if (!found && complete && replaces) remove_file(rt, ByteString(kListName));
-    step_failed(rt);
+    if (!found && complete && replaces) {
+      remove_file(rt, ByteString(kListName));
+      ++(step_failed(rt) ? report.lists_kept : report.lists_removed);
+    } else if (replaces) {
+      ++report.lists_kept;
+    }
     return;
   }
   close_channel(rt, kFolderListChannel);
-  if (!step_failed(rt)) run_routine(ctx, list_consolidation);
+  if (step_failed(rt)) {
+    ++report.lists_kept;
+    return;
+  }
+  ++report.lists_written;
+  run_routine(ctx, list_consolidation);
+}
+
+// Why a list could not be opened for replacing, for the report.
+const char* list_refusal(int number) {
+  if (number == rt_error::kPermissionDenied) return "held by another program: left as it was";
+  if (number == rt_error::kAccessDenied) return "read-only, a link or no file: left as it was";
+  return "could not be written: left as it was";
+}
+
+// Opens a list for replacing; a list that cannot be is noted in the report.
+bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) {
+  Runtime& rt = ctx.rt;
+  open_channel(rt, channel, ByteString(kListName), kOutputMode, kInputBufferLength);
+  if (!rt.err.take_failure()) return true;
+  note_passed_over(ctx, where + kListName, list_refusal(rt.err.number()));
+  if (ctx.options.report != nullptr) ++ctx.options.report->lists_kept;
+  return false;
 }
 
 // Works on the current game folder. Returns false only when the run could not get back
@@ -224,8 +253,7 @@ bool work_on_game_folder(ScanContext& ctx) {
   remove_leftover_siblings(rt);
   // A list that cannot be opened (a link, read-only, held by another program) is left as
   // it is; the folder is still scanned for the combined list.
-  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
-  const bool list_open = !step_failed(rt);
+  const bool list_open = open_list(ctx, kFolderListChannel, ctx.folder_name + "/");
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;
@@ -254,12 +282,18 @@ bool work_on_game_folder(ScanContext& ctx) {
 bool visit_game_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   if (!is_plain_folder_name(ctx.folder_name)) return true;
+  ++ctx.folder_index;
   const bool above = encloses_current_directory(rt, ctx.folder_name);
   step_failed(rt);
-  if (above) return true;
+  if (above) {
+    note_passed_over(ctx, ctx.folder_name, "leads to the starting folder or above it: not visited");
+    return true;
+  }
   const bool entered = change_directory(rt, ctx.folder_name);
   step_failed(rt);
   if (!entered) return true;
+  if (ctx.options.report != nullptr) ++ctx.options.report->folders_visited;
+  note_bytes_read(ctx, 0);
   const bool worked = work_on_game_folder(ctx);
   // Whatever the folder left open must not be finished elsewhere.
   abandon_channel(rt, kFolderListChannel);
@@ -292,8 +326,11 @@ void finish_combined_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   close_channel(rt, kCombinedListChannel);
   if (step_failed(rt)) return;
+  RunReport* report = ctx.options.report;
+  if (report != nullptr) report->combined_written = true;
   rt.err.arm_recovery(kGeneralRecovery);
   run_routine(ctx, list_consolidation);
+  if (report != nullptr) report->maps_listed = ctx.consolidated_lines;
 }
 
 void run(ScanContext& ctx) {
@@ -313,8 +350,7 @@ void run(ScanContext& ctx) {
   }
   // A combined list that cannot be opened (a link, read-only, held by another program) is
   // left as it was; the folder lists are still written.
-  open_channel(rt, kCombinedListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
-  step_failed(rt);
+  open_list(ctx, kCombinedListChannel, ByteString());
   const bool visited_all = visit_listed_folders(ctx);
   close_channel(rt, kFolderNamesChannel);
   step_failed(rt);
@@ -326,25 +362,26 @@ void run(ScanContext& ctx) {
   }
   abandon_all_channels(rt);
   if (!ctx.lost) remove_folder_list(ctx);
+  if (ctx.options.progress != nullptr) ctx.options.progress->finish();
   message_box(rt, ByteString("Programmende"), ByteString(), kStyleOk);
   step_failed(rt);
 }
 
-void build_map_lists(Runtime& rt, ScanMode mode) {
-  ScanContext ctx(rt, mode);
+}  // namespace
+
+void build_map_lists(Runtime& rt, const RunOptions& options) {
+  ScanContext ctx(rt, options);
   run_routine(ctx, run);
   release_scan_context(ctx);
   rt.err.take_failure();
 }
 
-}  // namespace
-
 void WINMAIN(Runtime& rt) {
-  build_map_lists(rt, ScanMode::kByteSearch);
+  build_map_lists(rt, {ScanMode::kByteSearch, nullptr, nullptr});
 }
 
 void exact_main(Runtime& rt) {
-  build_map_lists(rt, ScanMode::kExact);
+  build_map_lists(rt, {ScanMode::kExact, nullptr, nullptr});
 }
 
 }  // namespace mapsweep

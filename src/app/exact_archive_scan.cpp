@@ -43,9 +43,9 @@ void offer_entry(ScanContext& ctx, const formats::PackEntry& entry, MapPrecedenc
 void read_pack(ScanContext& ctx, std::int64_t load_order) {
   Runtime& rt = ctx.rt;
   const std::int64_t size = channel_length(rt, kDataChannel);
-  if (rt.err.take_failure()) return;
+  if (take_data_file_failure(ctx)) return;
   const ByteString header = read_block_at(rt, kDataChannel, 0, formats::kPackHeaderBytes);
-  if (rt.err.take_failure()) return;
+  if (take_data_file_failure(ctx)) return;
   const std::optional<formats::PackDirectoryPlace> place =
       formats::read_pack_header(header, static_cast<std::uint64_t>(size));
   if (!place) return;
@@ -53,7 +53,7 @@ void read_pack(ScanContext& ctx, std::int64_t load_order) {
   for (std::uint64_t done = 0; done < place->length; done += kDirectoryPiece) {
     const auto piece = static_cast<std::int32_t>(std::min(kDirectoryPiece, place->length - done));
     const ByteString directory = read_block_at(rt, kDataChannel, place->offset + done, piece);
-    if (rt.err.take_failure()) return;
+    if (take_data_file_failure(ctx)) return;
     const auto entries = formats::read_pack_directory(directory, static_cast<std::uint64_t>(size));
     if (!entries) return;  // cut short: the file shrank since its length was taken
     for (const formats::PackEntry& entry : *entries) {

@@ -18,7 +18,8 @@ void exact_map_file_scan(ScanContext& ctx) {
     if (!open_data_file(ctx, file)) continue;
     const std::int64_t size = channel_length(rt, kDataChannel);
     std::optional<std::string> title;
-    if (!rt.err.take_failure()) title = read_map_title(ctx, 0, static_cast<std::uint64_t>(size));
+    if (!take_data_file_failure(ctx))
+      title = read_map_title(ctx, 0, static_cast<std::uint64_t>(size));
     close_data_file(ctx);
     // The name a game loads: the file's name without its four-byte extension.
     if (title)

@@ -124,19 +124,21 @@ std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std
   const auto header_bytes =
       static_cast<std::int32_t>(std::min<std::uint64_t>(size, formats::kMapHeaderBytes));
   const ByteString header = read_block_at(rt, kDataChannel, at, header_bytes);
-  if (rt.err.take_failure()) return std::nullopt;
+  if (take_data_file_failure(ctx)) return std::nullopt;
   const std::optional<formats::Lump> lump = formats::entity_lump(header, size);
   if (!lump) return std::nullopt;
   const auto text_bytes =
       static_cast<std::int32_t>(std::min<std::uint64_t>(lump->length, kEntityTextLimit));
   const ByteString text = read_block_at(rt, kDataChannel, at + lump->offset, text_bytes);
-  if (rt.err.take_failure()) return std::nullopt;
+  if (take_data_file_failure(ctx)) return std::nullopt;
+  note_bytes_read(ctx, header.size() + text.size());
   return title_of_entities(text);
 }
 
 bool open_data_file(ScanContext& ctx, const std::string& name) {
+  assign(ctx.rt.err, ctx.file_name, name);
   open_channel(ctx.rt, kDataChannel, name, kBinaryReadMode, kInputBufferLength);
-  return !ctx.rt.err.take_failure();
+  return !take_data_file_failure(ctx);
 }
 
 void close_data_file(ScanContext& ctx) {

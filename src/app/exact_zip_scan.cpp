@@ -24,10 +24,11 @@ constexpr std::uint64_t kInflateLimit = 64u << 20;
 // the bytes needed is all a deflated map costs beyond them.
 constexpr std::int32_t kCompressedPiece = 4096;
 
-ByteString read_at(Runtime& rt, std::uint64_t at, std::uint64_t count, bool& failed) {
-  ByteString bytes = read_block_at(rt, kDataChannel, static_cast<std::int64_t>(at),
+ByteString read_at(ScanContext& ctx, std::uint64_t at, std::uint64_t count, bool& failed) {
+  ByteString bytes = read_block_at(ctx.rt, kDataChannel, static_cast<std::int64_t>(at),
                                    static_cast<std::int32_t>(count));
-  failed = rt.err.take_failure();
+  failed = take_data_file_failure(ctx);
+  if (!failed) note_bytes_read(ctx, bytes.size());
   return bytes;
 }
 
@@ -41,7 +42,7 @@ std::optional<std::string> inflate_map_start(ScanContext& ctx, std::uint64_t dat
     if (fed >= entry.compressed_size) return std::nullopt;  // the data ends before its end
     const auto piece = std::min<std::uint64_t>(kCompressedPiece, entry.compressed_size - fed);
     bool failed = false;
-    const ByteString compressed = read_at(ctx.rt, data_at + fed, piece, failed);
+    const ByteString compressed = read_at(ctx, data_at + fed, piece, failed);
     if (failed || compressed.size() != piece) return std::nullopt;
     fed += piece;
     inflater.feed(compressed);
@@ -68,15 +69,15 @@ std::optional<std::string> map_title(ScanContext& ctx, std::uint64_t data_at,
 
 // Where the archive's directory lies: in the end record, or in the ZIP64 record it points
 // to.
-std::optional<formats::ZipDirectoryPlace> directory_place(Runtime& rt, std::uint64_t size) {
+std::optional<formats::ZipDirectoryPlace> directory_place(ScanContext& ctx, std::uint64_t size) {
   const std::uint64_t tail_bytes = std::min<std::uint64_t>(formats::kZipTailBytes, size);
   bool failed = false;
-  const ByteString tail = read_at(rt, size - tail_bytes, tail_bytes, failed);
+  const ByteString tail = read_at(ctx, size - tail_bytes, tail_bytes, failed);
   if (failed) return std::nullopt;
   const std::optional<formats::ZipEnd> end = formats::locate_zip_end(tail, size);
   if (!end) return std::nullopt;
   if (end->directory) return end->directory;
-  const ByteString record = read_at(rt, end->zip64_end_offset, formats::kZip64EndBytes, failed);
+  const ByteString record = read_at(ctx, end->zip64_end_offset, formats::kZip64EndBytes, failed);
   if (failed) return std::nullopt;
   return formats::read_zip64_end(record, end->zip64_end_offset);
 }
@@ -86,12 +87,12 @@ std::optional<formats::ZipDirectoryPlace> directory_place(Runtime& rt, std::uint
 void read_zip_archive(ScanContext& ctx, std::int64_t load_order) {
   Runtime& rt = ctx.rt;
   const std::int64_t length = channel_length(rt, kDataChannel);
-  if (rt.err.take_failure()) return;
+  if (take_data_file_failure(ctx)) return;
   const auto size = static_cast<std::uint64_t>(length);
-  const std::optional<formats::ZipDirectoryPlace> place = directory_place(rt, size);
+  const std::optional<formats::ZipDirectoryPlace> place = directory_place(ctx, size);
   if (!place || place->size > kZipDirectoryLimit) return;
   bool failed = false;
-  const ByteString directory = read_at(rt, place->offset, place->size, failed);
+  const ByteString directory = read_at(ctx, place->offset, place->size, failed);
   if (failed) return;
   const auto entries = formats::read_zip_directory(directory, *place, size);
   if (!entries) return;
@@ -101,7 +102,7 @@ void read_zip_archive(ScanContext& ctx, std::int64_t load_order) {
     const std::optional<std::string_view> name = formats::map_name_of_path(entry.name);
     if (!name) continue;
     const ByteString local =
-        read_at(rt, entry.local_header_offset, formats::kZipLocalHeaderBytes, failed);
+        read_at(ctx, entry.local_header_offset, formats::kZipLocalHeaderBytes, failed);
     if (failed) continue;
     const std::optional<std::uint64_t> data_at = formats::zip_data_offset(local, entry, size);
     if (!data_at) continue;

@@ -54,6 +54,7 @@ void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
   }
   close_channel(rt, kFolderListChannel);
   rt.err.check_error();
+  ctx.consolidated_lines = static_cast<int>(staying.size());
 }
 
 }  // namespace

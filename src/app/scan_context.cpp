@@ -1,5 +1,6 @@
 #include "app/scan_context.h"
 
+#include "runtime/error_numbers.h"
 #include "runtime/file_channels.h"
 
 namespace mapsweep {
@@ -74,6 +75,49 @@ void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteSt
 void write_list_line(ScanContext& ctx, const ByteString& line) {
   if (channel_is_open(ctx.rt, kFolderListChannel)) write_line(ctx, kFolderListChannel, line);
   if (channel_is_open(ctx.rt, kCombinedListChannel)) write_line(ctx, kCombinedListChannel, line);
+}
+
+namespace {
+
+const char* data_file_reason(int number) {
+  switch (number) {
+    case rt_error::kPermissionDenied:
+      return "held by another program";
+    case rt_error::kFileNotFound:
+    case rt_error::kPathNotFound:
+      return "gone before it could be read";
+    case rt_error::kOutOfStorage:
+      return "too large for the memory at hand";
+    case rt_error::kAccessDenied:
+      return "not readable";
+    default:
+      return "could not be read";
+  }
+}
+
+}  // namespace
+
+void note_passed_over(ScanContext& ctx, const ByteString& path, const char* reason) {
+  if (ctx.options.report != nullptr) ctx.options.report->passed_over.push_back({path, reason});
+}
+
+void note_data_file_failure(ScanContext& ctx) {
+  if (!ctx.rt.err.pending()) return;
+  ByteString path = ctx.folder_name + "/";
+  if (ctx.in_maps) path += "maps/";
+  note_passed_over(ctx, path + ctx.file_name, data_file_reason(ctx.rt.err.number()));
+}
+
+bool take_data_file_failure(ScanContext& ctx) {
+  note_data_file_failure(ctx);
+  return ctx.rt.err.take_failure();
+}
+
+void note_bytes_read(ScanContext& ctx, std::size_t bytes) {
+  ctx.bytes_read += bytes;
+  if (ctx.options.progress != nullptr) {
+    ctx.options.progress->update(ctx.folder_index, ctx.folder_count, ctx.bytes_read);
+  }
 }
 
 ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/exact_maps.h"
+#include "app/run_report.h"
 #include "runtime/byte_string.h"
 #include "runtime/runtime.h"
 #include "runtime/string_array.h"
@@ -44,14 +45,22 @@ inline constexpr int kEndOfArchiveRetries = 3;
 // or reading the archives' directories and the maps' entity text.
 enum class ScanMode { kByteSearch, kExact };
 
+// How a run goes, besides the folders it visits.
+struct RunOptions {
+  ScanMode mode = ScanMode::kByteSearch;
+  RunReport* report = nullptr;  // filled in as the run goes, when given
+  Progress* progress = nullptr;
+};
+
 struct ScanContext {
-  explicit ScanContext(Runtime& runtime, ScanMode scan_mode = ScanMode::kByteSearch)
-      : rt(runtime), mode(scan_mode) {}
+  explicit ScanContext(Runtime& runtime, const RunOptions& run_options = {})
+      : rt(runtime), mode(run_options.mode), options(run_options) {}
   ScanContext(const ScanContext&) = delete;
   ScanContext& operator=(const ScanContext&) = delete;
 
   Runtime& rt;
   const ScanMode mode;
+  const RunOptions options;
 
   // Set once at the start of the run.
   ByteString next_map_marker;  // nextmap" "
@@ -82,6 +91,12 @@ struct ScanContext {
   // Exact mode: the playable maps of the current game folder by name in one letter case.
   std::map<std::string, FoundMap> exact_maps;
 
+  // For the report and the progress shown.
+  int folder_index = 0;
+  int folder_count = 0;
+  std::uint64_t bytes_read = 0;
+  int consolidated_lines = 0;  // lines the last consolidation wrote
+
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.
   ByteString file_name;
@@ -110,6 +125,8 @@ void release_scan_context(ScanContext& ctx);
 // mode and in the exact one.
 void WINMAIN(Runtime& rt);
 void exact_main(Runtime& rt);
+// The main routine as the command line runs it.
+void build_map_lists(Runtime& rt, const RunOptions& options);
 void archive_scan(ScanContext& ctx);
 void map_entry_extraction(ScanContext& ctx);
 void map_file_scan(ScanContext& ctx);
@@ -128,6 +145,16 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
 // Writes a line already built to the folder list and then to the combined list, likewise.
 void write_list_line(ScanContext& ctx, const ByteString& line);
+
+// When the step just done on the data file failed, notes in the report that the file was
+// passed over, and why; the failure stays pending.
+void note_data_file_failure(ScanContext& ctx);
+// Takes the pending failure of a step on the data file, noting it: whether there was one.
+bool take_data_file_failure(ScanContext& ctx);
+// Counts bytes read from data files and tells the progress.
+void note_bytes_read(ScanContext& ctx, std::size_t bytes);
+// Notes in the report that `path` was passed over, and why.
+void note_passed_over(ScanContext& ctx, const ByteString& path, const char* reason);
 // The text right behind a marker that starts at position `marker_at` of the chunk: at most
 // 40 bytes, cut before the first double quote, shorter when the chunk ends first.
 ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker);

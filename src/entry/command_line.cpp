@@ -1,8 +1,11 @@
 #include "entry/command_line.h"
 
+#include <memory>
 #include <ostream>
 
+#include "app/run_report.h"
 #include "app/scan_context.h"
+#include "runtime/dry_run_os.h"
 #include "runtime/message_box.h"
 #include "runtime/program_entry.h"
 
@@ -22,6 +25,29 @@ class YesDialog final : public os::Dialog {
  private:
   os::Dialog& inner_;
 };
+
+// Shows only what asks something or reports a failure: a quiet run prints nothing else.
+class QuietDialog final : public os::Dialog {
+ public:
+  explicit QuietDialog(os::Dialog& inner) : inner_(inner) {}
+  int show(const std::string& text, const std::string& title, std::uint32_t style) override {
+    const bool notice = (style & 0xF) == kStyleOk && (style & 0xF0) != kStyleErrorIcon;
+    return notice ? kButtonOk : inner_.show(text, title, style);
+  }
+
+ private:
+  os::Dialog& inner_;
+};
+
+// Each list a dry run would have written, under its folder's path, the combined list last
+// (it is written last).
+void print_lists(std::ostream& out, const DryRunOs& dry_run) {
+  for (const DryRunOs::WrittenFile& file : dry_run.written_files()) {
+    const std::size_t slash = file.path.find_last_of("/\\");
+    out << (slash == std::string::npos ? file.path : file.path.substr(0, slash)) << "\n"
+        << file.bytes;
+  }
+}
 
 bool is_option(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
@@ -52,6 +78,14 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
       command.yes = true;
     } else if (!options_done && arg == "--exact") {
       command.exact = true;
+    } else if (!options_done && (arg == "-n" || arg == "--dry-run")) {
+      command.dry_run = true;
+    } else if (!options_done && (arg == "-v" || arg == "--verbose")) {
+      command.verbose = true;
+      command.quiet = false;
+    } else if (!options_done && (arg == "-q" || arg == "--quiet")) {
+      command.quiet = true;
+      command.verbose = false;
     } else if (!options_done && is_option(arg)) {
       return usage_error("unknown option '" + arg + "'");
     } else if (command.directory.empty() && !arg.empty()) {
@@ -86,7 +120,7 @@ std::vector<std::string> split_command_tail(const std::string& tail) {
 }
 
 std::string usage_text() {
-  return "Usage: mapsweep [-y|--yes] [--exact] [DIR]\n"
+  return "Usage: mapsweep [-y|--yes] [--exact] [-n|--dry-run] [-v|--verbose|-q|--quiet] [DIR]\n"
          "       mapsweep --help | --version\n"
          "\n"
          "Lists the maps of every game folder below DIR (default: the current directory).\n"
@@ -94,14 +128,20 @@ std::string usage_text() {
          "names and titles; the lines go to maps.lst in the game folder and to a combined\n"
          "maps.lst in DIR, with repeated lines removed. Nothing else is changed.\n"
          "\n"
-         "  -y, --yes    start without asking\n"
-         "      --exact  read each archive's directory and each map's own entity text:\n"
-         "               every playable map with its true title, in natural order, also\n"
-         "               from *.pk3 archives (the default searches the raw bytes)\n"
-         "  -h, --help   show this help and exit\n"
+         "  -y, --yes      start without asking\n"
+         "      --exact    read each archive's directory and each map's own entity text:\n"
+         "                 every playable map with its true title, in natural order, also\n"
+         "                 from *.pk3 archives (the default searches the raw bytes)\n"
+         "  -n, --dry-run  do the whole run but write and delete nothing: print each list\n"
+         "                 that would be written, under its folder, the combined one last\n"
+         "  -v, --verbose  print the summary even when the error output is no terminal\n"
+         "  -q, --quiet    print nothing but errors\n"
+         "  -h, --help     show this help and exit\n"
          "      --version  show the version and exit\n"
          "\n"
-         "Without a terminal no question can be asked, and the run starts at once.\n"
+         "The start question is asked whenever a person types on a terminal; without one the\n"
+         "run starts at once. On a terminal a status line shows the progress, and a summary\n"
+         "follows the run: folders visited, lists written, kept and removed, files passed over.\n"
          "Exit status: 0 done, 1 refused (another run is working in DIR, or the folder\n"
          "list cannot be written there), 2 usage error or DIR cannot be entered.\n";
 }
@@ -111,7 +151,7 @@ std::string version_text() {
 }
 
 int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog, std::ostream& out,
-                     std::ostream& err) {
+                     std::ostream& err, const Console& console) {
   switch (command.action) {
     case CommandLine::Action::kHelp:
       out << usage_text();
@@ -132,9 +172,22 @@ int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
       return kExitUsage;
     }
   }
-  YesDialog yes_dialog(dialog);
-  os::Dialog& used = command.yes ? static_cast<os::Dialog&>(yes_dialog) : dialog;
-  return program_entry(os, used, command.exact ? &exact_main : &WINMAIN);
+  QuietDialog quiet_dialog(dialog);
+  os::Dialog& shown = command.quiet ? static_cast<os::Dialog&>(quiet_dialog) : dialog;
+  YesDialog yes_dialog(shown);
+  os::Dialog& used = command.yes ? static_cast<os::Dialog&>(yes_dialog) : shown;
+  const std::unique_ptr<DryRunOs> dry_run =
+      command.dry_run ? std::make_unique<DryRunOs>(os) : nullptr;
+  RunReport report;
+  const RunOptions options{command.exact ? ScanMode::kExact : ScanMode::kByteSearch, &report,
+                           command.quiet ? nullptr : console.progress};
+  const int status = program_entry(dry_run ? *dry_run : os, used,
+                                   [&](Runtime& rt) { build_map_lists(rt, options); });
+  if (dry_run) print_lists(out, *dry_run);
+  if (!command.quiet && (command.verbose || console.err_is_terminal) && status == kExitDone) {
+    err << summary_text(report);
+  }
+  return status;
 }
 
 }  // namespace mapsweep

@@ -17,6 +17,9 @@ struct CommandLine {
   Action action = Action::kRun;
   bool yes = false;       // answer the start question Yes without showing it
   bool exact = false;     // read archive directories and entity text instead of raw bytes
+  bool dry_run = false;   // do everything but write or delete: print the lists instead
+  bool verbose = false;   // the summary even when the error output is no terminal
+  bool quiet = false;     // nothing but errors
   std::string directory;  // the base directory; empty for the current one
   std::string error;      // what was wrong, for kUsageError
 };
@@ -28,10 +31,18 @@ std::vector<std::string> split_command_tail(const std::string& tail);
 std::string usage_text();
 std::string version_text();
 
+class Progress;
+
+// What the entry knows of where its output goes.
+struct Console {
+  bool err_is_terminal = false;  // the summary is shown there after a run
+  Progress* progress = nullptr;  // a status line while the run goes on, when one can be shown
+};
+
 // Does what the command line asks: help and version go to `out`, a usage error or a base
 // directory that cannot be entered to `err` (exit 2); a run returns the program's exit
 // code, 0.
 int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog, std::ostream& out,
-                     std::ostream& err);
+                     std::ostream& err, const Console& console = {});
 
 }  // namespace mapsweep

@@ -2,7 +2,7 @@
 
 namespace mapsweep {
 
-int program_entry(os::Os& os, os::Dialog& dialog, MainRoutine main_routine) {
+int program_entry(os::Os& os, os::Dialog& dialog, const MainRoutine& main_routine) {
   Runtime rt(os, dialog);  // clear error state, no channel, no directory search
   try {
     main_routine(rt);

@@ -99,6 +99,39 @@ TEST_F(ListSafety, AFolderThatCannotBeReadWholeKeepsItsList) {
   EXPECT_EQ(tree_.read_file("base/maps.lst"), "three \"Three\"\r\n");
 }
 
+TEST_F(ListSafety, TheReportSaysWhatWasPassedOverAndWhy) {
+  tree_.write_file("base/a/pak0.pak", tools::pack_archive({{"maps/e1m1.bsp", "x"}}));
+  tree_.write_file("base/a/maps.lst", "old a\r\n");
+  loose_map("b", "two", "Two");
+  tree_.write_file("base/b/maps.lst", "old b\r\n");
+  loose_map("c", "three", "Three");
+  tree_.make_dir("base/d");
+  tree_.write_file("base/d/maps.lst", "old d\r\n");
+  faulty_.fail_named(OsCall::kCreateFile, "pak0.pak", os::kErrorSharingViolation);
+  RunReport report;
+  dialog_ = testing::ScriptedDialog({kButtonYes});
+  faulty_.set_current_directory(tree_.path("base"));
+  {
+    const testing::LockHolder held(tree_.path("base/b/maps.lst"));
+    EXPECT_EQ(program_entry(faulty_, dialog_,
+                            [&](Runtime& rt) {
+                              build_map_lists(rt, {ScanMode::kByteSearch, &report, nullptr});
+                            }),
+              kExitDone);
+  }
+  EXPECT_EQ(report.folders_visited, 4);
+  EXPECT_EQ(report.lists_written, 1);  // c's
+  EXPECT_EQ(report.lists_kept, 2);     // a's, after a scan that could not read its archive; b's
+  EXPECT_EQ(report.lists_removed, 1);  // d's: nothing to list there
+  EXPECT_TRUE(report.combined_written);
+  EXPECT_EQ(report.maps_listed, 2);
+  ASSERT_EQ(report.passed_over.size(), 2u);
+  EXPECT_EQ(report.passed_over[0].path, "a/pak0.pak");
+  EXPECT_EQ(report.passed_over[0].reason, "held by another program");
+  EXPECT_EQ(report.passed_over[1].path, "b/maps.lst");
+  EXPECT_EQ(report.passed_over[1].reason, "held by another program: left as it was");
+}
+
 TEST_F(ListSafety, RunningOutOfMemoryInOneArchiveSparesEveryOtherList) {
   tools::PackBuilder archive;
   for (int i = 0; i < 150000; ++i) archive.add_file("maps/m" + std::to_string(i) + ".bsp", "");

@@ -166,3 +166,93 @@ TEST(MapsweepBinary, ASymlinkedGameFolderGetsItsListAndNothingOutsideChanges) {
 
 }  // namespace
 }  // namespace mapsweep
+
+namespace mapsweep {
+namespace {
+
+// mapsweep in `base` with a person at the terminal for its input and error output, and its
+// standard output sent into a pipe, as with `mapsweep | tee log`.
+struct TerminalRun {
+  std::string screen;
+  std::string out;
+  int exit_code = -1;
+};
+TerminalRun run_on_terminal_with_output_piped(const TempTree& tree, const std::string& answer,
+                                              const std::vector<std::string>& args = {}) {
+  PseudoTerminal terminal;
+  OutputPipe out;
+  const pid_t child = start_child([&] {
+    if (!terminal.attach_in_child({STDIN_FILENO, STDERR_FILENO}) ||
+        !out.attach_in_child(STDOUT_FILENO)) {
+      _exit(125);
+    }
+    if (chdir(tree.path("base").c_str()) != 0) _exit(126);
+    exec_mapsweep(args);
+  });
+  TerminalRun run;
+  if (terminal.wait_for("[y/n]", 1, 20s)) terminal.type(answer);
+  run.out = out.read_all(30s);
+  terminal.drain(20s);
+  terminal.hang_up();
+  run.exit_code = exit_status(child);
+  run.screen = terminal.screen();
+  return run;
+}
+
+TEST(MapsweepOnATerminal, AsksEvenWithItsOutputPipedAndSumsUpTheRun) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  const auto before = tree.files();
+  const TerminalRun declined = run_on_terminal_with_output_piped(tree, "n\n");
+  EXPECT_EQ(declined.exit_code, 0);
+  EXPECT_NE(declined.screen.find("Starten ?"), std::string::npos) << declined.screen;
+  EXPECT_EQ(tree.files(), before);
+
+  const TerminalRun accepted = run_on_terminal_with_output_piped(tree, "y\n");
+  EXPECT_EQ(accepted.exit_code, 0);
+  EXPECT_EQ(accepted.out, "");
+  EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
+  // The summary follows the closing box on the terminal.
+  const std::size_t closing = accepted.screen.find("Programmende");
+  const std::size_t summary = accepted.screen.find("2 game folders visited; lists: 2 written");
+  EXPECT_NE(closing, std::string::npos) << accepted.screen;
+  EXPECT_NE(summary, std::string::npos) << accepted.screen;
+  EXPECT_LT(closing, summary);
+  EXPECT_NE(accepted.screen.find("3 maps in the combined list."), std::string::npos);
+}
+
+TEST(MapsweepOnATerminal, QuietPrintsNothingButTheQuestion) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  const TerminalRun run = run_on_terminal_with_output_piped(tree, "y\n", {"--quiet"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.screen.find("Programmende"), std::string::npos) << run.screen;
+  EXPECT_EQ(run.screen.find("visited"), std::string::npos) << run.screen;
+  EXPECT_EQ(tree.read_file("base/maps.lst"), kGameLists);
+}
+
+TEST(MapsweepBinary, ADryRunPrintsTheListsARealRunWritesAndTouchesNothing) {
+  TempTree tree;
+  build_game_tree(tree, "base");
+  tree.write_file("base/empty/maps.lst", "a list a real run removes\r\n");
+  tree.write_file("base/maps.lst.mapsweep-abc123", "a killed run's leftover");
+  const auto before = tree.files();
+  const Outcome dry = run_without_terminal({"--yes", "--dry-run", "--verbose", tree.path("base")});
+  EXPECT_EQ(dry.exit_code, 0);
+  EXPECT_EQ(tree.files(), before);
+  EXPECT_NE(dry.err.find("1 removed"), std::string::npos) << dry.err;
+
+  const Outcome real = run_without_terminal({"--yes", tree.path("base")});
+  EXPECT_EQ(real.exit_code, 0);
+  EXPECT_EQ(real.err, "");  // no terminal, no --verbose: no summary
+  std::string printed;
+  for (const char* folder : {"base/basegame", "base/mod", "base"}) {
+    printed += tree.path(folder) + "\n" + tree.read_file(std::string(folder) + "/maps.lst");
+  }
+  EXPECT_EQ(dry.out, printed);
+  EXPECT_FALSE(tree.exists("base/empty/maps.lst"));
+  EXPECT_FALSE(tree.exists("base/maps.lst.mapsweep-abc123"));
+}
+
+}  // namespace
+}  // namespace mapsweep
