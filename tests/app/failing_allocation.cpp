@@ -46,3 +46,15 @@ void operator delete(void* block) noexcept {
 void operator delete(void* block, std::size_t) noexcept {
   std::free(block);
 }
+// The standard library asks for some temporary storage without exceptions (stable_sort's
+// buffer); it must come from, and go back to, the same allocator as everything else.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}

@@ -50,6 +50,10 @@ struct Mode {
   bool lists_unreadable_maps;
 };
 
+void PrintTo(const Mode& mode, std::ostream* out) {
+  *out << mode.name;
+}
+
 class FaultSweep : public testing::ProgramTree, public ::testing::WithParamInterface<Mode> {
  protected:
   // Game folders with archives and loose maps, every map with a title of its own and no
