@@ -371,6 +371,7 @@ void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
   const SystemCall sc =
       system_call([&] { return rt.os.write_file(c->handle, bytes.data(), size); });
   c->transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
+  c->replacement.written += c->transferred;
   int failure = sc.failure;
   if (failure == 0 && sc.value < static_cast<std::int64_t>(bytes.size())) {
     failure =

@@ -1,5 +1,7 @@
 #include "runtime/replacement.h"
 
+#include <algorithm>
+
 #include "runtime/error_numbers.h"
 #include "runtime/runtime.h"
 #include "runtime/system_call.h"
@@ -15,6 +17,7 @@ constexpr std::uint32_t kNeverReplaced = os::kAttributeDirectory | os::kAttribut
 // collisions mean something else is wrong.
 constexpr int kSiblingAttempts = 16;
 constexpr int kDeleteAttempts = 3;
+constexpr std::uint64_t kComparePiece = 64 * 1024;
 
 // The failure's runtime error number, or `otherwise` for a refusal the wrapper passes.
 int failure_of(const SystemCall& sc, int otherwise) {
@@ -35,7 +38,8 @@ int hold_existing(Runtime& rt, Replacement& r) {
     return rt_error::kAccessDenied;
   }
   const SystemCall held = system_call([&] {
-    return rt.os.create_file(r.target, os::kGenericWrite, os::kShareRead, os::kOpenExisting);
+    return rt.os.create_file(r.target, os::kGenericRead | os::kGenericWrite, os::kShareRead,
+                             os::kOpenExisting);
   });
   const auto handle = static_cast<os::Handle>(held.value);
   if (held.failure == 0 && handle != os::kInvalidHandle) {
@@ -68,6 +72,47 @@ int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
   return rt_error::kFileAlreadyExists;
 }
 
+// Reads up to `count` bytes at the file pointer; false when the read failed.
+bool read_piece(Runtime& rt, os::Handle file, std::string& into, std::uint32_t count) {
+  into.resize(count);
+  const SystemCall sc = system_call([&] { return rt.os.read_file(file, into.data(), count); });
+  if (sc.failure != 0 || sc.value < 0) return false;
+  into.resize(static_cast<std::size_t>(sc.value));
+  return true;
+}
+
+bool same_bytes(Runtime& rt, os::Handle a, os::Handle b, std::uint64_t size) {
+  std::string piece_a;
+  std::string piece_b;
+  for (std::uint64_t done = 0; done < size; done += piece_a.size()) {
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(kComparePiece, size - done));
+    if (!read_piece(rt, a, piece_a, count) || !read_piece(rt, b, piece_b, count)) return false;
+    if (piece_a.empty() || piece_a != piece_b) return false;
+  }
+  return true;
+}
+
+// Whether the sibling holds exactly the bytes of the file it would replace. Then nothing
+// needs replacing, and the file stays as it is, its times included; which also spares the
+// file system the flush some make before a file takes another's place. Anything that
+// fails here only means the file is replaced.
+bool same_as_replaced(Runtime& rt, const Replacement& r) {
+  if (!r.replaces_existing) return false;
+  const SystemCall size = system_call([&] { return rt.os.file_size(r.held); });
+  if (size.failure != 0 || size.value < 0 || static_cast<std::uint64_t>(size.value) != r.written) {
+    return false;
+  }
+  if (system_call([&] { return rt.os.set_file_pointer(r.held, 0); }).value != 0) return false;
+  const SystemCall opened = system_call(
+      [&] { return rt.os.create_file(r.sibling, os::kGenericRead, 0, os::kOpenExisting); });
+  const auto sibling = static_cast<os::Handle>(opened.value);
+  if (sibling == os::kInvalidHandle) return false;
+  const bool same = opened.failure == 0 && same_bytes(rt, r.held, sibling, r.written);
+  system_call([&] { return rt.os.close_handle(sibling); });
+  return same;
+}
+
 void release_held(Runtime& rt, Replacement& r) {
   if (r.held == os::kInvalidHandle) return;
   system_call([&] { return rt.os.close_handle(r.held); });
@@ -98,6 +143,10 @@ int begin_replacement(Runtime& rt, const std::string& name, os::Handle& handle,
 }
 
 int commit_replacement(Runtime& rt, Replacement& replacement) {
+  if (same_as_replaced(rt, replacement)) {
+    discard_replacement(rt, replacement);
+    return 0;
+  }
   release_held(rt, replacement);
   const SystemCall sc =
       system_call([&] { return rt.os.replace_file(replacement.sibling, replacement.target); });

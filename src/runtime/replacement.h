@@ -25,6 +25,7 @@ struct Replacement {
   std::string sibling;                   // full path of the new file being written
   os::Handle held = os::kInvalidHandle;  // the existing file, held exclusively until commit
   bool replaces_existing = false;
+  std::uint64_t written = 0;  // bytes written to the sibling so far
 };
 
 // Checks the file to be replaced, holds it, and creates the sibling for writing, whose
@@ -32,8 +33,9 @@ struct Replacement {
 // is left behind then).
 int begin_replacement(Runtime& rt, const std::string& name, os::Handle& handle,
                       Replacement& replacement);
-// Puts the sibling, whose handle the caller has closed, in the file's place. Returns 0, or
-// the runtime error number of the failure (the sibling is removed then).
+// Puts the sibling, whose handle the caller has closed, in the file's place; a sibling that
+// holds exactly the file's bytes is removed instead, leaving the file as it was. Returns 0,
+// or the runtime error number of the failure (the sibling is removed then).
 int commit_replacement(Runtime& rt, Replacement& replacement);
 // Removes the sibling and lets go of the file, which stays as it was.
 void discard_replacement(Runtime& rt, Replacement& replacement);

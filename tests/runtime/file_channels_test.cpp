@@ -401,6 +401,22 @@ TEST_F(ChannelTest, OutputReplacesTheFileWholeOnlyWhenClosed) {
   EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "new\r\n"}}));
 }
 
+TEST_F(ChannelTest, AListWrittenAgainWithTheSameBytesIsLeftAsItWas) {
+  tree_.write_file("out.lst", "same\r\n");
+  for (const char* bytes : {"same", "other"}) {
+    open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+    write_item(rt_, 2, bytes);
+    end_line(rt_, 2);
+    const int replaced_before = faulty_.count(OsCall::kReplaceFile);
+    close_channel(rt_, 2);
+    EXPECT_EQ(take_error(), rt_error::kNone);
+    EXPECT_EQ(faulty_.count(OsCall::kReplaceFile) - replaced_before,
+              std::string(bytes) == "same" ? 0 : 1);
+    EXPECT_EQ(tree_.files(),
+              (std::map<std::string, std::string>{{"out.lst", std::string(bytes) + "\r\n"}}));
+  }
+}
+
 TEST_F(ChannelTest, NewFileChannelTakesOnlyAFreeName) {
   tree_.write_file("TEMP.TMP", "the user's");
   open_channel(rt_, 3, "temp.tmp", kNewFileMode, kInputBufferLength);
