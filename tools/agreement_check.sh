@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Linux program and the Windows program (under Wine) on fresh copies of every
-# sample scenario and requires byte-identical trees afterwards: the same files with the
-# same bytes. A difference means one of the two platform layers is wrong.
+# sample scenario, in the default mode and with --exact, and requires byte-identical trees
+# afterwards: the same files with the same bytes. A difference means one of the two
+# platform layers is wrong.
 #
 #   tools/agreement_check.sh BUILD_LINUX BUILD_WINDOWS [SCENARIO...]
 #
@@ -50,18 +51,24 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 tree_summary() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0r sha256sum); }
 
 failures=0
+runs=0
 for scenario in "${scenarios[@]}"; do
-  linux_tree=$work/$scenario/linux
-  windows_tree=$work/$scenario/windows
+for mode in default exact; do
+  runs=$((runs + 1))
+  options=(--yes)
+  [[ $mode == exact ]] && options+=(--exact)
+  case=$scenario/$mode
+  linux_tree=$work/$case/linux
+  windows_tree=$work/$case/windows
   "$generator" "$linux_tree" "$scenario"
   "$generator" "$windows_tree" "$scenario"
 
   linux_status=0
-  "$linux_program" --yes "$linux_tree" </dev/null >"$work/$scenario/linux.out" 2>&1 ||
+  "$linux_program" "${options[@]}" "$linux_tree" </dev/null >"$work/$case/linux.out" 2>&1 ||
     linux_status=$?
   windows_status=0
-  MAPSWEEP_BUILD_DIR=$windows_build "$wine_run" "$windows_program" --yes \
-    "$(windows_path "$windows_tree")" </dev/null >"$work/$scenario/windows.out" 2>&1 ||
+  MAPSWEEP_BUILD_DIR=$windows_build "$wine_run" "$windows_program" "${options[@]}" \
+    "$(windows_path "$windows_tree")" </dev/null >"$work/$case/windows.out" 2>&1 ||
     windows_status=$?
 
   problem=""
@@ -70,30 +77,31 @@ for scenario in "${scenarios[@]}"; do
   elif [[ ! -f $linux_tree/maps.lst || ! -f $windows_tree/maps.lst ]]; then
     # Every run writes the combined list: two untouched trees would agree trivially.
     problem="no combined maps.lst (linux: $(test -f "$linux_tree/maps.lst" && echo yes || echo no))"
-  elif ! diff -r "$linux_tree" "$windows_tree" >"$work/$scenario/diff" 2>&1; then
+  elif ! diff -r "$linux_tree" "$windows_tree" >"$work/$case/diff" 2>&1; then
     problem="the trees differ"
   fi
 
   if [[ -n $problem ]]; then
     failures=$((failures + 1))
-    echo "agreement: $scenario: DIFFERENT ($problem)"
+    echo "agreement: $case: DIFFERENT ($problem)"
     diff <(tree_summary "$linux_tree") <(tree_summary "$windows_tree") | sed 's/^/    /' || true
-    sed 's/^/    /' "$work/$scenario/diff" | head -40
+    sed 's/^/    /' "$work/$case/diff" | head -40
     for side in linux windows; do
-      if [[ -s $work/$scenario/$side.out ]]; then
+      if [[ -s $work/$case/$side.out ]]; then
         echo "    $side said:"
-        sed 's/^/      /' "$work/$scenario/$side.out" | head -20
+        sed 's/^/      /' "$work/$case/$side.out" | head -20
       fi
     done
   else
     files=$(tree_summary "$linux_tree" | wc -l)
     lists=$(find "$linux_tree" -name maps.lst | wc -l)
-    echo "agreement: $scenario: identical ($files files, $lists maps.lst)"
+    echo "agreement: $case: identical ($files files, $lists maps.lst)"
   fi
+done
 done
 
 if ((failures)); then
-  echo "agreement: $failures of ${#scenarios[@]} scenarios differ"
+  echo "agreement: $failures of $runs runs differ"
   exit 1
 fi
-echo "agreement: all ${#scenarios[@]} scenarios identical"
+echo "agreement: all $runs runs identical (${#scenarios[@]} scenarios, both modes)"

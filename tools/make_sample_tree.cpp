@@ -99,6 +99,32 @@ void shared_maps(const fs::path& base) {
   write(base / "third" / "maps" / "same.bsp", titled_map("Shared Map"));
 }
 
+// Maps as map tools write them, for the exact mode: a header and lump table, entity text
+// with CR LF line ends, a world and a player start; archives whose directory is at the end.
+std::string real_map(MapLayout layout, const std::string& title, bool player_start = true) {
+  std::vector<EntityPairs> blocks = {{{"classname", "worldspawn"}, {"message", title}}};
+  if (player_start) blocks.push_back({{"classname", "info_player_start"}, {"origin", "0 0 24"}});
+  return bsp_map(layout, entity_text(blocks, LineEnd::kCrLf), 50000);
+}
+
+void exact(const fs::path& base) {
+  write(base / "episode" / "pak0.pak",
+        pack_archive({{"maps/e1m1.bsp", real_map(MapLayout::kVersion29, "Gate House")},
+                      {"maps/e1m2.bsp", real_map(MapLayout::kVersion29, "Red Keep")},
+                      {"maps/e1m10.bsp", real_map(MapLayout::kVersion29, "Tenth Hall")},
+                      {"maps/b_box.bsp", real_map(MapLayout::kVersion29, "Box", false)},
+                      {"maps/debris/rock.bsp", real_map(MapLayout::kVersion29, "Rock")},
+                      {"progs.dat", std::string(2000, '\x01')}}));
+  write(base / "episode" / "pak1.pak",
+        pack_archive({{"MAPS/E1M2.BSP", real_map(MapLayout::kVersion29, "Red Keep, Rebuilt")}}));
+  write(base / "episode" / "maps" / "e1m3.bsp", real_map(MapLayout::kBsp2, "Deep\\nVault"));
+  write(base / "arena" / "pak0.pak",
+        pack_archive({{"maps/dm1.bsp", real_map(MapLayout::kIbsp38,
+                                                "\xC9ron \xA2"
+                                                "Arena\xA2")},
+                      {"maps/dm2.bsp", real_map(MapLayout::kIbsp46, "")}}));
+}
+
 void empty_base(const fs::path& base) {
   fs::create_directories(base);
 }
@@ -107,6 +133,7 @@ const std::map<std::string, std::function<void(const fs::path&)>>& scenarios() {
   static const std::map<std::string, std::function<void(const fs::path&)>> all = {
       {"sample", sample}, {"next-map", next_map},       {"odd-names", odd_names},
       {"titles", titles}, {"shared-maps", shared_maps}, {"empty", empty_base},
+      {"exact", exact},
   };
   return all;
 }
