@@ -66,6 +66,27 @@ else
   echo "(not root, or no setpriv: the test run above already ran them unprivileged)"
 fi
 
+echo "-- mapsweep.exe started from a console"
+# Under a pseudo-terminal Wine gives cmd a console, and `start /wait` starts the program
+# without standard handles, as cmd on a desktop does: the help must reach cmd's console
+# through the program attaching to it. Without any console it goes into a message box.
+windows_program='Z:'${windows_build//\//\\}'\mapsweep.exe'
+start_in_cmd=$(printf '%q ' env MAPSWEEP_BUILD_DIR="$windows_build" "$source_dir/cmake/wine-run.sh" \
+  cmd /c start /wait "$windows_program")
+console_output=$(SHELL=/bin/bash script -qec "$start_in_cmd --help" /dev/null </dev/null)
+if ! grep -q 'Usage: mapsweep' <<<"$console_output"; then
+  echo "$console_output"
+  echo "windows_ci: the help did not reach the console mapsweep.exe was started from" >&2
+  exit 1
+fi
+boxed_output=$(SHELL=/bin/bash bash -c "$start_in_cmd --help" </dev/null 2>&1)
+if [[ -n $boxed_output ]]; then
+  echo "$boxed_output"
+  echo "windows_ci: without a console the help must go into a message box" >&2
+  exit 1
+fi
+echo "help shown in cmd's console; without a console, none printed"
+
 echo "-- agreement of the Linux and Windows programs"
 if [[ ! -x $linux_build/mapsweep || ! -x $linux_build/tools/make_sample_tree ]]; then
   cmake --preset default >/dev/null
