@@ -87,6 +87,28 @@ if [[ -n $boxed_output ]]; then
 fi
 echo "help shown in cmd's console; without a console, none printed"
 
+echo "-- the zip"
+cmake --build --preset windows --target package
+shopt -s nullglob
+zips=("$windows_build"/mapsweep-*-win64.zip)
+shopt -u nullglob
+if ((${#zips[@]} != 1)) || [[ $(cmake -E tar tf "${zips[0]}") != mapsweep.exe ]]; then
+  echo "windows_ci: expected one mapsweep-*-win64.zip holding mapsweep.exe alone" >&2
+  exit 1
+fi
+unpacked=$(mktemp -d /tmp/mapsweep-zip.XXXXXX)
+(cd "$unpacked" && cmake -E tar xf "${zips[0]}")
+# The packed program is stripped: its manifest must have stayed.
+packed_version=$(MAPSWEEP_BUILD_DIR=$windows_build "$source_dir/cmake/wine-run.sh" \
+  "$unpacked/mapsweep.exe" --version)
+has_manifest=$(grep -c longPathAware "$unpacked/mapsweep.exe" || true)
+rm -rf "$unpacked"
+if [[ $packed_version != "mapsweep "* || $has_manifest == 0 ]]; then
+  echo "windows_ci: the zipped mapsweep.exe said '$packed_version', manifest found: $has_manifest" >&2
+  exit 1
+fi
+echo "${zips[0]##*/}: mapsweep.exe says ${packed_version%$'\r'}, manifest kept"
+
 echo "-- agreement of the Linux and Windows programs"
 if [[ ! -x $linux_build/mapsweep || ! -x $linux_build/tools/make_sample_tree ]]; then
   cmake --preset default >/dev/null
