@@ -2,9 +2,11 @@
 # Runs a Windows program under Wine with a private prefix in the build folder.
 #   wine-run.sh PROGRAM.exe [ARGS...]
 # The prefix is WINEPREFIX when set, else <build dir>/wineprefix, the build dir being
-# MAPSWEEP_BUILD_DIR or the nearest parent of the working directory that has a
-# CMakeCache.txt (ctest and test discovery run inside the build tree). The first use
-# creates the prefix quietly; Wine's own messages stay off unless WINEDEBUG says otherwise.
+# MAPSWEEP_BUILD_DIR, or the nearest folder with a CMakeCache.txt above the working
+# directory (ctest and test discovery run inside the build tree) or above PROGRAM, or else
+# the build folder of this source tree: a prefix never lands among the sources. The first
+# use creates the prefix quietly; Wine's own messages stay off unless WINEDEBUG says
+# otherwise.
 set -e
 
 WINE=${WINE:-/usr/lib/wine/wine64}
@@ -14,13 +16,18 @@ if [ -z "$WINE" ]; then
   exit 127
 fi
 
+# The nearest folder at or above $1 that holds a CMakeCache.txt; nothing when none does.
+build_dir_above() {
+  d=$(cd "$1" 2>/dev/null && pwd) || return 0
+  while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+  [ "$d" = / ] || printf '%s\n' "$d"
+}
+
 if [ -z "$WINEPREFIX" ]; then
   dir=${MAPSWEEP_BUILD_DIR:-}
-  if [ -z "$dir" ]; then
-    dir=$(pwd)
-    while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
-    [ "$dir" = / ] && dir=$(pwd)
-  fi
+  [ -n "$dir" ] || dir=$(build_dir_above .)
+  [ -n "$dir" ] || [ $# -eq 0 ] || dir=$(build_dir_above "$(dirname "$1")")
+  [ -n "$dir" ] || dir=$(cd "$(dirname "$0")/.." && pwd)/build
   WINEPREFIX=$dir/wineprefix
 fi
 export WINEPREFIX

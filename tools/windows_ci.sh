@@ -66,6 +66,49 @@ else
   echo "(not root, or no setpriv: the test run above already ran them unprivileged)"
 fi
 
+echo "-- mapsweep.exe started from a console"
+# Under a pseudo-terminal Wine gives cmd a console, and `start /wait` starts the program
+# without standard handles, as cmd on a desktop does: the help must reach cmd's console
+# through the program attaching to it. Without any console it goes into a message box.
+windows_program='Z:'${windows_build//\//\\}'\mapsweep.exe'
+start_in_cmd=$(printf '%q ' env MAPSWEEP_BUILD_DIR="$windows_build" "$source_dir/cmake/wine-run.sh" \
+  cmd /c start /wait "$windows_program")
+console_output=$(SHELL=/bin/bash script -qec "$start_in_cmd --help" /dev/null </dev/null)
+if ! grep -q 'Usage: mapsweep' <<<"$console_output"; then
+  echo "$console_output"
+  echo "windows_ci: the help did not reach the console mapsweep.exe was started from" >&2
+  exit 1
+fi
+boxed_output=$(SHELL=/bin/bash bash -c "$start_in_cmd --help" </dev/null 2>&1)
+if [[ -n $boxed_output ]]; then
+  echo "$boxed_output"
+  echo "windows_ci: without a console the help must go into a message box" >&2
+  exit 1
+fi
+echo "help shown in cmd's console; without a console, none printed"
+
+echo "-- the zip"
+cmake --build --preset windows --target package
+shopt -s nullglob
+zips=("$windows_build"/mapsweep-*-win64.zip)
+shopt -u nullglob
+if ((${#zips[@]} != 1)) || [[ $(cmake -E tar tf "${zips[0]}") != mapsweep.exe ]]; then
+  echo "windows_ci: expected one mapsweep-*-win64.zip holding mapsweep.exe alone" >&2
+  exit 1
+fi
+unpacked=$(mktemp -d /tmp/mapsweep-zip.XXXXXX)
+(cd "$unpacked" && cmake -E tar xf "${zips[0]}")
+# The packed program is stripped: its manifest must have stayed.
+packed_version=$(MAPSWEEP_BUILD_DIR=$windows_build "$source_dir/cmake/wine-run.sh" \
+  "$unpacked/mapsweep.exe" --version)
+has_manifest=$(grep -c longPathAware "$unpacked/mapsweep.exe" || true)
+rm -rf "$unpacked"
+if [[ $packed_version != "mapsweep "* || $has_manifest == 0 ]]; then
+  echo "windows_ci: the zipped mapsweep.exe said '$packed_version', manifest found: $has_manifest" >&2
+  exit 1
+fi
+echo "${zips[0]##*/}: mapsweep.exe says ${packed_version%$'\r'}, manifest kept"
+
 echo "-- agreement of the Linux and Windows programs"
 if [[ ! -x $linux_build/mapsweep || ! -x $linux_build/tools/make_sample_tree ]]; then
   cmake --preset default >/dev/null

@@ -1,6 +1,7 @@
-// The Windows entry: a GUI program with no console, so the command tail is taken from
-// GetCommandLineA and whatever the command line has to say (help, version, a usage error,
-// a folder that cannot be entered) is shown in a message box instead of being printed.
+// The Windows entry: a GUI program with no console of its own, so the command tail is
+// taken from GetCommandLineA. What the command line has to say (help, version, a usage
+// error, a folder that cannot be entered, what a run reports) goes to the standard handles
+// the program was given, else to the console it was started from, else into message boxes.
 #include <windows.h>
 
 #include <sstream>
@@ -8,7 +9,84 @@
 
 #include "entry/command_line.h"
 #include "entry/command_tail.h"
+#include "entry/text_delivery.h"
 #include "runtime/message_box.h"
+
+namespace {
+
+// A console takes UTF-16: the text's bytes are in the ANSI code page (UTF-8 where the
+// manifest is honoured), whatever code page the console shows.
+bool write_console_text(HANDLE console, const std::string& text) {
+  const int length = static_cast<int>(text.size());
+  std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
+  for (std::wstring::size_type done = 0; done < wide.size();) {
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done),
+                       &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+// A file or pipe takes the bytes with CR LF line ends.
+bool write_file_text(HANDLE file, const std::string& text) {
+  const std::string bytes = mapsweep::with_crlf(text);
+  for (std::string::size_type done = 0; done < bytes.size();) {
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                   nullptr) ||
+        written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+class Win32TextSinks final : public mapsweep::TextSinks {
+ public:
+  explicit Win32TextSinks(mapsweep::os::Dialog& dialog) : dialog_(dialog) {}
+
+  bool write_standard(Stream stream, const std::string& text) override {
+    const HANDLE handle =
+        GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) return write_console_text(handle, text);
+    // A handle left over from a console the process is not attached to names nothing.
+    if (GetFileType(handle) == FILE_TYPE_UNKNOWN) return false;
+    return write_file_text(handle, text);
+  }
+
+  bool attach_parent_console() override {
+    // Denied: the process has a console already, which is as good.
+    return AttachConsole(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED;
+  }
+
+  bool write_console(const std::string& text) override {
+    const HANDLE console =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) return false;
+    const bool written = write_console_text(console, text);
+    CloseHandle(console);
+    return written;
+  }
+
+  void show_box(const std::string& text, bool error) override {
+    dialog_.show(text, mapsweep::kDefaultCaption,
+                 mapsweep::kStyleOk | (error ? mapsweep::kStyleErrorIcon : 0));
+  }
+
+ private:
+  mapsweep::os::Dialog& dialog_;
+};
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const char* command_line = GetCommandLineA();
@@ -20,11 +98,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   auto dialog = mapsweep::os::make_native_dialog();
   std::ostringstream out;
   std::ostringstream err;
-  const int code = mapsweep::run_command_line(command, *os, *dialog, out, err);
+  // A run's summary is for a person at a console: the one the error output goes to, or the
+  // one the program was started from. A program started from the desktop has neither.
+  mapsweep::Console console;
+  const HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  console.err_is_terminal = error_output != nullptr && error_output != INVALID_HANDLE_VALUE
+                                ? GetConsoleMode(error_output, &mode) != 0
+                                : AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+  const int code = mapsweep::run_command_line(command, *os, *dialog, out, err, console);
 
-  if (!out.str().empty()) dialog->show(out.str(), mapsweep::kDefaultCaption, mapsweep::kStyleOk);
-  if (!err.str().empty()) {
-    dialog->show(err.str(), mapsweep::kDefaultCaption, mapsweep::kStyleOk | MB_ICONERROR);
-  }
+  Win32TextSinks sinks(*dialog);
+  mapsweep::deliver_texts(out.str(), err.str(), sinks);
   return code;
 }

@@ -46,11 +46,12 @@ void operator delete(void* block) noexcept {
 void operator delete(void* block, std::size_t) noexcept {
   std::free(block);
 }
-// The standard library asks for some temporary storage without exceptions (stable_sort's
-// buffer); it must come from, and go back to, the same allocator as everything else.
+// The nothrow forms answer as the library's own do, through the replaced form above, so
+// that they fail with it; left to a sanitizer, their blocks would come from its allocator
+// and be handed back to free() by the delete above.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   try {
-    return operator new(size);
+    return ::operator new(size);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
