@@ -112,7 +112,7 @@ bool create_folder_list(ScanContext& ctx) {
   for (int n = 0; n <= kFolderListNames; ++n) {
     assign(rt.err, ctx.folder_list_name,
            ByteString(n == 0 ? "temp.tmp" : "temp" + std::to_string(n) + ".tmp"));
-    open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kNewFileMode, kInputBufferLength);
+    open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kNewFileMode, kListBufferLength);
     if (!step_failed(rt)) return true;
     if (rt.err.number() != rt_error::kFileAlreadyExists) break;
   }
@@ -222,7 +222,7 @@ bool work_on_game_folder(ScanContext& ctx) {
   remove_leftover_siblings(rt);
   // A list that cannot be opened (a link, read-only, held by another program) is left as
   // it is; the folder is still scanned for the combined list.
-  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kListBufferLength);
   const bool list_open = !step_failed(rt);
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
@@ -307,7 +307,7 @@ void run(ScanContext& ctx) {
   }
   // A combined list that cannot be opened (a link, read-only, held by another program) is
   // left as it was; the folder lists are still written.
-  open_channel(rt, kCombinedListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
+  open_channel(rt, kCombinedListChannel, ByteString(kListName), kOutputMode, kListBufferLength);
   step_failed(rt);
   const bool visited_all = visit_listed_folders(ctx);
   close_channel(rt, kFolderNamesChannel);

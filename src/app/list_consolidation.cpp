@@ -16,8 +16,7 @@ namespace {
 // rewrite cannot drop what stood behind such a byte.
 void read_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, ByteString(kListName), kInputModeKeepEof,
-               kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kInputModeKeepEof, kListBufferLength);
   rt.err.check_error();
   for (;;) {
     const bool done = at_end(rt, kFolderListChannel) != 0;
@@ -44,7 +43,7 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
 
 void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kListBufferLength);
   rt.err.check_error();
   for (const std::int32_t index : staying) {
     write_item(rt, kFolderListChannel, element(ctx.list_lines, index));
