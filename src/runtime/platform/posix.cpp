@@ -122,6 +122,24 @@ bool ntfs_less(const std::string& a, const std::string& b) {
   return a.compare(b) < 0;  // char_traits<char> compares as unsigned bytes
 }
 
+// The name upper-cased as ntfs_less compares it, so that sorting a large folder folds each
+// name once instead of once per comparison.
+std::string ntfs_key(const std::string& name) {
+  std::string key(name);
+  for (char& c : key) c = static_cast<char>(ascii_upper(c));
+  return key;
+}
+
+// The order of ntfs_less over names whose keys are at hand.
+struct NtfsOrdered {
+  std::string key;
+  FindData entry;
+  bool operator<(const NtfsOrdered& other) const {
+    const int by_key = key.compare(other.key);
+    return by_key != 0 ? by_key < 0 : entry.name.compare(other.entry.name) < 0;
+  }
+};
+
 bool has_wildcards(std::string_view name) {
   return name.find_first_of("*?") != name.npos;
 }
@@ -567,19 +585,21 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
     const bool missing = reader.error() == ENOENT || reader.error() == ENOTDIR;
     return failure(missing ? kErrorPathNotFound : code_for_errno(reader.error()), kInvalidHandle);
   }
-  Search search;
+  std::vector<NtfsOrdered> found;
   while (std::optional<std::string> name = reader.next_name()) {
     if (!search_pattern_matches(name_pattern, *name)) continue;
     struct stat st;  // links followed; FIFOs, devices and dangling links are passed over
     if (::fstatat(reader.descriptor(), name->c_str(), &st, 0) != 0) continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-    search.entries.push_back(FindData{attributes_of(*name, st), std::move(*name)});
+    found.push_back({ntfs_key(*name), FindData{attributes_of(*name, st), std::move(*name)}});
   }
   // A listing cut short is no answer: the caller would take it for the whole folder.
   if (reader.error() != 0) return failure(code_for_errno(reader.error()), kInvalidHandle);
-  if (search.entries.empty()) return failure(kErrorFileNotFound, kInvalidHandle);
-  std::sort(search.entries.begin(), search.entries.end(),
-            [](const FindData& a, const FindData& b) { return ntfs_less(a.name, b.name); });
+  if (found.empty()) return failure(kErrorFileNotFound, kInvalidHandle);
+  std::sort(found.begin(), found.end());
+  Search search;
+  search.entries.reserve(found.size());
+  for (NtfsOrdered& ordered : found) search.entries.push_back(std::move(ordered.entry));
   first = search.entries.front();
   search.next = 1;
   return {store_search(std::move(search)), kErrorSuccess};
