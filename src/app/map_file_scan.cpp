@@ -12,8 +12,9 @@ namespace {
 // without end; after this many attempts the file goes unlisted and the scan moves on.
 constexpr int kEmptyTitleLineAttempts = 3;
 
+// Stops at the first occurrence; like counting them, finds no empty needle.
 bool contains(const ByteString& haystack, const ByteString& needle) {
-  return count_occurrences(haystack, needle) > 0;
+  return !needle.empty() && find_from(1, haystack, needle) != 0;
 }
 
 // The file name before its first ".", in lower case: DM3.BSP and dm3.bsp are one map.
