@@ -59,7 +59,7 @@ void read_archive(ScanContext& ctx) {
       const bool at_end_of_archive = at_end(ctx.rt, kDataChannel) != 0;
       err.check_error();
       if (at_end_of_archive) return;
-      assign(err, ctx.chunk, read_block(ctx.rt, kDataChannel, kChunkSize));
+      read_block_into(ctx.rt, kDataChannel, kChunkSize, ctx.chunk);
       err.check_error();
       map_entry_extraction(ctx);
       examine_world_chunk(ctx);

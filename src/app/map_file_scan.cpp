@@ -43,7 +43,7 @@ void scan_chunks(ScanContext& ctx) {
     const bool done = at_end(rt, kDataChannel) != 0;
     rt.err.check_error();
     if (done) break;
-    assign(rt.err, ctx.chunk, read_block(rt, kDataChannel, kChunkSize));
+    read_block_into(rt, kDataChannel, kChunkSize, ctx.chunk);
     rt.err.check_error();
     if (contains(ctx.chunk, ctx.world_marker) && contains(ctx.chunk, ctx.title_marker)) {
       list_titled_chunk(ctx);

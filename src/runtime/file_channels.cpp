@@ -406,9 +406,9 @@ int read_ahead(Runtime& rt, Channel& c) {
 // The next count bytes, from what was read ahead, as one read call of count bytes would
 // give them. A read ahead that came short showed where the file ends: a block that reaches
 // that end comes short without asking the system again, and the block after it asks anew
-// (the file may have grown).
-ByteString read_ahead_block(Runtime& rt, Channel& c, std::int32_t count) {
-  ByteString block;
+// (the file may have grown). A failure leaves the block empty.
+void read_ahead_block(Runtime& rt, Channel& c, std::int32_t count, ByteString& block) {
+  block.clear();
   block.reserve(static_cast<std::size_t>(count));
   while (block.size() < static_cast<std::size_t>(count)) {
     if (c.read_index == c.read_fill) {
@@ -418,7 +418,8 @@ ByteString read_ahead_block(Runtime& rt, Channel& c, std::int32_t count) {
       }
       if (const int failure = read_ahead(rt, c)) {
         rt.err.raise_error(failure);
-        return {};
+        block.clear();
+        return;
       }
       if (c.read_fill == 0) {
         c.end_seen = false;
@@ -432,15 +433,18 @@ ByteString read_ahead_block(Runtime& rt, Channel& c, std::int32_t count) {
     c.read_index += static_cast<std::int32_t>(take);
   }
   note_block(c, static_cast<std::int64_t>(block.size()), count);
-  return block;
 }
 
-ByteString read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count) {
+void read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block) {
   Channel* c = block_channel(rt, number, count);
-  if (c == nullptr) return {};
-  // A device gives what it has now: reading ahead could wait for bytes nobody asked for.
-  if (c->device_class != kDeviceClassDisk) return read_direct(rt, *c, count);
-  return read_ahead_block(rt, *c, count);
+  if (c == nullptr) {
+    block.clear();
+  } else if (c->device_class != kDeviceClassDisk) {
+    // A device gives what it has now: reading ahead could wait for bytes nobody asked for.
+    block = read_direct(rt, *c, count);
+  } else {
+    read_ahead_block(rt, *c, count, block);
+  }
 }
 
 // --- output ------------------------------------------------------------------------------
@@ -590,8 +594,14 @@ std::int32_t at_end(Runtime& rt, std::int16_t number) {
 }
 
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count) {
-  return with_storage(
-      rt.err, [&] { return read_block_unguarded(rt, number, count); }, [] { return ByteString{}; });
+  ByteString block;
+  read_block_into(rt, number, count, block);
+  return block;
+}
+
+void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block) {
+  with_storage(
+      rt.err, [&] { read_block_unguarded(rt, number, count, block); }, [&] { block.clear(); });
 }
 
 ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count) {

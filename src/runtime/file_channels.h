@@ -101,6 +101,9 @@ bool channel_write_failed(const Runtime& rt, std::int16_t number);
 // 0 while more can be read, -1 at the end. Not open: rt_error::kFileNotFound.
 std::int32_t at_end(Runtime& rt, std::int16_t number);
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);
+// As block = read_block(...), into storage the block already has: a scan reading chunk after
+// chunk into one string neither allocates nor leaves the processor's cache for each.
+void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block);
 // Reads up to count bytes of a binary channel from the file offset `at` on, for readers of
 // a file's own directory; as read_block otherwise. Always read from the file: nothing read
 // ahead before is used, and block reading goes on behind these bytes. A negative offset:
