@@ -367,6 +367,7 @@ class PosixOs final : public Os {
 
   static std::optional<Components> process_directory();
   std::optional<Components> resolve(std::string_view name, ExactLook* last = nullptr) const;
+  std::optional<Result> open_exact_for_reading(const std::string& name, std::uint32_t share_mode);
   Result open_resolved(const std::string& path, const ExactLook& look, std::uint32_t access,
                        std::uint32_t share_mode, std::uint32_t disposition);
   Result create_new(const std::string& path, std::uint32_t access, std::uint32_t share_mode);
@@ -423,6 +424,11 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
   if (disposition != kOpenExisting && disposition != kOpenAlways && disposition != kCreateNew) {
     return failure(kErrorInvalidParameter, kInvalidHandle);
   }
+  if (disposition == kOpenExisting && access == kGenericRead) {
+    if (const std::optional<Result> opened = open_exact_for_reading(name, share_mode)) {
+      return *opened;
+    }
+  }
   ExactLook look;
   const std::optional<Components> parts = resolve(name, &look);
   if (!parts) return failure(kErrorPathNotFound, kInvalidHandle);
@@ -437,6 +443,23 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
     look = {};
   }
   return failure(kErrorAccessDenied, kInvalidHandle);
+}
+
+// A file to read named exactly as it is stored in the current directory, as a scan names
+// the files it found: opened at once and judged on the descriptor, which costs neither a
+// look before the open nor a walk through the folder. The open is nonblocking, so a FIFO
+// cannot make it wait, and it creates nothing. Nothing when it fails: resolving the name
+// then decides, and says why.
+std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
+                                                      std::uint32_t share_mode) {
+  if (!current_ || name.find_first_of("/\\") != std::string::npos || is_dot_entry(name)) {
+    return std::nullopt;
+  }
+  const OpenedFile opened =
+      open_vetted(child_path(join_components(*current_), name), O_RDONLY, kGenericRead, share_mode);
+  if (opened.fd < 0) return std::nullopt;
+  files_[opened.fd] = FileRecord{false};
+  return Result{opened.fd, kErrorSuccess};
 }
 
 // Creates the file exclusively: any entry of that name, in any letter case (resolving
