@@ -92,7 +92,7 @@ echo "== system calls per map file (strace -c, folder tree)"
 if command -v strace >/dev/null; then
   count=$(files_of "$work/folder" | tr -cd '\0' | wc -c)
   (cd "$work/folder" && strace -f -c -o "$work/strace.txt" "$mapsweep" --yes . >/dev/null)
-  awk -v n="$count" '/^[ 0-9.]+ +[0-9.]+ +[0-9]+ +[0-9]+ +([0-9]+ +)?[a-z_0-9]+$/ { print }
+  awk -v n="$count" '/^[ 0-9.]+ +[0-9.]+ +[0-9]+ +[0-9]+ +([0-9]+ +)?[a-z_0-9]+$/ && ++shown <= 8 { print }
     $NF == "total" { printf "total %d calls for %d map files: %.2f per map file\n", $4, n, $4 / n }' \
     "$work/strace.txt"
 else
