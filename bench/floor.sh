@@ -9,6 +9,7 @@
 #                                            -DMAPSWEEP_BENCHMARKS=ON (see the README)
 #   PAIRS=N       timed pairs per tree (default 7)
 #   QUICK=1       small trees, one pair, no 1M-line list: a smoke test of the script
+#   MAPSWEEP=FILE the program to time instead of BUILD_DIR/mapsweep (an older build, say)
 #
 # Times are wall-clock times of the whole process, page cache warm (every tree is read once
 # before timing). strace and /usr/bin/time are used when installed.
@@ -23,7 +24,8 @@ work=${2:-$build/floor}
 quick=${QUICK:-0}
 pairs=${PAIRS:-7}
 [[ $quick == 1 ]] && pairs=1
-mapsweep=$build/mapsweep
+mapsweep=${MAPSWEEP:-$build/mapsweep}
+[[ -e $mapsweep ]] && mapsweep=$(cd "$(dirname "$mapsweep")" && pwd)/$(basename "$mapsweep")
 for tool in "$mapsweep" "$build/bench/make_floor_trees" "$build/bench/consolidation_bench"; do
   [[ -x $tool ]] || { echo "floor.sh: $tool is missing; build with -DMAPSWEEP_BENCHMARKS=ON" >&2; exit 2; }
 done
