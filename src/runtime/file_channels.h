@@ -86,7 +86,9 @@ void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std:
                   std::int32_t buffer_length);
 // Closes the channel; an output channel writes what it collected and replaces its file now,
 // unless a write failed (then the file stays as it was and the write's failure is raised
-// again). Until then nobody else can open the file, so nobody reads it without those bytes.
+// again). Until then the file is the old one: the new bytes reach its place only here, once
+// the buffer is written, so whoever opens it after the close reads every one of them. (A
+// new-file channel's file is its caller's own, created exclusively: nobody else knows it.)
 void close_channel(Runtime& rt, std::int16_t number);
 void close_all_channels(Runtime& rt);
 // Closes the channel without replacing anything: an output channel's file stays as it was,
