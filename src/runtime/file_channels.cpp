@@ -328,6 +328,25 @@ ByteString read_field_unguarded(Runtime& rt, std::int16_t number) {
 
 // --- line reading ------------------------------------------------------------------------
 
+// Takes the bytes from the next unread one up to the buffer's end or to the first CR (or
+// end-of-text byte, where it ends text) into the line, in one piece: a line that lies in
+// the buffer is stored with no room to spare, as a list of a million lines keeps them all.
+void take_plain_run(Channel& c, ByteString& line) {
+  const unsigned char* begin = c.buffer.data() + c.buffer_index;
+  const unsigned char* end = c.buffer.data() + c.buffer_fill;
+  const unsigned char* stop = begin;
+  while (stop != end && *stop != kCr && !ends_text(c, *stop)) ++stop;
+  if (stop == begin) return;
+  const char* from = reinterpret_cast<const char*>(begin);
+  const auto count = static_cast<std::size_t>(stop - begin);
+  if (line.empty()) {
+    line = ByteString(from, count);
+  } else {
+    line.append(from, count);
+  }
+  c.buffer_index += static_cast<std::int32_t>(count);
+}
+
 ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
   Channel* c = channel_of_kind(rt, number, is_input);
   if (c == nullptr) return {};
@@ -336,14 +355,14 @@ ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
     const int byte = peek(rt, *c);
     if (byte == kPeekFailed) return {};
     if (byte == kEndOfData || ends_text(*c, byte)) break;
-    consume(*c);
     if (byte == kCr) {
+      consume(*c);
       const int next = peek(rt, *c);
       if (next == kPeekFailed) return {};
       if (next == kLf) consume(*c);
       return line;
     }
-    line.push_back(static_cast<char>(byte));
+    take_plain_run(*c, line);  // the byte just seen, and those behind it in the buffer
   }
   if (line.empty()) rt.err.raise_error(rt_error::kPastEnd);
   return line;

@@ -121,6 +121,42 @@ TEST_F(ChannelTest, KeepEofModeReadsPastTheEndOfTextByte) {
   EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
+// The lines of bytes as read_line gives them, byte by byte: CR or CR LF ends a line, a lone
+// LF stays in it, and the end-of-text byte ends the text unless it is kept.
+std::vector<std::string> lines_as_defined(const std::string& bytes, bool keep_eof) {
+  std::vector<std::string> lines;
+  std::size_t i = 0;
+  const auto ends_text = [&](std::size_t at) {
+    return at >= bytes.size() || (!keep_eof && bytes[at] == '\x1A');
+  };
+  while (!ends_text(i)) {
+    std::string line;
+    while (!ends_text(i) && bytes[i] != '\r') line += bytes[i++];
+    if (!ends_text(i)) {
+      ++i;
+      if (i < bytes.size() && bytes[i] == '\n') ++i;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(ChannelTest, LinesReadThroughAnyBufferAreTheLinesAsDefined) {
+  std::mt19937 random(29);
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes(random() % 200, 'a');
+    for (char& c : bytes) c = "ab\r\n\x1A"[random() % 5];
+    const bool keep_eof = round % 2 == 1;
+    const std::int32_t length = 1 + static_cast<std::int32_t>(random() % 20);
+    tree_.write_file("lines.lst", bytes);
+    open_channel(rt_, 1, "lines.lst", keep_eof ? kInputModeKeepEof : kInputMode, length);
+    ASSERT_EQ(all_lines(1), lines_as_defined(bytes, keep_eof))
+        << "round " << round << ", buffer length " << length;
+    ASSERT_EQ(take_error(), rt_error::kNone);
+    close_channel(rt_, 1);
+  }
+}
+
 // --- read_field ------------------------------------------------------------------------
 
 TEST_F(ChannelTest, FieldsFollowTheCommaQuoteAndSpaceRules) {
