@@ -1,6 +1,7 @@
 // The byte search against the standard library's on texts and needles built to hit every
 // border of its steps: small alphabets (many near misses), needles of every length up to
-// past a step, occurrences at the text's ends and across step borders.
+// past a step, occurrences at the text's ends and across step borders, texts of several
+// steps of the widest vectors.
 #include "runtime/byte_search.h"
 
 #include <gtest/gtest.h>
@@ -36,26 +37,6 @@ TEST(ByteSearch, FindsWhatTheStandardSearchFinds) {
     ASSERT_EQ(find_bytes(text, needle, from), std::string_view(text).find(needle, from))
         << "round " << round << " size " << size << " needle " << needle_size << " from " << from;
   }
-}
-
-TEST(ByteSearch, FindsEveryOccurrenceInTurnInALongText) {
-  std::mt19937 random(9);
-  const std::string needle = "classname\" \"worldspawn\"\n";
-  std::string text = random_bytes(random, 100000, 256);
-  for (std::size_t at = 0; at + needle.size() <= text.size(); at += 1 + random() % 3000) {
-    text.replace(at, needle.size(), needle);
-  }
-  std::size_t mine = 0;
-  std::size_t theirs = 0;
-  do {
-    mine = find_bytes(text, needle, mine);
-    theirs = std::string_view(text).find(needle, theirs);
-    ASSERT_EQ(mine, theirs);
-    if (mine != std::string::npos) {
-      ++mine;
-      ++theirs;
-    }
-  } while (mine != std::string::npos);
 }
 
 }  // namespace

@@ -564,14 +564,6 @@ TEST_F(ChannelTest, AFailedWriteAtTheCloseReplacesNothingAndFailsTheClose) {
   EXPECT_EQ(take_error(), rt_error::kDiskFull);
 }
 
-TEST_F(ChannelTest, AbandonedOutputWritesNothingItCollected) {
-  open_channel(rt_, 3, "temp.tmp", kNewFileMode, kListBufferLength);
-  write_item(rt_, 3, "collected");
-  abandon_channel(rt_, 3);
-  EXPECT_EQ(faulty_.count(OsCall::kWriteFile), 0);
-  EXPECT_EQ(tree_.read_file("temp.tmp"), "");
-}
-
 // --- reading ahead --------------------------------------------------------------------------
 
 // The blocks one read call each would give: the file's bytes in pieces of the counts asked,
