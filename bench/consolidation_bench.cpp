@@ -48,10 +48,7 @@ void BM_ConsolidateCombinedList(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(list.size()) * state.iterations());
   fs::remove_all(folder);
 }
-BENCHMARK(BM_ConsolidateCombinedList)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConsolidateCombinedList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace mapsweep
