@@ -1,5 +1,5 @@
 // The list consolidation of a large combined list: read, selection and rewrite of a
-// maps.lst of 100,000 map entry lines with repeats and prefix lines among them.
+// maps.lst of 100,000 and of 1,000,000 map entry lines with repeats and prefix lines among them.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -48,7 +48,7 @@ void BM_ConsolidateCombinedList(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(list.size()) * state.iterations());
   fs::remove_all(folder);
 }
-BENCHMARK(BM_ConsolidateCombinedList)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConsolidateCombinedList)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace mapsweep

@@ -60,7 +60,7 @@ void read_archive(ScanContext& ctx) {
       const bool at_end_of_archive = at_end(ctx.rt, kDataChannel) != 0;
       err.check_error();
       if (at_end_of_archive) return;
-      assign(err, ctx.chunk, read_block(ctx.rt, kDataChannel, kChunkSize));
+      read_block_into(ctx.rt, kDataChannel, kChunkSize, ctx.chunk);
       note_data_file_failure(ctx);
       err.check_error();
       note_bytes_read(ctx, ctx.chunk.size());

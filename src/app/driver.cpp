@@ -114,7 +114,7 @@ bool create_folder_list(ScanContext& ctx) {
   for (int n = 0; n <= kFolderListNames; ++n) {
     assign(rt.err, ctx.folder_list_name,
            ByteString(n == 0 ? "temp.tmp" : "temp" + std::to_string(n) + ".tmp"));
-    open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kNewFileMode, kInputBufferLength);
+    open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kNewFileMode, kListBufferLength);
     if (!step_failed(rt)) return true;
     if (rt.err.number() != rt_error::kFileAlreadyExists) break;
   }
@@ -239,7 +239,7 @@ const char* list_refusal(int number) {
 // Opens a list for replacing; a list that cannot be is noted in the report.
 bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, channel, ByteString(kListName), kOutputMode, kInputBufferLength);
+  open_channel(rt, channel, ByteString(kListName), kOutputMode, kListBufferLength);
   if (!rt.err.take_failure()) return true;
   note_passed_over(ctx, where + kListName, list_refusal(rt.err.number()));
   if (ctx.options.report != nullptr) ++ctx.options.report->lists_kept;

@@ -16,8 +16,7 @@ namespace {
 // rewrite cannot drop what stood behind such a byte.
 void read_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, ByteString(kListName), kInputModeKeepEof,
-               kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kInputModeKeepEof, kListBufferLength);
   rt.err.check_error();
   for (;;) {
     const bool done = at_end(rt, kFolderListChannel) != 0;
@@ -44,7 +43,7 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
 
 void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
   Runtime& rt = ctx.rt;
-  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kInputBufferLength);
+  open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kListBufferLength);
   rt.err.check_error();
   for (const std::int32_t index : staying) {
     write_item(rt, kFolderListChannel, element(ctx.list_lines, index));
@@ -61,6 +60,7 @@ void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
 
 std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t count) {
   std::vector<std::int32_t> order;
+  order.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (std::int32_t i = 1; i <= count; ++i) {
     if (!element(lines, i).empty()) order.push_back(i);
   }
@@ -82,7 +82,10 @@ std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t
     if (!begins_another) stays[static_cast<std::size_t>(order[run])] = 1;
     run = next;
   }
+  // Sized exactly: the selection of a long list is held while the list is, at the peak of
+  // the run's memory.
   std::vector<std::int32_t> staying;
+  staying.reserve(static_cast<std::size_t>(std::count(stays.begin(), stays.end(), 1)));
   for (std::int32_t i = 1; i <= count; ++i) {
     if (stays[static_cast<std::size_t>(i)]) staying.push_back(i);
   }

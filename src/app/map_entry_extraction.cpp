@@ -13,22 +13,25 @@ constexpr std::int32_t kWindowLead = 17;
 constexpr std::int32_t kNameLimit = 20;
 
 // The first occurrence of a needle at or after a position. Asked only for positions that
-// never go back, so the search resumes where the last one stopped instead of rescanning.
+// never go back, so the search resumes where the last one stopped instead of rescanning;
+// and not before it is first asked, so a chunk without a suffix is not searched for
+// prefixes at all.
 class NextOccurrence {
  public:
-  NextOccurrence(const ByteString& text, const ByteString& needle)
-      : text_(text), needle_(needle), found_(find_from(1, text, needle)) {}
+  NextOccurrence(const ByteString& text, const ByteString& needle) : text_(text), needle_(needle) {}
 
   // 1-based position, or 0 when none lies at or after `from`.
   std::int32_t at_or_after(std::int32_t from) {
-    if (found_ != 0 && found_ < from) found_ = find_from(from, text_, needle_);
+    if (!searched_ || (found_ != 0 && found_ < from)) found_ = find_from(from, text_, needle_);
+    searched_ = true;
     return found_;
   }
 
  private:
   const ByteString& text_;
   const ByteString& needle_;
-  std::int32_t found_;
+  std::int32_t found_ = 0;
+  bool searched_ = false;
 };
 
 // Re-arms the archive recovery on every way out of the extraction.

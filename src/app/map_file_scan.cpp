@@ -12,8 +12,9 @@ namespace {
 // without end; after this many attempts the file goes unlisted and the scan moves on.
 constexpr int kEmptyTitleLineAttempts = 3;
 
+// Stops at the first occurrence; like counting them, finds no empty needle.
 bool contains(const ByteString& haystack, const ByteString& needle) {
-  return count_occurrences(haystack, needle) > 0;
+  return !needle.empty() && find_from(1, haystack, needle) != 0;
 }
 
 // The file name before its first ".", in lower case: DM3.BSP and dm3.bsp are one map.
@@ -42,7 +43,7 @@ void scan_chunks(ScanContext& ctx) {
     const bool done = at_end(rt, kDataChannel) != 0;
     rt.err.check_error();
     if (done) break;
-    assign(rt.err, ctx.chunk, read_block(rt, kDataChannel, kChunkSize));
+    read_block_into(rt, kDataChannel, kChunkSize, ctx.chunk);
     note_data_file_failure(ctx);
     rt.err.check_error();
     note_bytes_read(ctx, ctx.chunk.size());

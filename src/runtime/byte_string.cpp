@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "runtime/byte_search.h"
+
 namespace mapsweep {
 namespace {
 
@@ -12,7 +14,7 @@ namespace {
 // (an occurrence lies wholly inside the region). Returns the 0-based offset, or npos.
 std::size_t leftmost(const ByteString& s, std::size_t from, const ByteString& needle) {
   if (needle.empty() || from >= s.size()) return ByteString::npos;
-  return s.find(needle, from);
+  return find_bytes(s, needle, from);
 }
 
 struct CaseTables {

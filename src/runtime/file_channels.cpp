@@ -3,6 +3,7 @@
 #include "runtime/file_channels.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "runtime/runtime.h"
@@ -142,6 +143,7 @@ int fill_buffer(Runtime& rt, Channel& c) {
   });
   c.buffer_index = 0;
   c.buffer_fill = sc.failure != 0 ? 0 : std::clamp<std::int64_t>(sc.value, 0, c.buffer_size);
+  c.pointer_known = sc.failure == 0;
   return sc.failure;
 }
 
@@ -152,11 +154,10 @@ int classify_device(Runtime& rt, Channel& c) {
   return sc.failure;
 }
 
-// Input loads the first buffer of a disk file and binary starts at 0; output writes a file
-// it has just created, which is empty and positioned already.
-int position_by_kind(Runtime& rt, Channel& c) {
-  if (is_output(c)) return 0;
-  if (const int failure = set_pointer(rt, c, 0)) return failure;
+// A file just opened stands at its start. Input loads the first buffer of a disk file;
+// output to a device writes every item at once, as whoever reads it expects to see it.
+int start_by_kind(Runtime& rt, Channel& c) {
+  if (is_output(c) && c.device_class != kDeviceClassDisk) c.buffer_size = 1;
   if (is_input(c) && c.device_class == kDeviceClassDisk) return fill_buffer(rt, c);
   return 0;
 }
@@ -168,7 +169,8 @@ std::unique_ptr<Channel> new_channel(std::int16_t number, std::uint16_t mode,
   channel->kind = static_cast<std::uint8_t>(mode >> 8);
   channel->access = static_cast<std::uint8_t>(mode & 0xFF);
   channel->buffer_size = buffer_size;
-  channel->buffer.resize(static_cast<std::size_t>(buffer_size));
+  // Block reading has a buffer of its own, read_ahead, had when first needed.
+  if (!is_binary(*channel)) channel->buffer.resize(static_cast<std::size_t>(buffer_size));
   return channel;
 }
 
@@ -179,12 +181,15 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
     rt.err.raise_error(rt_error::kBadFileName);
     return;
   }
-  const bool input = ((mode >> 8) & kKindInput) != 0;
-  const std::int32_t buffer_size = input ? buffer_length : 1;
-  if (buffer_size < 1) {
+  const std::uint8_t kind = static_cast<std::uint8_t>(mode >> 8);
+  const bool input = (kind & kKindInput) != 0;
+  if (input && buffer_length < 1) {
     rt.err.raise_error(rt_error::kBadArgument);
     return;
   }
+  const bool output = (kind & kKindOutput) != 0;
+  const std::int32_t buffer_size =
+      input ? buffer_length : (output ? std::max<std::int32_t>(buffer_length, 1) : 1);
   if (find_channel(rt.channels, number) != nullptr) {
     rt.err.raise_error(rt_error::kChannelAlreadyOpen);
     return;
@@ -196,7 +201,7 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
   std::unique_ptr<Channel> channel = new_channel(number, mode, buffer_size);
   int failure = open_by_kind(rt, *channel, system);
   if (failure == 0) failure = classify_device(rt, *channel);
-  if (failure == 0) failure = position_by_kind(rt, *channel);
+  if (failure == 0) failure = start_by_kind(rt, *channel);
   if (failure != 0) {
     undo_open(rt, *channel, system);
     rt.err.raise_error(failure);
@@ -207,18 +212,21 @@ void open_unguarded(Runtime& rt, std::int16_t number, const ByteString& name, st
 
 // --- the input buffer --------------------------------------------------------------------
 
-// Reads the buffer again from the offset of the next unread byte. A failure leaves the
-// buffer empty, so the next peek reads again from the same offset.
+// Reads the buffer again from the offset of the next unread byte, seeking there first only
+// when a failure may have moved the file pointer. A failure leaves the buffer empty, so the
+// next peek reads again from the same offset.
 int refill(Runtime& rt, Channel& c) {
   const std::uint64_t offset = c.position + static_cast<std::uint64_t>(c.buffer_index);
-  const SystemCall sc = system_call(
-      [&] { return rt.os.set_file_pointer(c.handle, static_cast<std::int64_t>(offset)); });
-  if (sc.failure != 0 || sc.value < 0) {
-    c.buffer_fill = 0;
-    // A seek that reports no position but no failure code either is still a failure.
-    return sc.failure != 0 ? sc.failure : rt_error::kInternal;
+  if (!c.pointer_known) {
+    const SystemCall sc = system_call(
+        [&] { return rt.os.set_file_pointer(c.handle, static_cast<std::int64_t>(offset)); });
+    if (sc.failure != 0 || sc.value < 0) {
+      c.buffer_fill = 0;
+      // A seek that reports no position but no failure code either is still a failure.
+      return sc.failure != 0 ? sc.failure : rt_error::kInternal;
+    }
   }
-  c.position = static_cast<std::uint64_t>(sc.value);
+  c.position = offset;
   return fill_buffer(rt, c);
 }
 
@@ -320,6 +328,25 @@ ByteString read_field_unguarded(Runtime& rt, std::int16_t number) {
 
 // --- line reading ------------------------------------------------------------------------
 
+// Takes the bytes from the next unread one up to the buffer's end or to the first CR (or
+// end-of-text byte, where it ends text) into the line, in one piece: a line that lies in
+// the buffer is stored with no room to spare, as a list of a million lines keeps them all.
+void take_plain_run(Channel& c, ByteString& line) {
+  const unsigned char* begin = c.buffer.data() + c.buffer_index;
+  const unsigned char* end = c.buffer.data() + c.buffer_fill;
+  const unsigned char* stop = begin;
+  while (stop != end && *stop != kCr && !ends_text(c, *stop)) ++stop;
+  if (stop == begin) return;
+  const char* from = reinterpret_cast<const char*>(begin);
+  const auto count = static_cast<std::size_t>(stop - begin);
+  if (line.empty()) {
+    line = ByteString(from, count);
+  } else {
+    line.append(from, count);
+  }
+  c.buffer_index += static_cast<std::int32_t>(count);
+}
+
 ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
   Channel* c = channel_of_kind(rt, number, is_input);
   if (c == nullptr) return {};
@@ -328,14 +355,14 @@ ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
     const int byte = peek(rt, *c);
     if (byte == kPeekFailed) return {};
     if (byte == kEndOfData || ends_text(*c, byte)) break;
-    consume(*c);
     if (byte == kCr) {
+      consume(*c);
       const int next = peek(rt, *c);
       if (next == kPeekFailed) return {};
       if (next == kLf) consume(*c);
       return line;
     }
-    line.push_back(static_cast<char>(byte));
+    take_plain_run(*c, line);  // the byte just seen, and those behind it in the buffer
   }
   if (line.empty()) rt.err.raise_error(rt_error::kPastEnd);
   return line;
@@ -343,54 +370,163 @@ ByteString read_line_unguarded(Runtime& rt, std::int16_t number) {
 
 // --- block reading and writing -----------------------------------------------------------
 
-ByteString read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count) {
+// The binary channel whose count is valid; otherwise raises and gives nullptr.
+Channel* block_channel(Runtime& rt, std::int16_t number, std::int32_t count) {
   Channel* c = channel_of_kind(rt, number, is_binary);
-  if (c == nullptr) return {};
-  if (count < 0) {
+  if (c != nullptr && count < 0) {
     rt.err.raise_error(rt_error::kBadArgument);
-    return {};
+    return nullptr;
   }
+  return c;
+}
+
+void note_block(Channel& c, std::int64_t came, std::int32_t count) {
+  c.transferred = static_cast<std::uint32_t>(came);
+  c.at_end_flag = came < count;
+}
+
+// One read call of count bytes at the file pointer, with nothing read ahead.
+ByteString read_direct(Runtime& rt, Channel& c, std::int32_t count) {
   ByteString block(static_cast<std::size_t>(count), '\0');
   const SystemCall sc = system_call(
-      [&] { return rt.os.read_file(c->handle, block.data(), static_cast<std::uint32_t>(count)); });
+      [&] { return rt.os.read_file(c.handle, block.data(), static_cast<std::uint32_t>(count)); });
   if (sc.failure != 0) {
     rt.err.raise_error(sc.failure);
     return {};
   }
   const std::int64_t came = std::clamp<std::int64_t>(sc.value, 0, count);
-  c->transferred = static_cast<std::uint32_t>(came);
-  c->at_end_flag = came < count;
+  note_block(c, came, count);
   block.resize(static_cast<std::size_t>(came));
   return block;
+}
+
+void drop_read_ahead(Channel& c) {
+  c.read_index = 0;
+  c.read_fill = 0;
+  c.end_seen = false;
+}
+
+// Reads ahead at the file pointer. A failure leaves nothing read ahead.
+int read_ahead(Runtime& rt, Channel& c) {
+  if (!c.read_ahead) {
+    c.read_ahead = rt.channels.spare_read_ahead
+                       ? std::move(rt.channels.spare_read_ahead)
+                       : std::make_unique_for_overwrite<unsigned char[]>(kReadAheadLength);
+  }
+  drop_read_ahead(c);
+  const SystemCall sc =
+      system_call([&] { return rt.os.read_file(c.handle, c.read_ahead.get(), kReadAheadLength); });
+  if (sc.failure != 0) return sc.failure;
+  c.read_fill = static_cast<std::int32_t>(std::clamp<std::int64_t>(sc.value, 0, kReadAheadLength));
+  c.end_seen = c.read_fill < kReadAheadLength;
+  return 0;
+}
+
+// The next count bytes, from what was read ahead, as one read call of count bytes would
+// give them. A read ahead that came short showed where the file ends: a block that reaches
+// that end comes short without asking the system again, and the block after it asks anew
+// (the file may have grown). A failure leaves the block empty.
+void read_ahead_block(Runtime& rt, Channel& c, std::int32_t count, ByteString& block) {
+  block.clear();
+  block.reserve(static_cast<std::size_t>(count));
+  while (block.size() < static_cast<std::size_t>(count)) {
+    if (c.read_index == c.read_fill) {
+      if (c.end_seen) {
+        c.end_seen = false;
+        break;
+      }
+      if (const int failure = read_ahead(rt, c)) {
+        rt.err.raise_error(failure);
+        block.clear();
+        return;
+      }
+      if (c.read_fill == 0) {
+        c.end_seen = false;
+        break;
+      }
+    }
+    const std::size_t wanted = static_cast<std::size_t>(count) - block.size();
+    const std::size_t take =
+        std::min<std::size_t>(wanted, static_cast<std::size_t>(c.read_fill - c.read_index));
+    block.append(reinterpret_cast<const char*>(c.read_ahead.get()) + c.read_index, take);
+    c.read_index += static_cast<std::int32_t>(take);
+  }
+  note_block(c, static_cast<std::int64_t>(block.size()), count);
+}
+
+void read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block) {
+  Channel* c = block_channel(rt, number, count);
+  if (c == nullptr) {
+    block.clear();
+  } else if (c->device_class != kDeviceClassDisk) {
+    // A device gives what it has now: reading ahead could wait for bytes nobody asked for.
+    block = read_direct(rt, *c, count);
+  } else {
+    read_ahead_block(rt, *c, count, block);
+  }
+}
+
+// --- output ------------------------------------------------------------------------------
+
+// One write call. A failure, or a write that came short, is raised by the caller; the first
+// one is kept, since a file missing some bytes must not take the old one's place.
+int write_now(Runtime& rt, Channel& c, std::string_view bytes) {
+  const auto size = static_cast<std::uint32_t>(bytes.size());
+  const SystemCall sc = system_call([&] { return rt.os.write_file(c.handle, bytes.data(), size); });
+  c.transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
+  c.replacement.written += c.transferred;
+  int failure = sc.failure;
+  if (failure == 0 && sc.value < static_cast<std::int64_t>(bytes.size())) {
+    failure =
+        c.device_class == kDeviceClassDisk ? rt_error::kDiskFull : rt_error::kDeviceShortWrite;
+  }
+  if (failure != 0 && c.write_failure == 0) c.write_failure = failure;
+  return failure;
+}
+
+// Writes what the channel collected. Bytes that could not be written are dropped: the file
+// will not replace anything now, so they are of no use.
+int flush_output(Runtime& rt, Channel& c) {
+  if (c.buffer_fill == 0) return 0;
+  const auto pending = static_cast<std::size_t>(c.buffer_fill);
+  c.buffer_fill = 0;
+  return write_now(rt, c,
+                   std::string_view(reinterpret_cast<const char*>(c.buffer.data()), pending));
 }
 
 void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
   Channel* c = channel_of_kind(rt, number, is_output);
   if (c == nullptr || bytes.empty()) return;
-  const auto size = static_cast<std::uint32_t>(bytes.size());
-  const SystemCall sc =
-      system_call([&] { return rt.os.write_file(c->handle, bytes.data(), size); });
-  c->transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
-  c->replacement.written += c->transferred;
-  int failure = sc.failure;
-  if (failure == 0 && sc.value < static_cast<std::int64_t>(bytes.size())) {
-    failure =
-        c->device_class == kDeviceClassDisk ? rt_error::kDiskFull : rt_error::kDeviceShortWrite;
+  const auto room = static_cast<std::size_t>(c->buffer_size);
+  int failure = 0;
+  if (static_cast<std::size_t>(c->buffer_fill) + bytes.size() > room)
+    failure = flush_output(rt, *c);
+  if (failure == 0 && bytes.size() >= room) {
+    failure = write_now(rt, *c, bytes);
+  } else if (failure == 0) {
+    std::memcpy(c->buffer.data() + c->buffer_fill, bytes.data(), bytes.size());
+    c->buffer_fill += static_cast<std::int32_t>(bytes.size());
   }
-  if (failure == 0) return;
-  // A file missing some bytes must not take the old one's place.
-  if (c->write_failure == 0) c->write_failure = failure;
-  rt.err.raise_error(failure);
+  if (failure != 0) rt.err.raise_error(failure);
 }
 
 // --- closing -----------------------------------------------------------------------------
 
-// Closes and releases a record already taken off the list, and an output channel replaces
-// its file, unless something failed: then the file stays and the failure's number comes
-// back.
+// The read-ahead buffer goes to the next binary channel.
+void keep_read_ahead(Runtime& rt, Channel& c) {
+  if (c.read_ahead && !rt.channels.spare_read_ahead) {
+    rt.channels.spare_read_ahead = std::move(c.read_ahead);
+  }
+}
+
+// Closes and releases a record already taken off the list: an output channel writes what it
+// collected and replaces its file, unless something failed: then the file stays and the
+// failure's number comes back.
 int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
+  const int flushed = is_output(*c) ? flush_output(rt, *c) : 0;
   const int closed = system_call([&] { return rt.os.close_handle(c->handle); }).failure;
-  if (!is_replacing(*c)) return closed;
+  keep_read_ahead(rt, *c);
+  if (!is_replacing(*c)) return flushed != 0 ? flushed : closed;
   const int failure = c->write_failure != 0 ? c->write_failure : closed;
   if (failure == 0) return commit_replacement(rt, c->replacement);
   discard_replacement(rt, c->replacement);
@@ -399,6 +535,7 @@ int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
 
 void abandon_record(Runtime& rt, std::unique_ptr<Channel> c) {
   system_call([&] { return rt.os.close_handle(c->handle); });
+  keep_read_ahead(rt, *c);
   if (is_replacing(*c)) discard_replacement(rt, c->replacement);
 }
 
@@ -477,8 +614,14 @@ std::int32_t at_end(Runtime& rt, std::int16_t number) {
 }
 
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count) {
-  return with_storage(
-      rt.err, [&] { return read_block_unguarded(rt, number, count); }, [] { return ByteString{}; });
+  ByteString block;
+  read_block_into(rt, number, count, block);
+  return block;
+}
+
+void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block) {
+  with_storage(
+      rt.err, [&] { read_block_unguarded(rt, number, count, block); }, [&] { block.clear(); });
 }
 
 ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count) {
@@ -488,11 +631,20 @@ ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std:
     rt.err.raise_error(rt_error::kBadArgument);
     return {};
   }
+  // What was read ahead stood behind the old file pointer; block reading goes on behind
+  // these bytes now.
+  drop_read_ahead(*c);
   if (const int failure = set_pointer(rt, *c, static_cast<std::uint64_t>(at))) {
     rt.err.raise_error(failure);
     return {};
   }
-  return read_block(rt, number, count);
+  return with_storage(
+      rt.err,
+      [&] {
+        Channel* valid = block_channel(rt, number, count);
+        return valid == nullptr ? ByteString{} : read_direct(rt, *valid, count);
+      },
+      [] { return ByteString{}; });
 }
 
 std::int64_t channel_length(Runtime& rt, std::int16_t number) {

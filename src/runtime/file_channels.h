@@ -1,6 +1,11 @@
-// Numbered file channels: files opened for text input through a 128-byte buffer, for output
-// (one write call per item and per line end, nothing buffered) or for block reading.
+// Numbered file channels: files opened for text input, for output or for block reading.
 // Every failure raises one runtime error number and returns the fallback (empty, 0).
+//
+// Text input reads through a buffer of the length the open asks for. Output collects items
+// and line ends in a buffer of that length and writes it whole when the next item would not
+// fit and at the close; a device is written item by item. Block reading of a disk file reads
+// ahead kReadAheadLength bytes at a time and hands out the blocks asked for from there, so
+// the blocks are the same as those of one read call each.
 //
 // Output replaces a file whole: the bytes go to a new sibling file, which takes the file's
 // place only when the channel is closed after every write went through (replacement.h).
@@ -34,6 +39,12 @@ inline constexpr std::uint16_t kBinaryReadMode = 0x2082;
 // rt_error::kFileAlreadyExists) and written in place.
 inline constexpr std::uint16_t kNewFileMode = 0x8641;
 inline constexpr std::int32_t kInputBufferLength = 128;
+// For lists: a buffer this long takes thousands of lines, so that writing or reading a list
+// costs a system call per buffer, not per line.
+inline constexpr std::int32_t kListBufferLength = 64 * 1024;
+// What block reading of a disk file reads at once: large enough that the calls cost little
+// beside copying the bytes, small enough to stay in the processor's cache while scanned.
+inline constexpr std::int32_t kReadAheadLength = 256 * 1024;
 
 struct Channel {
   std::int16_t number = 0;
@@ -42,12 +53,20 @@ struct Channel {
   std::uint8_t kind = 0;           // high byte of the mode word
   std::uint8_t access = 0;         // low byte, write bit cleared after a read-only fallback
   std::uint64_t position = 0;      // input: file offset of the buffer's first byte
-  std::int32_t buffer_size = 1;
+  // Input: the file pointer stands right behind the buffer's bytes, so a refill needs no
+  // seek. Not so after a failed read or seek, which may have left it anywhere.
+  bool pointer_known = true;
+  std::int32_t buffer_size = 1;  // input: bytes read at once; output: bytes collected at most
   std::int32_t buffer_index = 0;
-  std::int32_t buffer_fill = 0;
-  bool at_end_flag = false;  // binary: the last block came short
+  std::int32_t buffer_fill = 0;  // input: bytes in the buffer; output: bytes not yet written
+  bool at_end_flag = false;      // binary: the last block came short
   std::uint32_t transferred = 0;
   std::vector<unsigned char> buffer;
+  // Binary, disk file: bytes read ahead, handed out from read_index on.
+  std::unique_ptr<unsigned char[]> read_ahead;
+  std::int32_t read_index = 0;
+  std::int32_t read_fill = 0;
+  bool end_seen = false;    // the last read ahead came short: the file ends behind it
   Replacement replacement;  // output: the file it replaces and the sibling written instead
   int write_failure = 0;    // output: the first write that failed; the file is not replaced
 };
@@ -56,32 +75,48 @@ struct Channel {
 struct ChannelList {
   std::vector<std::unique_ptr<Channel>> open;
   std::minstd_rand random_names{std::random_device{}()};  // for sibling files' names
+  // The read-ahead buffer of the binary channel closed last, for the next one: a scan opens
+  // thousands of small files, and each would otherwise allocate one.
+  std::unique_ptr<unsigned char[]> spare_read_ahead;
 };
 
+// buffer_length: what text input reads at once (at least 1), or what output collects before
+// it writes (1 or less: every item is written at once); block reading does not use it.
 void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std::uint16_t mode,
                   std::int32_t buffer_length);
-// Closes the channel; an output channel replaces its file now, unless a write failed (then
-// the file stays as it was and the write's failure is raised again).
+// Closes the channel; an output channel writes what it collected and replaces its file now,
+// unless a write failed (then the file stays as it was and the write's failure is raised
+// again). Until then the file is the old one: the new bytes reach its place only here, once
+// the buffer is written, so whoever opens it after the close reads every one of them. (A
+// new-file channel's file is its caller's own, created exclusively: nobody else knows it.)
 void close_channel(Runtime& rt, std::int16_t number);
 void close_all_channels(Runtime& rt);
-// Closes the channel without replacing anything: an output channel's file stays as it was.
-// Raises nothing.
+// Closes the channel without replacing anything: an output channel's file stays as it was,
+// and what it collected is not written. Raises nothing.
 void abandon_channel(Runtime& rt, std::int16_t number);
 void abandon_all_channels(Runtime& rt);
 // Whether an open output channel will replace an existing file (rather than create one).
 bool channel_replaces_file(const Runtime& rt, std::int16_t number);
 // Whether a write to an open output channel failed, so that closing it will replace nothing.
+// Bytes still collected in its buffer have not been tried yet.
 bool channel_write_failed(const Runtime& rt, std::int16_t number);
 // 0 while more can be read, -1 at the end. Not open: rt_error::kFileNotFound.
 std::int32_t at_end(Runtime& rt, std::int16_t number);
 ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);
+// As block = read_block(...), into storage the block already has: a scan reading chunk after
+// chunk into one string neither allocates nor leaves the processor's cache for each.
+void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block);
 // Reads up to count bytes of a binary channel from the file offset `at` on, for readers of
-// a file's own directory; as read_block otherwise. A negative offset: kBadArgument.
+// a file's own directory; as read_block otherwise. Always read from the file: nothing read
+// ahead before is used, and block reading goes on behind these bytes. A negative offset:
+// kBadArgument.
 ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count);
 // The length of the file open on a binary channel, or 0 after raising.
 std::int64_t channel_length(Runtime& rt, std::int16_t number);
 ByteString read_line(Runtime& rt, std::int16_t number);
 ByteString read_field(Runtime& rt, std::int16_t number);
+// Collect the bytes; when the buffer has to be written to make room and that write fails,
+// the failure is raised here (and the channel's file will not be replaced).
 void write_item(Runtime& rt, std::int16_t number, const ByteString& text);
 void end_line(Runtime& rt, std::int16_t number);
 // Whether the channel is open (for callers that must skip work on a channel that is not).

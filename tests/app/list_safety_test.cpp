@@ -74,8 +74,8 @@ TEST_F(ListSafety, AFullDiskKeepsEveryListAsItWas) {
   tree_.write_file("base/a/maps.lst", "old a\r\n");
   tree_.write_file("base/b/maps.lst", "old b\r\n");
   const Files before = tree_.files();
-  // Writes 1 to 4 are the folder list; from the first map's line on, the disk is full.
-  faulty_.fail(OsCall::kWriteFile, 5, os::kErrorDiskFull, Repeat::kFromThenOn);
+  // Write 1 is the folder list, at its close; from the first map list's on, the disk is full.
+  faulty_.fail(OsCall::kWriteFile, 2, os::kErrorDiskFull, Repeat::kFromThenOn);
   EXPECT_EQ(run(), kExitDone);
   EXPECT_EQ(tree_.files(), before);
 }

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -117,6 +119,42 @@ TEST_F(ChannelTest, KeepEofModeReadsPastTheEndOfTextByte) {
   EXPECT_EQ(read_field(rt_, 1), "z");
   EXPECT_EQ(at_end(rt_, 1), -1);
   EXPECT_EQ(take_error(), rt_error::kNone);
+}
+
+// The lines of bytes as read_line gives them, byte by byte: CR or CR LF ends a line, a lone
+// LF stays in it, and the end-of-text byte ends the text unless it is kept.
+std::vector<std::string> lines_as_defined(const std::string& bytes, bool keep_eof) {
+  std::vector<std::string> lines;
+  std::size_t i = 0;
+  const auto ends_text = [&](std::size_t at) {
+    return at >= bytes.size() || (!keep_eof && bytes[at] == '\x1A');
+  };
+  while (!ends_text(i)) {
+    std::string line;
+    while (!ends_text(i) && bytes[i] != '\r') line += bytes[i++];
+    if (!ends_text(i)) {
+      ++i;
+      if (i < bytes.size() && bytes[i] == '\n') ++i;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(ChannelTest, LinesReadThroughAnyBufferAreTheLinesAsDefined) {
+  std::mt19937 random(29);
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes(random() % 200, 'a');
+    for (char& c : bytes) c = "ab\r\n\x1A"[random() % 5];
+    const bool keep_eof = round % 2 == 1;
+    const std::int32_t length = 1 + static_cast<std::int32_t>(random() % 20);
+    tree_.write_file("lines.lst", bytes);
+    open_channel(rt_, 1, "lines.lst", keep_eof ? kInputModeKeepEof : kInputMode, length);
+    ASSERT_EQ(all_lines(1), lines_as_defined(bytes, keep_eof))
+        << "round " << round << ", buffer length " << length;
+    ASSERT_EQ(take_error(), rt_error::kNone);
+    close_channel(rt_, 1);
+  }
 }
 
 // --- read_field ------------------------------------------------------------------------
@@ -294,11 +332,11 @@ TEST_F(ChannelTest, FailedOpenAfterTheSystemOpenClosesTheFileAgain) {
   faulty_.fail(OsCall::kFileType, 1, os::kErrorGenFailure);
   open_channel(rt_, 2, "a.lst", kOutputMode, kInputBufferLength);
   EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
-  for (const OsCall call : {OsCall::kSetFilePointer, OsCall::kReadFile}) {
-    faulty_.fail(call, 1, os::kErrorAccessDenied);
-    open_channel(rt_, 2, "a.lst", kInputMode, kInputBufferLength);
-    EXPECT_EQ(take_error(), rt_error::kAccessDenied);
-  }
+  // A file just opened stands at its start: the open's only call after the type is the read
+  // of the first buffer.
+  faulty_.fail(OsCall::kReadFile, 1, os::kErrorAccessDenied);
+  open_channel(rt_, 2, "a.lst", kInputMode, kInputBufferLength);
+  EXPECT_EQ(take_error(), rt_error::kAccessDenied);
   EXPECT_FALSE(channel_is_open(rt_, 2));
   // The list and its sibling were let go and the sibling removed: nothing changed, and an
   // exclusive open succeeds.
@@ -337,7 +375,7 @@ TEST_F(ChannelTest, DeviceIsReadAByteAtATimeWithoutLosingAPeekedByte) {
 
 // --- write_item and end_line -------------------------------------------------------------
 
-TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
+TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesItsItemsWithOneCallAtTheClose) {
   tree_.write_file("out.lst", "old content that must go");
   open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
   const int writes_before = faulty_.count(OsCall::kWriteFile);
@@ -346,16 +384,17 @@ TEST_F(ChannelTest, OutputEmptiesTheFileAndWritesEachItemWithOneCall) {
   end_line(rt_, 2);
   write_item(rt_, 2, std::string("\0\x1A", 2));
   end_line(rt_, 2);
-  EXPECT_EQ(faulty_.count(OsCall::kWriteFile) - writes_before, 4);
+  EXPECT_EQ(faulty_.count(OsCall::kWriteFile) - writes_before, 0);
   EXPECT_EQ(at_end(rt_, 2), 0);
   close_channel(rt_, 2);
   EXPECT_EQ(take_error(), rt_error::kNone);
+  EXPECT_EQ(faulty_.count(OsCall::kWriteFile) - writes_before, 1);
   EXPECT_EQ(tree_.read_file("out.lst"), std::string("e1m1 \"Gate Hall\"\r\n\0\x1A\r\n", 22));
 }
 
 TEST_F(ChannelTest, FailingAndShortWritesRaiseAndReplaceNothing) {
   tree_.write_file("out.lst", "the old list\r\n");
-  open_channel(rt_, 2, "out.lst", kOutputMode, kInputBufferLength);
+  open_channel(rt_, 2, "out.lst", kOutputMode, 1);  // every item written at once
   faulty_.fail(OsCall::kWriteFile, 1, os::kErrorAccessDenied);
   write_item(rt_, 2, "lost");
   EXPECT_EQ(take_error(), rt_error::kAccessDenied);
@@ -446,6 +485,186 @@ TEST_F(ChannelTest, ShortWriteToADeviceRaises57) {
   faulty_.come_short(OsCall::kWriteFile, 1, 1);
   end_line(rt_, 2);
   EXPECT_EQ(take_error(), rt_error::kDeviceShortWrite);
+}
+
+// --- buffered output -----------------------------------------------------------------------
+
+TEST_F(ChannelTest, BufferedOutputWritesEveryItemInOrderWithACallPerBufferFull) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 40; ++round) {
+    const std::int32_t length = 1 + static_cast<std::int32_t>(random() % 300);
+    SCOPED_TRACE("buffer length " + std::to_string(length));
+    open_channel(rt_, 2, "out.lst", kOutputMode, length);
+    const int writes_before = faulty_.count(OsCall::kWriteFile);
+    std::string expected;
+    int items_at_least_a_buffer = 0;
+    for (int item = 0; item < 200; ++item) {
+      // Mostly short items, some longer than the whole buffer.
+      const std::size_t size = random() % 8 == 0 ? random() % 700 : random() % 40;
+      const std::string text = pattern_bytes(size + static_cast<std::size_t>(item)).substr(item);
+      write_item(rt_, 2, text);
+      end_line(rt_, 2);
+      expected += text + "\r\n";
+      if (text.size() >= static_cast<std::size_t>(length)) ++items_at_least_a_buffer;
+    }
+    close_channel(rt_, 2);
+    ASSERT_EQ(take_error(), rt_error::kNone);
+    ASSERT_EQ(tree_.read_file("out.lst"), expected);
+    // A write per buffer filled, one per item that does not fit any buffer (and the one that
+    // buffer held before it), and the last at the close.
+    const int writes = faulty_.count(OsCall::kWriteFile) - writes_before;
+    const int bound = static_cast<int>(expected.size()) / length + 2 * items_at_least_a_buffer + 1;
+    EXPECT_LE(writes, length == 1 ? 400 : bound);
+  }
+}
+
+TEST_F(ChannelTest, AListReadBackAfterItsCloseHoldsEveryLine) {
+  std::vector<std::string> lines;
+  open_channel(rt_, 2, "maps.lst", kOutputMode, kListBufferLength);
+  const int writes_before = faulty_.count(OsCall::kWriteFile);
+  for (int i = 0; i < 20000; ++i) {
+    lines.push_back("m" + std::to_string(i) + " \"Title " + std::to_string(i % 97) + "\"");
+    write_item(rt_, 2, lines.back());
+    end_line(rt_, 2);
+  }
+  close_channel(rt_, 2);
+  ASSERT_EQ(take_error(), rt_error::kNone);
+  // About 500 kB in 64 KiB buffers.
+  EXPECT_LE(faulty_.count(OsCall::kWriteFile) - writes_before, 9);
+  open_channel(rt_, 2, "maps.lst", kInputModeKeepEof, kListBufferLength);
+  EXPECT_EQ(all_lines(2), lines);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+}
+
+TEST_F(ChannelTest, AFailedWriteOfAFullBufferIsAFailedWriteOfTheItemThatFilledIt) {
+  tree_.write_file("out.lst", "the old list\r\n");
+  open_channel(rt_, 2, "out.lst", kOutputMode, 16);
+  write_item(rt_, 2, "0123456789");
+  EXPECT_EQ(faulty_.count(OsCall::kWriteFile), 0);
+  faulty_.fail(OsCall::kWriteFile, 1, os::kErrorHandleDiskFull);
+  write_item(rt_, 2, "abcdefghij");  // does not fit: the buffer is written first, and fails
+  EXPECT_EQ(take_error(), rt_error::kDiskFull);
+  EXPECT_TRUE(channel_write_failed(rt_, 2));
+  // Writing goes on, but the list is not replaced: closing says why again.
+  write_item(rt_, 2, "more");
+  end_line(rt_, 2);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+  close_channel(rt_, 2);
+  EXPECT_EQ(take_error(), rt_error::kDiskFull);
+  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "the old list\r\n"}}));
+}
+
+TEST_F(ChannelTest, AFailedWriteAtTheCloseReplacesNothingAndFailsTheClose) {
+  tree_.write_file("out.lst", "old\r\n");
+  for (const bool short_write : {false, true}) {
+    SCOPED_TRACE(short_write ? "short" : "failing");
+    open_channel(rt_, 2, "out.lst", kOutputMode, kListBufferLength);
+    write_item(rt_, 2, "new");
+    end_line(rt_, 2);
+    EXPECT_FALSE(channel_write_failed(rt_, 2));  // nothing was tried yet
+    if (short_write) {
+      faulty_.come_short(OsCall::kWriteFile, 1, 2);
+    } else {
+      faulty_.fail(OsCall::kWriteFile, 1, os::kErrorCrc);
+    }
+    close_channel(rt_, 2);
+    EXPECT_EQ(take_error(), short_write ? rt_error::kDiskFull : rt_error::kDiskMediaError);
+    EXPECT_FALSE(channel_is_open(rt_, 2));
+    EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"out.lst", "old\r\n"}}));
+  }
+  // A file of the caller's own is written in place: its close says that it is not whole.
+  open_channel(rt_, 3, "temp.tmp", kNewFileMode, kListBufferLength);
+  write_item(rt_, 3, "\"a\"");
+  faulty_.fail(OsCall::kWriteFile, 1, os::kErrorHandleDiskFull);
+  close_channel(rt_, 3);
+  EXPECT_EQ(take_error(), rt_error::kDiskFull);
+}
+
+// --- reading ahead --------------------------------------------------------------------------
+
+// The blocks one read call each would give: the file's bytes in pieces of the counts asked,
+// the last ones short or empty.
+TEST_F(ChannelTest, BlocksReadAheadAreTheBlocksOfOneReadEach) {
+  std::mt19937 random(5);
+  const std::vector<std::size_t> borders = {0,
+                                            1,
+                                            31999,
+                                            32000,
+                                            32001,
+                                            static_cast<std::size_t>(kReadAheadLength) - 1,
+                                            static_cast<std::size_t>(kReadAheadLength),
+                                            static_cast<std::size_t>(kReadAheadLength) + 1};
+  for (int round = 0; round < 30; ++round) {
+    // Sizes at the borders of chunks and of reads ahead, and anywhere up to three reads.
+    const std::size_t size = round < static_cast<int>(borders.size())
+                                 ? borders[static_cast<std::size_t>(round)]
+                                 : random() % (3 * static_cast<std::size_t>(kReadAheadLength));
+    SCOPED_TRACE("size " + std::to_string(size));
+    const std::string bytes = pattern_bytes(size + 7).substr(7);
+    tree_.write_file("data.pak", bytes);
+    open_channel(rt_, 1, "data.pak", kBinaryReadMode, kInputBufferLength);
+    ASSERT_EQ(take_error(), rt_error::kNone);
+    std::size_t offset = 0;
+    for (int block = 0; block < 40 && at_end(rt_, 1) == 0; ++block) {
+      const std::int32_t count =
+          random() % 3 == 0 ? static_cast<std::int32_t>(random() % 70000) : 32000;
+      const std::string expected = offset < size ? bytes.substr(offset, count) : "";
+      ASSERT_EQ(read_block(rt_, 1, count), expected) << "block " << block;
+      offset += expected.size();
+      EXPECT_EQ(at_end(rt_, 1), expected.size() < static_cast<std::size_t>(count) ? -1 : 0);
+      if (random() % 6 == 0) {
+        // A positioned read in between: block reading goes on behind it.
+        offset = size == 0 ? 0 : random() % size;
+        const std::int32_t at_count = static_cast<std::int32_t>(random() % 5000);
+        ASSERT_EQ(read_block_at(rt_, 1, static_cast<std::int64_t>(offset), at_count),
+                  bytes.substr(offset, at_count));
+        offset = std::min(size, offset + static_cast<std::size_t>(at_count));
+      }
+    }
+    close_channel(rt_, 1);
+    ASSERT_EQ(take_error(), rt_error::kNone);
+  }
+}
+
+TEST_F(ChannelTest, ReadingAheadCostsAReadCallPerReadAheadLength) {
+  const std::size_t size = 3 * static_cast<std::size_t>(kReadAheadLength) + 5;
+  tree_.write_file("big.pak", pattern_bytes(size));
+  open_channel(rt_, 1, "big.pak", kBinaryReadMode, kInputBufferLength);
+  const int reads_before = faulty_.count(OsCall::kReadFile);
+  std::size_t read = 0;
+  while (at_end(rt_, 1) == 0) read += read_block(rt_, 1, 32000).size();
+  EXPECT_EQ(read, size);
+  EXPECT_EQ(faulty_.count(OsCall::kReadFile) - reads_before, 4);
+}
+
+#ifndef _WIN32  // Windows lets nobody else write a file held with share mode read
+TEST_F(ChannelTest, APositionedReadIsNeverServedFromWhatWasReadAhead) {
+  tree_.write_file("dir.pak", std::string(1000, 'a'));
+  open_channel(rt_, 1, "dir.pak", kBinaryReadMode, kInputBufferLength);
+  EXPECT_EQ(read_block(rt_, 1, 10), std::string(10, 'a'));
+  {
+    std::fstream file(tree_.path("dir.pak"), std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(500);
+    file << "changed";
+  }
+  EXPECT_EQ(read_block_at(rt_, 1, 500, 7), "changed");
+  EXPECT_EQ(read_block(rt_, 1, 3), "aaa");
+  EXPECT_EQ(channel_length(rt_, 1), 1000);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+}
+#endif
+
+TEST_F(ChannelTest, AFailedReadAheadFailsTheBlockAndTheNextBlockReadsAgain) {
+  const std::string bytes = pattern_bytes(static_cast<std::size_t>(kReadAheadLength) + 100);
+  tree_.write_file("data.pak", bytes);
+  open_channel(rt_, 1, "data.pak", kBinaryReadMode, kInputBufferLength);
+  faulty_.fail(OsCall::kReadFile, 1, os::kErrorCrc);
+  EXPECT_EQ(read_block(rt_, 1, 32000), "");
+  EXPECT_EQ(take_error(), rt_error::kDiskMediaError);
+  EXPECT_EQ(at_end(rt_, 1), 0);
+  // The failed call moved nothing here, so reading goes on at the start.
+  EXPECT_EQ(read_block(rt_, 1, 32000), bytes.substr(0, 32000));
+  EXPECT_EQ(take_error(), rt_error::kNone);
 }
 
 // --- kinds, numbers and closing ----------------------------------------------------------

@@ -2,11 +2,6 @@
 
 namespace mapsweep::os {
 
-unsigned char ascii_upper(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
-}
-
 bool wildcard_match(std::string_view pattern, std::string_view name) {
   std::size_t p = 0;
   std::size_t n = 0;

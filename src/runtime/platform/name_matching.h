@@ -6,7 +6,10 @@
 
 namespace mapsweep::os {
 
-unsigned char ascii_upper(char c);
+inline unsigned char ascii_upper(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - ('a' - 'A')) : byte;
+}
 // '*' matches any run of bytes (also none), '?' exactly one byte, ASCII letters in either
 // case. Only the last star is ever backtracked to, so a hostile pattern costs at most
 // quadratic time.
