@@ -7,8 +7,8 @@ a zip archive (*.pk3) of deflated maps, then times `mapsweep --exact` and `cat` 
 same files alternately, reports the medians and their ratio, the bytes mapsweep read (by
 strace, when it is there) and its peak resident memory (GNU time).
 
-    bench/exact_bench.py [--mapsweep build/release/mapsweep] [--mib 300] [--pk3-mib 0]
-                         [--pairs 7] [--keep DIR]
+    bench/exact_bench.py [--mapsweep build/bench/mapsweep] [--mib 300] [--pk3-mib 0]
+                         [--map-kib 1024] [--pairs 7] [--keep DIR]
 """
 import argparse
 import os
@@ -22,7 +22,6 @@ import tempfile
 import time
 import zipfile
 
-MAP_SIZE = 1 << 20
 
 
 def entity_text(title):
@@ -59,9 +58,9 @@ def pack_archive(files):
     return header + bytes(data) + directory
 
 
-def build(base, mib, pk3_mib):
+def build(base, mib, pk3_mib, map_size):
     rnd = random.Random(1)
-    filler = rnd.randbytes(MAP_SIZE)
+    filler = rnd.randbytes(map_size)
     maps_per_archive = 24
     total = 0
     folder = 0
@@ -72,13 +71,13 @@ def build(base, mib, pk3_mib):
             files = [("sound/s%d.wav" % i, filler[: 4096]) for i in range(40)]
             for m in range(maps_per_archive):
                 files.append(("maps/m%dx%d.bsp" % (a, m),
-                              map_bytes("Map %d-%d-%d" % (folder, a, m), MAP_SIZE, filler)))
+                              map_bytes("Map %d-%d-%d" % (folder, a, m), map_size, filler)))
             archive = pack_archive(files)
             with open(os.path.join(game, "pak%d.pak" % a), "wb") as f:
                 f.write(archive)
             total += len(archive)
         for m in range(8):
-            data = map_bytes("Loose %d" % m, MAP_SIZE, filler)
+            data = map_bytes("Loose %d" % m, map_size, filler)
             with open(os.path.join(game, "maps", "loose%d.bsp" % m), "wb") as f:
                 f.write(data)
             total += len(data)
@@ -116,6 +115,7 @@ def main():
     parser.add_argument("--mapsweep", default="build/bench/mapsweep")
     parser.add_argument("--mib", type=int, default=300)
     parser.add_argument("--pk3-mib", type=int, default=0)
+    parser.add_argument("--map-kib", type=int, default=1024, help="size of each map file")
     parser.add_argument("--pairs", type=int, default=7)
     parser.add_argument("--keep")
     args = parser.parse_args()
@@ -123,7 +123,7 @@ def main():
     base = args.keep or tempfile.mkdtemp(prefix="mapsweep-exact-bench.")
     try:
         if not os.listdir(base):
-            total = build(base, args.mib, args.pk3_mib)
+            total = build(base, args.mib, args.pk3_mib, args.map_kib << 10)
         else:
             total = sum(os.path.getsize(f) for f in all_files(base) if not f.endswith(".lst"))
         files = [f for f in all_files(base) if not f.endswith(".lst")]

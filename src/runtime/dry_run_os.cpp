@@ -81,6 +81,19 @@ os::Result DryRunOs::read_file(os::Handle file, void* into, std::uint32_t count)
   return {moved, os::kErrorSuccess};
 }
 
+os::Result DryRunOs::read_file_at(os::Handle file, std::int64_t offset, void* into,
+                                  std::uint32_t count) {
+  OpenFile* open = memory_handle(file);
+  if (open == nullptr) return real_.read_file_at(file, offset, into, count);
+  const std::string& bytes = files_[open->key].bytes;
+  const std::uint64_t start =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(offset), bytes.size());
+  const auto moved =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - start));
+  if (moved != 0) std::memcpy(into, bytes.data() + start, moved);
+  return {moved, os::kErrorSuccess};
+}
+
 os::Result DryRunOs::write_file(os::Handle file, const void* from, std::uint32_t count) {
   OpenFile* open = memory_handle(file);
   if (open == nullptr || !open->writable) return failure(os::kErrorAccessDenied);

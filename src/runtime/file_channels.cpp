@@ -113,27 +113,20 @@ int create_with_fallback(Runtime& rt, Channel& c, const std::string& name) {
 }
 
 int open_by_kind(Runtime& rt, Channel& c, const std::string& name) {
-  if (is_replacing(c)) return begin_replacement(rt, name, c.handle, c.replacement);
+  if (is_replacing(c)) return begin_replacement(rt, name, c.replacement);
   if (is_output(c)) return create_handle(rt, c, name, os::kCreateNew);
   return create_with_fallback(rt, c, name);
 }
 
 // Lets go of whatever a failed open had already opened or created.
 void undo_open(Runtime& rt, Channel& c, const std::string& name) {
+  if (is_replacing(c)) discard_replacement(rt, c.replacement);
   if (c.handle == os::kInvalidHandle) return;
   rt.os.close_handle(c.handle);
   c.handle = os::kInvalidHandle;
-  if (is_replacing(c)) {
-    discard_replacement(rt, c.replacement);
-  } else if (is_output(c)) {
+  if (is_output(c) && !is_replacing(c)) {
     rt.os.delete_file(name);  // a new file this open created: nobody else's
   }
-}
-
-int set_pointer(Runtime& rt, Channel& c, std::uint64_t offset) {
-  const SystemCall sc = system_call(
-      [&] { return rt.os.set_file_pointer(c.handle, static_cast<std::int64_t>(offset)); });
-  return sc.failure;
 }
 
 // Reads up to buffer size bytes at the file pointer into the input buffer.
@@ -148,6 +141,11 @@ int fill_buffer(Runtime& rt, Channel& c) {
 }
 
 int classify_device(Runtime& rt, Channel& c) {
+  // A list being replaced has no file yet: its new file will be a disk file.
+  if (c.handle == os::kInvalidHandle) {
+    c.device_class = kDeviceClassDisk;
+    return 0;
+  }
   const SystemCall sc = system_call([&] { return rt.os.file_type(c.handle); });
   c.device_class = sc.value == os::kFileTypeDisk ? kDeviceClassDisk : kDeviceClassOther;
   // A handle whose type cannot be asked is not fit to be used.
@@ -468,9 +466,21 @@ void read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count, 
 
 // --- output ------------------------------------------------------------------------------
 
+// Creates the file a replacing channel writes, at its first write: a list whose bytes never
+// leave the channel's buffer may need none (see close_record).
+int start_new_file(Runtime& rt, Channel& c) {
+  int failure = make_sibling(rt, c.replacement, c.handle);
+  if (failure == 0) failure = classify_device(rt, c);
+  if (failure != 0 && c.write_failure == 0) c.write_failure = failure;
+  return failure;
+}
+
 // One write call. A failure, or a write that came short, is raised by the caller; the first
 // one is kept, since a file missing some bytes must not take the old one's place.
 int write_now(Runtime& rt, Channel& c, std::string_view bytes) {
+  if (is_replacing(c) && c.handle == os::kInvalidHandle) {
+    if (const int failure = start_new_file(rt, c)) return failure;
+  }
   const auto size = static_cast<std::uint32_t>(bytes.size());
   const SystemCall sc = system_call([&] { return rt.os.write_file(c.handle, bytes.data(), size); });
   c.transferred = static_cast<std::uint32_t>(std::max<std::int64_t>(sc.value, 0));
@@ -523,6 +533,20 @@ void keep_read_ahead(Runtime& rt, Channel& c) {
 // collected and replaces its file, unless something failed: then the file stays and the
 // failure's number comes back.
 int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
+  if (is_replacing(*c) && c->handle == os::kInvalidHandle && c->write_failure == 0) {
+    // Every byte is still here: a list the same as the old one needs no new file at all,
+    // which spares creating, comparing and removing one.
+    const std::string_view collected(reinterpret_cast<const char*>(c->buffer.data()),
+                                     static_cast<std::size_t>(c->buffer_fill));
+    if (holds_exactly(rt, c->replacement, collected)) {
+      discard_replacement(rt, c->replacement);
+      return 0;
+    }
+    if (const int failure = start_new_file(rt, *c)) {
+      discard_replacement(rt, c->replacement);
+      return failure;
+    }
+  }
   const int flushed = is_output(*c) ? flush_output(rt, *c) : 0;
   const int closed = system_call([&] { return rt.os.close_handle(c->handle); }).failure;
   keep_read_ahead(rt, *c);
@@ -534,7 +558,7 @@ int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
 }
 
 void abandon_record(Runtime& rt, std::unique_ptr<Channel> c) {
-  system_call([&] { return rt.os.close_handle(c->handle); });
+  if (c->handle != os::kInvalidHandle) system_call([&] { return rt.os.close_handle(c->handle); });
   keep_read_ahead(rt, *c);
   if (is_replacing(*c)) discard_replacement(rt, c->replacement);
 }
@@ -631,18 +655,22 @@ ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std:
     rt.err.raise_error(rt_error::kBadArgument);
     return {};
   }
-  // What was read ahead stood behind the old file pointer; block reading goes on behind
-  // these bytes now.
-  drop_read_ahead(*c);
-  if (const int failure = set_pointer(rt, *c, static_cast<std::uint64_t>(at))) {
-    rt.err.raise_error(failure);
-    return {};
-  }
   return with_storage(
       rt.err,
       [&] {
         Channel* valid = block_channel(rt, number, count);
-        return valid == nullptr ? ByteString{} : read_direct(rt, *valid, count);
+        if (valid == nullptr) return ByteString{};
+        ByteString block(static_cast<std::size_t>(count), '\0');
+        const SystemCall sc = system_call([&] {
+          return rt.os.read_file_at(valid->handle, at, block.data(),
+                                    static_cast<std::uint32_t>(count));
+        });
+        if (sc.failure != 0) {
+          rt.err.raise_error(sc.failure);
+          return ByteString{};
+        }
+        block.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(sc.value, 0, count)));
+        return block;
       },
       [] { return ByteString{}; });
 }

@@ -106,10 +106,10 @@ ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);
 // As block = read_block(...), into storage the block already has: a scan reading chunk after
 // chunk into one string neither allocates nor leaves the processor's cache for each.
 void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block);
-// Reads up to count bytes of a binary channel from the file offset `at` on, for readers of
-// a file's own directory; as read_block otherwise. Always read from the file: nothing read
-// ahead before is used, and block reading goes on behind these bytes. A negative offset:
-// kBadArgument.
+// Reads up to count bytes of a binary channel from the file offset `at` on, in one call,
+// for readers of a file's own directory and headers. Always read from the file, and apart
+// from block reading: what read_block reads next, and whether it is at its end, stays as
+// it was. A negative offset: kBadArgument.
 ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count);
 // The length of the file open on a binary channel, or 0 after raising.
 std::int64_t channel_length(Runtime& rt, std::int16_t number);

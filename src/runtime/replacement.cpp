@@ -130,16 +130,33 @@ std::string random_name_part(std::minstd_rand& random) {
   return part;
 }
 
-int begin_replacement(Runtime& rt, const std::string& name, os::Handle& handle,
-                      Replacement& replacement) {
+int begin_replacement(Runtime& rt, const std::string& name, Replacement& replacement) {
   const SystemCall full = system_call([&] { return rt.os.full_path(name, replacement.target); });
   if (full.failure != 0 || full.value == 0) return failure_of(full, rt_error::kBadFileName);
-  if (const int failure = hold_existing(rt, replacement)) return failure;
-  if (const int failure = create_sibling(rt, replacement, handle)) {
-    release_held(rt, replacement);
-    return failure;
+  return hold_existing(rt, replacement);
+}
+
+int make_sibling(Runtime& rt, Replacement& replacement, os::Handle& handle) {
+  return create_sibling(rt, replacement, handle);
+}
+
+bool holds_exactly(Runtime& rt, const Replacement& replacement, std::string_view bytes) {
+  if (!replacement.replaces_existing) return false;
+  const SystemCall size = system_call([&] { return rt.os.file_size(replacement.held); });
+  if (size.failure != 0 || size.value != static_cast<std::int64_t>(bytes.size())) return false;
+  if (system_call([&] { return rt.os.set_file_pointer(replacement.held, 0); }).value != 0) {
+    return false;
   }
-  return 0;
+  std::string piece;
+  for (std::size_t done = 0; done < bytes.size(); done += piece.size()) {
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(kComparePiece, bytes.size() - done));
+    if (!read_piece(rt, replacement.held, piece, count) || piece.empty() ||
+        bytes.substr(done, piece.size()) != piece) {
+      return false;
+    }
+  }
+  return true;
 }
 
 int commit_replacement(Runtime& rt, Replacement& replacement) {

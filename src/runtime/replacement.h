@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "runtime/platform/os.h"
 
@@ -28,11 +29,14 @@ struct Replacement {
   std::uint64_t written = 0;  // bytes written to the sibling so far
 };
 
-// Checks the file to be replaced, holds it, and creates the sibling for writing, whose
-// handle goes to `handle`. Returns 0, or the runtime error number of the failure (nothing
-// is left behind then).
-int begin_replacement(Runtime& rt, const std::string& name, os::Handle& handle,
-                      Replacement& replacement);
+// Checks the file to be replaced and holds it. Returns 0, or the runtime error number of
+// the failure (nothing is held then).
+int begin_replacement(Runtime& rt, const std::string& name, Replacement& replacement);
+// Creates the sibling for writing, once there is something to write to it; its handle goes
+// to `handle`. Returns 0, or the runtime error number of the failure.
+int make_sibling(Runtime& rt, Replacement& replacement, os::Handle& handle);
+// Whether the file being replaced holds exactly `bytes`: then no sibling is needed at all.
+bool holds_exactly(Runtime& rt, const Replacement& replacement, std::string_view bytes);
 // Puts the sibling, whose handle the caller has closed, in the file's place; a sibling that
 // holds exactly the file's bytes is removed instead, leaving the file as it was. Returns 0,
 // or the runtime error number of the failure (the sibling is removed then).

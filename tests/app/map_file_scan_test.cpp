@@ -147,8 +147,7 @@ TEST_F(MapFileScan, AFileThatCannotBeReadIsListedAndTheScanGoesOn) {
 TEST_F(MapFileScan, AFileHeldByAnotherProgramIsListedWithAnEmptyTitle) {
   map_file("held.bsp", map_data(100, 0, entity("Hidden")));
   map_file("open.bsp", map_data(100, 0, entity("Open")));
-  // Opens 1 and 2 create the two lists' new files; 3 is held.bsp's, read-only.
-  faulty_.fail(OsCall::kCreateFile, 3, os::kErrorSharingViolation);
+  faulty_.fail_named(OsCall::kCreateFile, "held.bsp", os::kErrorSharingViolation);
   scan();
   EXPECT_EQ(folder_list(), "held \"\"\r\nopen \"Open\"\r\n");
 }

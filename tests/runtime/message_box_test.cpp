@@ -33,6 +33,9 @@ class NoOs final : public os::Os {
     return refuse();
   }
   os::Result read_file(os::Handle, void*, std::uint32_t) override { return refuse(); }
+  os::Result read_file_at(os::Handle, std::int64_t, void*, std::uint32_t) override {
+    return refuse();
+  }
   os::Result write_file(os::Handle, const void*, std::uint32_t) override { return refuse(); }
   os::Result set_file_pointer(os::Handle, std::int64_t) override { return refuse(); }
   os::Result set_end_of_file(os::Handle) override { return refuse(); }

@@ -78,6 +78,12 @@ os::Result FaultyOs::read_file(os::Handle file, void* into, std::uint32_t count)
                   [&](std::uint32_t n) { return inner_.read_file(file, into, n); });
 }
 
+os::Result FaultyOs::read_file_at(os::Handle file, std::int64_t offset, void* into,
+                                  std::uint32_t count) {
+  return transfer(OsCall::kReadFileAt, count,
+                  [&](std::uint32_t n) { return inner_.read_file_at(file, offset, into, n); });
+}
+
 os::Result FaultyOs::write_file(os::Handle file, const void* from, std::uint32_t count) {
   return transfer(OsCall::kWriteFile, count,
                   [&](std::uint32_t n) { return inner_.write_file(file, from, n); });

@@ -28,6 +28,7 @@ namespace mapsweep::testing {
 enum class OsCall {
   kCreateFile,
   kReadFile,
+  kReadFileAt,
   kWriteFile,
   kSetFilePointer,
   kSetEndOfFile,
@@ -90,6 +91,8 @@ class FaultyOs final : public os::Os {
   os::Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
                          std::uint32_t disposition) override;
   os::Result read_file(os::Handle file, void* into, std::uint32_t count) override;
+  os::Result read_file_at(os::Handle file, std::int64_t offset, void* into,
+                          std::uint32_t count) override;
   os::Result write_file(os::Handle file, const void* from, std::uint32_t count) override;
   os::Result set_file_pointer(os::Handle file, std::int64_t offset) override;
   os::Result set_end_of_file(os::Handle file) override;

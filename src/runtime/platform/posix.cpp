@@ -321,6 +321,7 @@ class PosixOs final : public Os {
   Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
                      std::uint32_t disposition) override;
   Result read_file(Handle file, void* into, std::uint32_t count) override;
+  Result read_file_at(Handle file, std::int64_t offset, void* into, std::uint32_t count) override;
   Result write_file(Handle file, const void* from, std::uint32_t count) override;
   Result set_file_pointer(Handle file, std::int64_t offset) override;
   Result set_end_of_file(Handle file) override;
@@ -513,6 +514,23 @@ Result PosixOs::read_file(Handle file, void* into, std::uint32_t count) {
     if (n < 0) return failure(code_for_errno(errno), done);
     done += static_cast<std::uint32_t>(n);
     if (static_cast<std::size_t>(n) < piece) break;  // end of file
+  }
+  return {done, kErrorSuccess};
+}
+
+Result PosixOs::read_file_at(Handle file, std::int64_t offset, void* into, std::uint32_t count) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  if (offset < 0) return failure(kErrorInvalidParameter);
+  const int fd = static_cast<int>(file);
+  auto* bytes = static_cast<char*>(into);
+  std::uint32_t done = 0;
+  while (done < count) {
+    const std::size_t piece = std::min<std::size_t>(count - done, kLargestTransfer);
+    const ssize_t n = retry_on_eintr(
+        [&] { return ::pread(fd, bytes + done, piece, static_cast<off_t>(offset + done)); });
+    if (n < 0) return failure(code_for_errno(errno), done);
+    if (n == 0) break;  // end of file
+    done += static_cast<std::uint32_t>(n);
   }
   return {done, kErrorSuccess};
 }

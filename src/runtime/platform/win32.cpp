@@ -141,6 +141,22 @@ class Win32Os final : public Os {
     });
   }
 
+  Result read_file_at(Handle file, std::int64_t offset, void* into, std::uint32_t count) override {
+    return guarded([&] {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD moved = 0;
+      // At the end of a synchronous file ReadFile fails with ERROR_HANDLE_EOF: that is a
+      // short read of nothing, as a plain read at the end gives.
+      if (!ReadFile(to_native(file), into, count, &moved, &at) &&
+          GetLastError() == ERROR_HANDLE_EOF) {
+        SetLastError(0);
+      }
+      return static_cast<std::int64_t>(moved);
+    });
+  }
+
   Result write_file(Handle file, const void* from, std::uint32_t count) override {
     return guarded([&] {
       DWORD moved = 0;
