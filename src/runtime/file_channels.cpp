@@ -12,29 +12,32 @@
 namespace mapsweep {
 namespace {
 
-// Kind byte (high byte of the mode word).
-constexpr std::uint8_t kKindInput = 0x01;
-constexpr std::uint8_t kKindOutput = 0x02;
-constexpr std::uint8_t kKindNewFile = 0x04;
-constexpr std::uint8_t kKindKeepEof = 0x08;
-constexpr std::uint8_t kKindBinary = 0x20;
-constexpr std::uint8_t kKindNoFallback = 0x80;
-// Access byte (low byte of the mode word).
-constexpr std::uint8_t kAccessShare = 0x07;
-constexpr std::uint8_t kAccessWrite = 0x40;
-constexpr std::uint8_t kAccessRead = 0x80;
+// The bits of the kind byte (the mode word's high byte).
+enum : std::uint8_t {
+  kKindInput = 0x01,
+  kKindOutput = 0x02,
+  kKindNewFile = 0x04,
+  kKindKeepEof = 0x08,
+  kKindBinary = 0x20,
+  kKindNoFallback = 0x80,
+};
+// The bits of the access byte (its low byte).
+enum : std::uint8_t { kAccessShare = 0x07, kAccessWrite = 0x40, kAccessRead = 0x80 };
 
 constexpr std::size_t kNameLimit = 255;
 constexpr std::uint16_t kDeviceClassDisk = 1;
 constexpr std::uint16_t kDeviceClassOther = 2;
 
-constexpr unsigned char kCr = 0x0D;
-constexpr unsigned char kLf = 0x0A;
-constexpr unsigned char kTab = 0x09;
-constexpr unsigned char kSpace = 0x20;
-constexpr unsigned char kQuote = 0x22;
-constexpr unsigned char kComma = 0x2C;
-constexpr unsigned char kEndOfText = 0x1A;
+// The bytes the line and field readers stop at or pass over.
+enum : unsigned char {
+  kTab = 0x09,
+  kLf = 0x0A,
+  kCr = 0x0D,
+  kEndOfText = 0x1A,
+  kSpace = 0x20,
+  kQuote = 0x22,
+  kComma = 0x2C,
+};
 
 // What peek yields besides a byte value.
 constexpr int kEndOfData = -1;
