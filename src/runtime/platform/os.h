@@ -51,8 +51,8 @@ class Os {
   // ReadFile / WriteFile at the handle's file pointer. Value: bytes moved (0 on failure).
   virtual Result read_file(Handle file, void* into, std::uint32_t count) = 0;
   virtual Result write_file(Handle file, const void* from, std::uint32_t count) = 0;
-  // ReadFile at an offset (an OVERLAPPED offset; pread): the file pointer of later plain
-  // reads is the system's business. Value: bytes moved (0 on failure).
+  // ReadFile at an offset, leaving the file pointer where it was (as pread does), so that
+  // plain reads go on where they stood. Value: bytes moved (0 on failure).
   virtual Result read_file_at(Handle file, std::int64_t offset, void* into,
                               std::uint32_t count) = 0;
   // SetFilePointer from the file's beginning. Value: the new position, or -1 on failure.

@@ -143,16 +143,22 @@ class Win32Os final : public Os {
 
   Result read_file_at(Handle file, std::int64_t offset, void* into, std::uint32_t count) override {
     return guarded([&] {
+      // A synchronous handle's file pointer moves behind what an OVERLAPPED read read: it
+      // is put back, as plain reads go on where they stood.
+      LARGE_INTEGER stood{};
+      if (!SetFilePointerEx(to_native(file), LARGE_INTEGER{}, &stood, FILE_CURRENT)) {
+        return std::int64_t{0};
+      }
       OVERLAPPED at{};
       at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
       at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD moved = 0;
+      const BOOL read = ReadFile(to_native(file), into, count, &moved, &at);
       // At the end of a synchronous file ReadFile fails with ERROR_HANDLE_EOF: that is a
       // short read of nothing, as a plain read at the end gives.
-      if (!ReadFile(to_native(file), into, count, &moved, &at) &&
-          GetLastError() == ERROR_HANDLE_EOF) {
-        SetLastError(0);
-      }
+      const DWORD code = read || GetLastError() == ERROR_HANDLE_EOF ? 0 : GetLastError();
+      SetFilePointerEx(to_native(file), stood, nullptr, FILE_BEGIN);
+      SetLastError(code);
       return static_cast<std::int64_t>(moved);
     });
   }
