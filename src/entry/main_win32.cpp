@@ -4,11 +4,14 @@
 // the program was given, else to the console it was started from, else into message boxes.
 #include <windows.h>
 
+#include <ostream>
 #include <sstream>
+#include <streambuf>
 #include <string>
 
 #include "entry/command_line.h"
 #include "entry/command_tail.h"
+#include "entry/status_line.h"
 #include "entry/text_delivery.h"
 #include "runtime/message_box.h"
 
@@ -46,6 +49,25 @@ bool write_file_text(HANDLE file, const std::string& text) {
   }
   return true;
 }
+
+// The status line goes straight to the console, as the run goes on.
+class ConsoleBuffer final : public std::streambuf {
+ public:
+  explicit ConsoleBuffer(HANDLE console) : console_(console) {}
+
+ protected:
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    write_console_text(console_, std::string(text, static_cast<std::size_t>(count)));
+    return count;
+  }
+  int overflow(int c) override {
+    if (c != traits_type::eof()) write_console_text(console_, std::string(1, static_cast<char>(c)));
+    return c;
+  }
+
+ private:
+  HANDLE console_;
+};
 
 class Win32TextSinks final : public mapsweep::TextSinks {
  public:
@@ -106,7 +128,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   console.err_is_terminal = error_output != nullptr && error_output != INVALID_HANDLE_VALUE
                                 ? GetConsoleMode(error_output, &mode) != 0
                                 : AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+  // On a console the run's progress shows as it goes.
+  const HANDLE status_console =
+      console.err_is_terminal
+          ? CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr)
+          : INVALID_HANDLE_VALUE;
+  ConsoleBuffer status_buffer(status_console);
+  std::ostream status_stream(&status_buffer);
+  mapsweep::StatusLine status_line(status_stream);
+  if (status_console != INVALID_HANDLE_VALUE) console.progress = &status_line;
   const int code = mapsweep::run_command_line(command, *os, *dialog, out, err, console);
+  if (status_console != INVALID_HANDLE_VALUE) CloseHandle(status_console);
 
   Win32TextSinks sinks(*dialog);
   mapsweep::deliver_texts(out.str(), err.str(), sinks);
