@@ -188,7 +188,7 @@ bool scan_maps_folder(ScanContext& ctx, bool& listed) {
   if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
-  run_routine(ctx, ctx.mode == ScanMode::kExact ? exact_map_file_scan : map_file_scan);
+  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? exact_map_file_scan : map_file_scan);
   listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
@@ -208,8 +208,7 @@ void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
   Runtime& rt = ctx.rt;
   if (channel_write_failed(rt, kFolderListChannel)) ctx.lines_lost = true;
   const bool replaces = channel_replaces_file(rt, kFolderListChannel);
-  RunReport ignored;
-  RunReport& report = ctx.options.report != nullptr ? *ctx.options.report : ignored;
+  RunReport& report = ctx.report;
   if (!found || (!complete && replaces)) {
     abandon_channel(rt, kFolderListChannel);
     if (!found && complete && replaces) {
@@ -242,7 +241,7 @@ bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) 
   open_channel(rt, channel, ByteString(kListName), kOutputMode, kListBufferLength);
   if (!rt.err.take_failure()) return true;
   note_passed_over(ctx, where + kListName, list_refusal(rt.err.number()));
-  if (ctx.options.report != nullptr) ++ctx.options.report->lists_kept;
+  ++ctx.report.lists_kept;
   return false;
 }
 
@@ -257,14 +256,14 @@ bool work_on_game_folder(ScanContext& ctx) {
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;
-  run_routine(ctx, ctx.mode == ScanMode::kExact ? exact_archive_scan : archive_scan);
+  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? exact_archive_scan : archive_scan);
   const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;
   const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
   // The exact scans write their lines once both are done; a line that could not be
   // written makes the folder's lines incomplete just as a file that could not be read.
-  if (ctx.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
+  if (ctx.options.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
   const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
                         rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);
@@ -292,16 +291,12 @@ bool visit_game_folder(ScanContext& ctx) {
   const bool entered = change_directory(rt, ctx.folder_name);
   step_failed(rt);
   if (!entered) return true;
-  if (ctx.options.report != nullptr) ++ctx.options.report->folders_visited;
+  ++ctx.report.folders_visited;
   note_bytes_read(ctx, 0);
   const bool worked = work_on_game_folder(ctx);
   // Whatever the folder left open must not be finished elsewhere.
   abandon_channel(rt, kFolderListChannel);
-  if (worked) {
-    ctx.lost = !go_up(rt);
-  } else {
-    ctx.lost = true;
-  }
+  ctx.lost = !worked || !go_up(rt);
   return !ctx.lost;
 }
 
@@ -326,11 +321,10 @@ void finish_combined_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   close_channel(rt, kCombinedListChannel);
   if (step_failed(rt)) return;
-  RunReport* report = ctx.options.report;
-  if (report != nullptr) report->combined_written = true;
+  ctx.report.combined_written = true;
   rt.err.arm_recovery(kGeneralRecovery);
   run_routine(ctx, list_consolidation);
-  if (report != nullptr) report->maps_listed = ctx.consolidated_lines;
+  ctx.report.maps_listed = ctx.consolidated_lines;
 }
 
 void run(ScanContext& ctx) {

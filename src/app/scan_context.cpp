@@ -98,7 +98,7 @@ const char* data_file_reason(int number) {
 }  // namespace
 
 void note_passed_over(ScanContext& ctx, const ByteString& path, const char* reason) {
-  if (ctx.options.report != nullptr) ctx.options.report->passed_over.push_back({path, reason});
+  ctx.report.passed_over.push_back({path, reason});
 }
 
 void note_data_file_failure(ScanContext& ctx) {

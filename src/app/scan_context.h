@@ -54,13 +54,17 @@ struct RunOptions {
 
 struct ScanContext {
   explicit ScanContext(Runtime& runtime, const RunOptions& run_options = {})
-      : rt(runtime), mode(run_options.mode), options(run_options) {}
+      : rt(runtime),
+        options(run_options),
+        report(run_options.report != nullptr ? *run_options.report : unasked_report) {}
   ScanContext(const ScanContext&) = delete;
   ScanContext& operator=(const ScanContext&) = delete;
 
   Runtime& rt;
-  const ScanMode mode;
   const RunOptions options;
+  // Where the run counts what it did: the caller's report, or one nobody reads.
+  RunReport unasked_report;
+  RunReport& report;
 
   // Set once at the start of the run.
   ByteString next_map_marker;  // nextmap" "

@@ -17,37 +17,43 @@
 
 namespace {
 
+// Calls `write(done, written)` until all `count` units are written; false when a call
+// fails or writes nothing.
+template <class Write>
+bool write_whole(std::size_t count, Write write) {
+  for (std::size_t done = 0; done < count;) {
+    DWORD written = 0;
+    if (!write(done, written) || written == 0) return false;
+    done += written;
+  }
+  return true;
+}
+
 // A console takes UTF-16: the text's bytes are in the ANSI code page (UTF-8 where the
 // manifest is honoured), whatever code page the console shows.
 bool write_console_text(HANDLE console, const std::string& text) {
   const int length = static_cast<int>(text.size());
   std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
-  for (std::wstring::size_type done = 0; done < wide.size();) {
-    DWORD written = 0;
-    if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done),
-                       &written, nullptr) ||
-        written == 0) {
-      return false;
-    }
-    done += written;
-  }
-  return true;
+  return write_whole(wide.size(), [&](std::size_t done, DWORD& written) {
+    return WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done),
+                         &written, nullptr) != 0;
+  });
 }
 
 // A file or pipe takes the bytes with CR LF line ends.
 bool write_file_text(HANDLE file, const std::string& text) {
   const std::string bytes = mapsweep::with_crlf(text);
-  for (std::string::size_type done = 0; done < bytes.size();) {
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
-                   nullptr) ||
-        written == 0) {
-      return false;
-    }
-    done += written;
-  }
-  return true;
+  return write_whole(bytes.size(), [&](std::size_t done, DWORD& written) {
+    return WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                     nullptr) != 0;
+  });
+}
+
+// The console the process is attached to, for writing; INVALID_HANDLE_VALUE without one.
+HANDLE open_console_output() {
+  return CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // The status line goes straight to the console, as the run goes on.
@@ -90,9 +96,7 @@ class Win32TextSinks final : public mapsweep::TextSinks {
   }
 
   bool write_console(const std::string& text) override {
-    const HANDLE console =
-        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE console = open_console_output();
     if (console == INVALID_HANDLE_VALUE) return false;
     const bool written = write_console_text(console, text);
     CloseHandle(console);
@@ -130,10 +134,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                 : AttachConsole(ATTACH_PARENT_PROCESS) != 0;
   // On a console the run's progress shows as it goes.
   const HANDLE status_console =
-      console.err_is_terminal
-          ? CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr)
-          : INVALID_HANDLE_VALUE;
+      console.err_is_terminal ? open_console_output() : INVALID_HANDLE_VALUE;
   ConsoleBuffer status_buffer(status_console);
   std::ostream status_stream(&status_buffer);
   mapsweep::StatusLine status_line(status_stream);

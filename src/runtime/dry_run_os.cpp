@@ -16,6 +16,16 @@ bool writes(std::uint32_t access) {
   return (access & os::kGenericWrite) != 0;
 }
 
+// Copies up to count bytes of a file kept in memory, from offset on; how many it copied.
+std::uint32_t copy_out(const std::string& bytes, std::uint64_t offset, void* into,
+                       std::uint32_t count) {
+  const std::uint64_t start = std::min<std::uint64_t>(offset, bytes.size());
+  const auto moved =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - start));
+  if (moved != 0) std::memcpy(into, bytes.data() + start, moved);
+  return moved;
+}
+
 std::string folder_of(const std::string& pattern) {
   const std::size_t last = pattern.find_last_of("/\\:");
   return last == std::string::npos ? std::string() : pattern.substr(0, last + 1);
@@ -73,11 +83,8 @@ os::Result DryRunOs::read_file(os::Handle file, void* into, std::uint32_t count)
   OpenFile* open = memory_handle(file);
   if (open == nullptr) return real_.read_file(file, into, count);
   const std::string& bytes = files_[open->key].bytes;
-  const std::uint64_t start = std::min<std::uint64_t>(open->position, bytes.size());
-  const auto moved =
-      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - start));
-  if (moved != 0) std::memcpy(into, bytes.data() + start, moved);
-  open->position = start + moved;
+  const std::uint32_t moved = copy_out(bytes, open->position, into, count);
+  open->position = std::min<std::uint64_t>(open->position, bytes.size()) + moved;
   return {moved, os::kErrorSuccess};
 }
 
@@ -85,12 +92,8 @@ os::Result DryRunOs::read_file_at(os::Handle file, std::int64_t offset, void* in
                                   std::uint32_t count) {
   OpenFile* open = memory_handle(file);
   if (open == nullptr) return real_.read_file_at(file, offset, into, count);
-  const std::string& bytes = files_[open->key].bytes;
-  const std::uint64_t start =
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(offset), bytes.size());
-  const auto moved =
-      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - start));
-  if (moved != 0) std::memcpy(into, bytes.data() + start, moved);
+  const std::uint32_t moved =
+      copy_out(files_[open->key].bytes, static_cast<std::uint64_t>(offset), into, count);
   return {moved, os::kErrorSuccess};
 }
 

@@ -652,7 +652,7 @@ void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteS
 }
 
 ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count) {
-  Channel* c = channel_of_kind(rt, number, is_binary);
+  Channel* c = block_channel(rt, number, count);
   if (c == nullptr) return {};
   if (at < 0) {
     rt.err.raise_error(rt_error::kBadArgument);
@@ -661,12 +661,9 @@ ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std:
   return with_storage(
       rt.err,
       [&] {
-        Channel* valid = block_channel(rt, number, count);
-        if (valid == nullptr) return ByteString{};
         ByteString block(static_cast<std::size_t>(count), '\0');
         const SystemCall sc = system_call([&] {
-          return rt.os.read_file_at(valid->handle, at, block.data(),
-                                    static_cast<std::uint32_t>(count));
+          return rt.os.read_file_at(c->handle, at, block.data(), static_cast<std::uint32_t>(count));
         });
         if (sc.failure != 0) {
           rt.err.raise_error(sc.failure);

@@ -81,14 +81,27 @@ bool read_piece(Runtime& rt, os::Handle file, std::string& into, std::uint32_t c
   return true;
 }
 
-bool same_bytes(Runtime& rt, os::Handle a, os::Handle b, std::uint64_t size) {
-  std::string piece_a;
-  std::string piece_b;
-  for (std::uint64_t done = 0; done < size; done += piece_a.size()) {
+// Whether the held file is `size` bytes long; its file pointer is put back at its start.
+bool held_file_rewound(Runtime& rt, const Replacement& r, std::uint64_t size) {
+  if (!r.replaces_existing) return false;
+  const SystemCall length = system_call([&] { return rt.os.file_size(r.held); });
+  if (length.failure != 0 || length.value < 0 || static_cast<std::uint64_t>(length.value) != size) {
+    return false;
+  }
+  return system_call([&] { return rt.os.set_file_pointer(r.held, 0); }).value == 0;
+}
+
+// Reads `size` bytes of the held file, piece by piece: whether all came and each piece is
+// what `matches(done, piece)` expects for the bytes from `done` on.
+template <class Matches>
+bool held_pieces_match(Runtime& rt, const Replacement& r, std::uint64_t size, Matches matches) {
+  std::string piece;
+  for (std::uint64_t done = 0; done < size; done += piece.size()) {
     const auto count =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(kComparePiece, size - done));
-    if (!read_piece(rt, a, piece_a, count) || !read_piece(rt, b, piece_b, count)) return false;
-    if (piece_a.empty() || piece_a != piece_b) return false;
+    if (!read_piece(rt, r.held, piece, count) || piece.empty() || !matches(done, piece)) {
+      return false;
+    }
   }
   return true;
 }
@@ -98,17 +111,18 @@ bool same_bytes(Runtime& rt, os::Handle a, os::Handle b, std::uint64_t size) {
 // file system the flush some make before a file takes another's place. Anything that
 // fails here only means the file is replaced.
 bool same_as_replaced(Runtime& rt, const Replacement& r) {
-  if (!r.replaces_existing) return false;
-  const SystemCall size = system_call([&] { return rt.os.file_size(r.held); });
-  if (size.failure != 0 || size.value < 0 || static_cast<std::uint64_t>(size.value) != r.written) {
-    return false;
-  }
-  if (system_call([&] { return rt.os.set_file_pointer(r.held, 0); }).value != 0) return false;
+  if (!held_file_rewound(rt, r, r.written)) return false;
   const SystemCall opened = system_call(
       [&] { return rt.os.create_file(r.sibling, os::kGenericRead, 0, os::kOpenExisting); });
   const auto sibling = static_cast<os::Handle>(opened.value);
   if (sibling == os::kInvalidHandle) return false;
-  const bool same = opened.failure == 0 && same_bytes(rt, r.held, sibling, r.written);
+  std::string theirs;
+  const bool same =
+      opened.failure == 0 &&
+      held_pieces_match(rt, r, r.written, [&](std::uint64_t, const std::string& piece) {
+        return read_piece(rt, sibling, theirs, static_cast<std::uint32_t>(piece.size())) &&
+               theirs == piece;
+      });
   system_call([&] { return rt.os.close_handle(sibling); });
   return same;
 }
@@ -141,22 +155,11 @@ int make_sibling(Runtime& rt, Replacement& replacement, os::Handle& handle) {
 }
 
 bool holds_exactly(Runtime& rt, const Replacement& replacement, std::string_view bytes) {
-  if (!replacement.replaces_existing) return false;
-  const SystemCall size = system_call([&] { return rt.os.file_size(replacement.held); });
-  if (size.failure != 0 || size.value != static_cast<std::int64_t>(bytes.size())) return false;
-  if (system_call([&] { return rt.os.set_file_pointer(replacement.held, 0); }).value != 0) {
-    return false;
-  }
-  std::string piece;
-  for (std::size_t done = 0; done < bytes.size(); done += piece.size()) {
-    const auto count =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(kComparePiece, bytes.size() - done));
-    if (!read_piece(rt, replacement.held, piece, count) || piece.empty() ||
-        bytes.substr(done, piece.size()) != piece) {
-      return false;
-    }
-  }
-  return true;
+  return held_file_rewound(rt, replacement, bytes.size()) &&
+         held_pieces_match(rt, replacement, bytes.size(),
+                           [&](std::uint64_t done, const std::string& piece) {
+                             return bytes.substr(done, piece.size()) == piece;
+                           });
 }
 
 int commit_replacement(Runtime& rt, Replacement& replacement) {

@@ -501,16 +501,16 @@ const PosixOs::FileRecord* PosixOs::file_record(Handle file) const {
 // Large counts are moved in pieces that any read or write accepts.
 constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 
-// Every handle is a regular file (vetted at its open), and a read of one comes short only
-// at its end: asking again there would only confirm it.
-Result PosixOs::read_file(Handle file, void* into, std::uint32_t count) {
-  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
-  const int fd = static_cast<int>(file);
+// Reads count bytes in pieces; `read_piece(done, into, piece)` is one read call for the
+// bytes from `done` on. Every handle is a regular file (vetted at its open), and a read of
+// one comes short only at its end: asking again there would only confirm it.
+template <class ReadPiece>
+Result read_in_pieces(void* into, std::uint32_t count, ReadPiece read_piece) {
   auto* bytes = static_cast<char*>(into);
   std::uint32_t done = 0;
   while (done < count) {
     const std::size_t piece = std::min<std::size_t>(count - done, kLargestTransfer);
-    const ssize_t n = retry_on_eintr([&] { return ::read(fd, bytes + done, piece); });
+    const ssize_t n = retry_on_eintr([&] { return read_piece(done, bytes + done, piece); });
     if (n < 0) return failure(code_for_errno(errno), done);
     done += static_cast<std::uint32_t>(n);
     if (static_cast<std::size_t>(n) < piece) break;  // end of file
@@ -518,21 +518,21 @@ Result PosixOs::read_file(Handle file, void* into, std::uint32_t count) {
   return {done, kErrorSuccess};
 }
 
+Result PosixOs::read_file(Handle file, void* into, std::uint32_t count) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  const int fd = static_cast<int>(file);
+  return read_in_pieces(into, count, [fd](std::uint32_t, char* at, std::size_t piece) {
+    return ::read(fd, at, piece);
+  });
+}
+
 Result PosixOs::read_file_at(Handle file, std::int64_t offset, void* into, std::uint32_t count) {
   if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
   if (offset < 0) return failure(kErrorInvalidParameter);
   const int fd = static_cast<int>(file);
-  auto* bytes = static_cast<char*>(into);
-  std::uint32_t done = 0;
-  while (done < count) {
-    const std::size_t piece = std::min<std::size_t>(count - done, kLargestTransfer);
-    const ssize_t n = retry_on_eintr(
-        [&] { return ::pread(fd, bytes + done, piece, static_cast<off_t>(offset + done)); });
-    if (n < 0) return failure(code_for_errno(errno), done);
-    if (n == 0) break;  // end of file
-    done += static_cast<std::uint32_t>(n);
-  }
-  return {done, kErrorSuccess};
+  return read_in_pieces(into, count, [fd, offset](std::uint32_t done, char* at, std::size_t piece) {
+    return ::pread(fd, at, piece, static_cast<off_t>(offset + done));
+  });
 }
 
 Result PosixOs::write_file(Handle file, const void* from, std::uint32_t count) {
@@ -775,9 +775,8 @@ Result PosixOs::lock_folder(const std::string& raw_path) {
   const int fd = retry_on_eintr(
       [&] { return ::open(path->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY); });
   if (fd < 0) return failure(code_for_path_errno(errno, *path), kInvalidHandle);
-  if (retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
-    const std::uint32_t code =
-        errno == EWOULDBLOCK ? kErrorSharingViolation : code_for_errno(errno);
+  const std::uint32_t code = lock_for_share_mode(fd, 0);  // held as an exclusive open is
+  if (code != kErrorSuccess) {
     ::close(fd);
     return failure(code, kInvalidHandle);
   }

@@ -82,13 +82,20 @@ void copy_entry(const WIN32_FIND_DATAA& found, FindData& into) {
   into.name.assign(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
 }
 
+// GetFullPathNameA into `full`; false when the name cannot be made absolute.
+bool get_full_path(const std::string& name, std::string& full) {
+  const DWORD size = GetFullPathNameA(name.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return false;
+  full.assign(size, '\0');
+  const DWORD written = GetFullPathNameA(name.c_str(), size, full.data(), nullptr);
+  if (written == 0 || written >= size) return false;
+  full.resize(written);
+  return true;
+}
+
 std::string absolute_path(const std::string& path) {
-  const DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return path;
-  std::string full(size, '\0');
-  const DWORD written = GetFullPathNameA(path.c_str(), size, full.data(), nullptr);
-  full.resize(written < size ? written : 0);
-  return full.empty() ? path : full;
+  std::string full;
+  return get_full_path(path, full) ? full : path;
 }
 
 // FNV-1a over the path with ASCII letters in upper case, as hexadecimal digits: a mutex
@@ -255,15 +262,7 @@ class Win32Os final : public Os {
   }
 
   Result full_path(const std::string& name, std::string& full) override {
-    return guarded([&] {
-      const DWORD size = GetFullPathNameA(name.c_str(), 0, nullptr, nullptr);
-      if (size == 0) return std::int64_t{0};
-      full.assign(size, '\0');
-      const DWORD written = GetFullPathNameA(name.c_str(), size, full.data(), nullptr);
-      if (written == 0 || written >= size) return std::int64_t{0};
-      full.resize(written);
-      return std::int64_t{1};
-    });
+    return guarded([&] { return std::int64_t{get_full_path(name, full) ? 1 : 0}; });
   }
 
   Result file_attributes(const std::string& name) override {
