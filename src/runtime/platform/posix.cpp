@@ -36,6 +36,14 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // System calls
 
+// A folder opened only to look names up in it needs no read permission where the system
+// has O_PATH.
+#ifdef O_PATH
+constexpr int kPathOnly = O_PATH;
+#else
+constexpr int kPathOnly = O_RDONLY;
+#endif
+
 // errno to the Windows last-error code the runtime's translation expects:
 //
 //   ENOENT                  2  file not found (3 when a folder of the path is missing)
@@ -300,10 +308,12 @@ std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::ui
   return lock_for_share_mode(fd, share_mode);
 }
 
+// path is taken relative to the folder open as at_fd (AT_FDCWD: the process's own).
 OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
-                       std::uint32_t share_mode) {
-  const int fd = retry_on_eintr(
-      [&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666); });
+                       std::uint32_t share_mode, int at_fd = AT_FDCWD) {
+  const int fd = retry_on_eintr([&] {
+    return ::openat(at_fd, path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+  });
   if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_path_errno(errno, path)};
   const std::uint32_t error = vet_descriptor(fd, (flags & O_CREAT) != 0, access, share_mode);
   if (error == kErrorSuccess) return {fd, kErrorSuccess};
@@ -317,6 +327,9 @@ OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
 class PosixOs final : public Os {
  public:
   PosixOs() : current_(process_directory()) {}
+  ~PosixOs() override { forget_current_folder(); }
+  PosixOs(const PosixOs&) = delete;
+  PosixOs& operator=(const PosixOs&) = delete;
 
   Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
                      std::uint32_t disposition) override;
@@ -359,11 +372,17 @@ class PosixOs final : public Os {
   const FileRecord* file_record(Handle file) const;
   Search* search_at(Handle search);
   Handle store_search(Search search);
+  int current_folder();
+  void forget_current_folder();
 
   // The current directory is logical, as on Windows: components as entered, links kept,
   // so ".." returns to where the link was entered from. Empty when the process's own
   // directory could not be named; relative names then find nothing.
   std::optional<Components> current_;
+  // The current directory opened, had at its first use (-1 until then): a scan opens
+  // thousands of files there, and naming each by its full path would make the system walk
+  // every folder above it again for each one.
+  int current_fd_ = -1;
   std::map<int, FileRecord> files_;
   std::set<int> folder_locks_;
   std::vector<std::optional<Search>> searches_;  // search handle h is slot h - 1
@@ -439,11 +458,28 @@ std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
   if (!current_ || name.find_first_of("/\\") != std::string::npos || is_dot_entry(name)) {
     return std::nullopt;
   }
-  const OpenedFile opened =
-      open_vetted(child_path(join_components(*current_), name), O_RDONLY, kGenericRead, share_mode);
+  const int folder = current_folder();
+  const OpenedFile opened = folder >= 0
+                                ? open_vetted(name, O_RDONLY, kGenericRead, share_mode, folder)
+                                : open_vetted(child_path(join_components(*current_), name),
+                                              O_RDONLY, kGenericRead, share_mode);
   if (opened.fd < 0) return std::nullopt;
   files_[opened.fd] = FileRecord{false};
   return Result{opened.fd, kErrorSuccess};
+}
+
+int PosixOs::current_folder() {
+  if (current_fd_ < 0 && current_) {
+    current_fd_ = retry_on_eintr([&] {
+      return ::open(join_components(*current_).c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC);
+    });
+  }
+  return current_fd_;
+}
+
+void PosixOs::forget_current_folder() {
+  if (current_fd_ >= 0) ::close(current_fd_);
+  current_fd_ = -1;
 }
 
 // Creates the file exclusively: any entry of that name, in any letter case (resolving
@@ -673,6 +709,7 @@ Result PosixOs::set_current_directory(const std::string& raw_path) {
   // A folder that cannot be searched could not be the process's directory either.
   if (::access(path.c_str(), X_OK) != 0) return failure(code_for_errno(errno));
   current_ = std::move(parts);
+  forget_current_folder();
   return {1, kErrorSuccess};
 }
 
