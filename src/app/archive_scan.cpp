@@ -23,7 +23,8 @@ bool title_marker_near_world_marker(const ScanContext& ctx) {
 // text yields one title at most.
 void examine_world_chunk(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
-  ctx.world_position = find_from(1, ctx.chunk, ctx.world_marker);
+  ctx.world_position = ctx.chunk.markers_known() ? ctx.chunk.first_world()
+                                                 : find_from(1, ctx.chunk, ctx.world_marker);
   if (ctx.world_position == 0) return;
   ctx.next_map_position = find_from(1, ctx.chunk, ctx.next_map_marker);
   ctx.title_position = find_from(1, ctx.chunk, ctx.title_marker);
@@ -56,18 +57,23 @@ void read_archive(ScanContext& ctx) {
     note_data_file_failure(ctx);
     err.check_error();
     for (;;) {
-      assign(err, ctx.chunk, ByteString());
+      ctx.chunk.clear();
       const bool at_end_of_archive = at_end(ctx.rt, kDataChannel) != 0;
       err.check_error();
       if (at_end_of_archive) return;
-      read_block_into(ctx.rt, kDataChannel, kChunkSize, ctx.chunk);
+      ctx.chunk.lend(read_block_view(ctx.rt, kDataChannel, kChunkSize));
       note_data_file_failure(ctx);
       err.check_error();
       note_bytes_read(ctx, ctx.chunk.size());
+      const auto [suffix_at, world_at] =
+          find_first_of_each(ctx.chunk, ctx.map_suffix, ctx.world_marker);
+      ctx.chunk.note_first_markers(suffix_at, world_at);
       map_entry_extraction(ctx);
       examine_world_chunk(ctx);
     }
   } catch (const Trap& trap) {
+    // The bytes were lent by the channel, which the end of the archive closes.
+    ctx.chunk.clear();
     rethrow_unless_mine(trap, kArchiveRecovery);
     err.clear_error();
   }

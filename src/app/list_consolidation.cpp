@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <new>
-#include <string_view>
 
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
@@ -60,36 +59,31 @@ void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
 }  // namespace
 
 std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t count) {
-  // Each line with its position, held by its bytes: the sort compares them directly
-  // instead of looking every line up in the array again at each of its million
-  // comparisons. Sixteen bytes a line, as a list can have millions.
-  struct Numbered {
-    const char* bytes;
-    std::uint32_t length;
-    std::int32_t index;
-    std::string_view line() const { return {bytes, length}; }
-  };
-  std::vector<Numbered> order;
+  std::vector<std::int32_t> order;
   order.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (std::int32_t i = 1; i <= count; ++i) {
-    const ByteString& line = element(lines, i);
-    if (!line.empty()) order.push_back({line.data(), length_of(line), i});
+    if (!element(lines, i).empty()) order.push_back(i);
   }
+  // Every index in the order holds a line, so the sort reads the array's storage directly:
+  // it compares lines a million times, and four bytes a line is all it keeps.
+  const auto line = [&](std::int32_t index) -> const ByteString& {
+    return lines.elements[static_cast<std::size_t>(index - lines.lower)];
+  };
   // Ties go by position, so the earliest of equal lines leads its run. Every line that
   // begins with a given line sorts right behind that line's run: one look at the next run
   // decides.
-  std::sort(order.begin(), order.end(), [](const Numbered& a, const Numbered& b) {
-    const int order_of_bytes = a.line().compare(b.line());
-    return order_of_bytes != 0 ? order_of_bytes < 0 : a.index < b.index;
+  std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+    const int order_of_bytes = line(a).compare(line(b));
+    return order_of_bytes != 0 ? order_of_bytes < 0 : a < b;
   });
   std::vector<char> stays(static_cast<std::size_t>(count) + 1, 0);
   std::size_t run = 0;
   while (run < order.size()) {
-    const std::string_view line = order[run].line();
+    const ByteString& first = line(order[run]);
     std::size_t next = run + 1;
-    while (next < order.size() && order[next].line() == line) ++next;
-    const bool begins_another = next < order.size() && order[next].line().starts_with(line);
-    if (!begins_another) stays[static_cast<std::size_t>(order[run].index)] = 1;
+    while (next < order.size() && line(order[next]) == first) ++next;
+    const bool begins_another = next < order.size() && line(order[next]).starts_with(first);
+    if (!begins_another) stays[static_cast<std::size_t>(order[run])] = 1;
     run = next;
   }
   // Sized exactly: the selection of a long list is held while the list is, at the peak of

@@ -18,7 +18,10 @@ constexpr std::int32_t kNameLimit = 20;
 // prefixes at all.
 class NextOccurrence {
  public:
-  NextOccurrence(const ByteString& text, const ByteString& needle) : text_(text), needle_(needle) {}
+  NextOccurrence(std::string_view text, std::string_view needle) : text_(text), needle_(needle) {}
+  // When the first occurrence in the whole text is known already.
+  NextOccurrence(std::string_view text, std::string_view needle, std::int32_t first)
+      : text_(text), needle_(needle), found_(first), searched_(true) {}
 
   // 1-based position, or 0 when none lies at or after `from`.
   std::int32_t at_or_after(std::int32_t from) {
@@ -28,8 +31,8 @@ class NextOccurrence {
   }
 
  private:
-  const ByteString& text_;
-  const ByteString& needle_;
+  std::string_view text_;
+  std::string_view needle_;
   std::int32_t found_ = 0;
   bool searched_ = false;
 };
@@ -57,9 +60,11 @@ void store_found_name(ScanContext& ctx) {
 // bytes before the first suffix in it to the chunk's end.
 void extract_names(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
-  const ByteString& chunk = ctx.chunk;
+  const std::string_view chunk = ctx.chunk;
   const std::int32_t length = static_cast<std::int32_t>(length_of(chunk));
-  NextOccurrence suffixes(chunk, ctx.map_suffix);
+  NextOccurrence suffixes = ctx.chunk.markers_known()
+                                ? NextOccurrence(chunk, ctx.map_suffix, ctx.chunk.first_suffix())
+                                : NextOccurrence(chunk, ctx.map_suffix);
   NextOccurrence prefixes(chunk, ctx.map_prefix);
   std::int32_t start = 1;
   while (start <= length) {

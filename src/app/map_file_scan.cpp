@@ -13,7 +13,7 @@ namespace {
 constexpr int kEmptyTitleLineAttempts = 3;
 
 // Stops at the first occurrence; like counting them, finds no empty needle.
-bool contains(const ByteString& haystack, const ByteString& needle) {
+bool contains(std::string_view haystack, std::string_view needle) {
   return !needle.empty() && find_from(1, haystack, needle) != 0;
 }
 
@@ -43,7 +43,7 @@ void scan_chunks(ScanContext& ctx) {
     const bool done = at_end(rt, kDataChannel) != 0;
     rt.err.check_error();
     if (done) break;
-    read_block_into(rt, kDataChannel, kChunkSize, ctx.chunk);
+    ctx.chunk.lend(read_block_view(rt, kDataChannel, kChunkSize));
     note_data_file_failure(ctx);
     rt.err.check_error();
     note_bytes_read(ctx, ctx.chunk.size());

@@ -45,12 +45,13 @@ void build_scan_context(ScanContext& ctx) {
 
 void release_scan_context(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
-  for (ByteString* s : {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
-                        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry,
-                        &ctx.folder_list_name, &ctx.file_name, &ctx.chunk, &ctx.next_map_text,
-                        &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
+  for (ByteString* s :
+       {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
+        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry, &ctx.folder_list_name,
+        &ctx.file_name, &ctx.next_map_text, &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
     ByteString().swap(*s);
   }
+  ctx.chunk.release();
   release_array(err, ctx.list_lines);
   release_list(ctx.archive_names);
   release_array(err, ctx.archive_titles);

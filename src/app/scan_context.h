@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "app/exact_maps.h"
 #include "app/run_report.h"
@@ -40,6 +42,50 @@ inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arr
 // How often the end-of-archive step starts again after failures in a row that finish no
 // further slot; then the archive's unwritten pairs are dropped and the next archive runs.
 inline constexpr int kEndOfArchiveRetries = 3;
+
+// The chunk being examined: bytes the data channel lends until it reads again, or bytes of
+// its own (as a test gives them). The archive scan looks for the first map suffix and the
+// first world marker in one pass and notes where they stand, so that nobody reads the
+// chunk again to find them.
+class Chunk {
+ public:
+  Chunk& operator=(ByteString bytes) {
+    own_ = std::move(bytes);
+    view_ = own_;
+    markers_known_ = false;
+    return *this;
+  }
+  void lend(std::string_view bytes) {
+    own_.clear();
+    view_ = bytes;
+    markers_known_ = false;
+  }
+  void clear() { lend({}); }
+  void release() {
+    ByteString().swap(own_);
+    clear();
+  }
+  operator std::string_view() const { return view_; }
+  std::size_t size() const { return view_.size(); }
+  bool empty() const { return view_.empty(); }
+
+  // Positions as find_from(1, chunk, marker) gives them.
+  void note_first_markers(std::int32_t suffix_at, std::int32_t world_at) {
+    markers_known_ = true;
+    first_suffix_ = suffix_at;
+    first_world_ = world_at;
+  }
+  bool markers_known() const { return markers_known_; }
+  std::int32_t first_suffix() const { return first_suffix_; }
+  std::int32_t first_world() const { return first_world_; }
+
+ private:
+  ByteString own_;
+  std::string_view view_;
+  bool markers_known_ = false;
+  std::int32_t first_suffix_ = 0;
+  std::int32_t first_world_ = 0;
+};
 
 // How the map list builder reads a game folder: searching raw bytes for markers and paths,
 // or reading the archives' directories and the maps' entity text.
@@ -104,7 +150,7 @@ struct ScanContext {
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.
   ByteString file_name;
-  ByteString chunk;
+  Chunk chunk;
   std::int32_t name_count = 0;
   std::int32_t title_count = 0;
   std::int32_t next_map_position = 0;

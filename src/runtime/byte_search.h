@@ -13,4 +13,13 @@ namespace mapsweep {
 // `from` is at most text's length.
 std::size_t find_bytes(std::string_view text, std::string_view needle, std::size_t from = 0);
 
+// The first occurrences of two needles in text, each as find_bytes(text, needle) gives it,
+// found in one pass where vectors allow: a scan that looks for both in every block of a
+// file reads each byte once instead of twice.
+struct FirstOfEach {
+  std::size_t a;
+  std::size_t b;
+};
+FirstOfEach find_each(std::string_view text, std::string_view a, std::string_view b);
+
 }  // namespace mapsweep

@@ -7,4 +7,8 @@ std::size_t find_bytes(std::string_view text, std::string_view needle, std::size
   return text.find(needle, from);
 }
 
+FirstOfEach find_each(std::string_view text, std::string_view a, std::string_view b) {
+  return {text.find(a), text.find(b)};
+}
+
 }  // namespace mapsweep

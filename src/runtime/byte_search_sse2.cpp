@@ -13,4 +13,8 @@ std::size_t find_bytes(std::string_view text, std::string_view needle, std::size
   return byte_search::find_sse2(text, needle, from);
 }
 
+FirstOfEach find_each(std::string_view text, std::string_view a, std::string_view b) {
+  return {find_bytes(text, a), find_bytes(text, b)};
+}
+
 }  // namespace mapsweep

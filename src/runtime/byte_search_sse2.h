@@ -76,4 +76,21 @@ inline bool trivial_case(std::string_view text, std::string_view needle, std::si
   return false;
 }
 
+// Whether both needles are of at least two bytes and fit in the text, as the vector
+// searches for both need.
+inline bool searchable_together(std::string_view text, std::string_view a, std::string_view b) {
+  return a.size() >= 2 && b.size() >= 2 && a.size() <= text.size() && b.size() <= text.size();
+}
+
+// The first position of a candidate mask (offset `base`) where the needle stands whole,
+// or npos. Every candidate already has the needle's first and last byte.
+inline std::size_t first_verified(std::uint64_t mask, const char* s, std::size_t base,
+                                  std::string_view needle) {
+  for (; mask != 0; mask &= mask - 1) {
+    const std::size_t at = base + static_cast<std::size_t>(std::countr_zero(mask));
+    if (std::memcmp(s + at + 1, needle.data() + 1, needle.size() - 2) == 0) return at;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace mapsweep::byte_search

@@ -12,7 +12,7 @@ namespace {
 
 // Leftmost occurrence of needle in region [from, end) of s, as std::string::find gives it
 // (an occurrence lies wholly inside the region). Returns the 0-based offset, or npos.
-std::size_t leftmost(const ByteString& s, std::size_t from, const ByteString& needle) {
+std::size_t leftmost(std::string_view s, std::size_t from, std::string_view needle) {
   if (needle.empty() || from >= s.size()) return ByteString::npos;
   return find_bytes(s, needle, from);
 }
@@ -83,7 +83,7 @@ ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b) {
       [] { return ByteString(); });
 }
 
-std::uint32_t length_of(const ByteString& s) {
+std::uint32_t length_of(std::string_view s) {
   return static_cast<std::uint32_t>(s.size());
 }
 
@@ -99,20 +99,31 @@ ByteString right_part(ErrorState& err, const ByteString& s, std::int32_t n) {
       err, [&] { return count >= s.size() ? s : s.substr(s.size() - count); }, [&] { return s; });
 }
 
-ByteString substring(ErrorState& err, const ByteString& s, std::int32_t start, std::int32_t count) {
+ByteString substring(ErrorState& err, std::string_view s, std::int32_t start, std::int32_t count) {
   if (start < 1 || static_cast<std::size_t>(start) > s.size()) return ByteString();
   const std::size_t rest = s.size() - static_cast<std::size_t>(start) + 1;
   const std::size_t take = std::min<std::size_t>(static_cast<std::uint32_t>(count), rest);
   return with_storage(
-      err, [&] { return s.substr(static_cast<std::size_t>(start) - 1, take); }, [&] { return s; });
+      err, [&] { return ByteString(s.substr(static_cast<std::size_t>(start) - 1, take)); },
+      [&] { return ByteString(s); });
 }
 
-std::int32_t find_from(std::int32_t start, const ByteString& haystack, const ByteString& needle) {
+std::int32_t find_from(std::int32_t start, std::string_view haystack, std::string_view needle) {
   if (haystack.empty()) return 0;
   if (start < 1 || static_cast<std::size_t>(start) > haystack.size()) return 0;
   if (needle.empty()) return start;
   const std::size_t at = leftmost(haystack, static_cast<std::size_t>(start) - 1, needle);
   return at == ByteString::npos ? 0 : static_cast<std::int32_t>(at + 1);
+}
+
+FirstPositions find_first_of_each(std::string_view haystack, std::string_view a,
+                                  std::string_view b) {
+  if (haystack.empty()) return {0, 0};
+  const FirstOfEach found = find_each(haystack, a, b);
+  const auto position = [](std::size_t at) {
+    return at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
+  };
+  return {position(found.a), position(found.b)};
 }
 
 std::uint32_t count_occurrences(const ByteString& haystack, const ByteString& needle) {

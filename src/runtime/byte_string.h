@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "runtime/error_state.h"
 
@@ -18,15 +19,23 @@ ByteString literal(ErrorState& err, const char* bytes, std::size_t count);
 // The one-byte string of code modulo 256.
 ByteString char_string(ErrorState& err, int code);
 ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b);
-std::uint32_t length_of(const ByteString& s);
+std::uint32_t length_of(std::string_view s);
 // n is taken as unsigned: a negative n, or one at least the length, gives s unchanged.
 ByteString left_part(ErrorState& err, const ByteString& s, std::int32_t n);
 ByteString right_part(ErrorState& err, const ByteString& s, std::int32_t n);
 // Up to count bytes from position start; count is taken as unsigned (negative = all).
-ByteString substring(ErrorState& err, const ByteString& s, std::int32_t start, std::int32_t count);
+ByteString substring(ErrorState& err, std::string_view s, std::int32_t start, std::int32_t count);
 // Position of the first needle at or after start; an empty needle is found at start when
 // start lies inside a non-empty haystack.
-std::int32_t find_from(std::int32_t start, const ByteString& haystack, const ByteString& needle);
+std::int32_t find_from(std::int32_t start, std::string_view haystack, std::string_view needle);
+// The positions find_from(1, haystack, a) and find_from(1, haystack, b) give, found in one
+// pass over the haystack.
+struct FirstPositions {
+  std::int32_t a;
+  std::int32_t b;
+};
+FirstPositions find_first_of_each(std::string_view haystack, std::string_view a,
+                                  std::string_view b);
 // Non-overlapping occurrences; an empty needle counts 0.
 std::uint32_t count_occurrences(const ByteString& haystack, const ByteString& needle);
 // The bytes before the first delimiter; s unchanged when there is none or it is empty.

@@ -128,6 +128,12 @@ os::Result DryRunOs::file_size(os::Handle file) {
   return {static_cast<std::int64_t>(files_[open->key].bytes.size()), os::kErrorSuccess};
 }
 
+os::Result DryRunOs::map_view(os::Handle file, std::int64_t offset, std::uint32_t length,
+                              const char** view) {
+  if (memory_handle(file) == nullptr) return real_.map_view(file, offset, length, view);
+  return {0, os::kErrorNotSupported};
+}
+
 os::Result DryRunOs::file_type(os::Handle file) {
   if (memory_handle(file) == nullptr) return real_.file_type(file);
   return {os::kFileTypeDisk, os::kErrorSuccess};

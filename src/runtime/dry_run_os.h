@@ -38,6 +38,13 @@ class DryRunOs final : public os::Os {
   os::Result file_size(os::Handle file) override;
   os::Result file_type(os::Handle file) override;
   os::Result close_handle(os::Handle file) override;
+  // Real files are viewed as they are; a file kept in memory offers no view.
+  os::Result map_view(os::Handle file, std::int64_t offset, std::uint32_t length,
+                      const char** view) override;
+  os::Result unmap_view(const char* view, std::uint32_t length) override {
+    return real_.unmap_view(view, length);
+  }
+  std::uint64_t view_faults() override { return real_.view_faults(); }
   os::Result find_first(const std::string& pattern, os::FindData& first) override;
   os::Result find_next(os::Handle search, os::FindData& next) override;
   os::Result find_close(os::Handle search) override;

@@ -401,20 +401,59 @@ ByteString read_direct(Runtime& rt, Channel& c, std::int32_t count) {
   return block;
 }
 
-void drop_read_ahead(Channel& c) {
+std::uint64_t next_offset(const Channel& c) {
+  return c.source_offset + static_cast<std::uint64_t>(c.read_index);
+}
+
+// Lets go of the view, if any. Nothing depends on the outcome: the bytes it lent are no
+// longer looked at.
+void release_view(Runtime& rt, Channel& c) {
+  if (c.view == nullptr) return;
+  rt.os.unmap_view(c.view, c.view_length);
+  c.view = nullptr;
+  c.view_length = 0;
+}
+
+// The source is now nothing but where the next byte lies.
+void empty_source(Runtime& rt, Channel& c) {
+  const std::uint64_t next = next_offset(c);
+  release_view(rt, c);
+  c.source = c.read_ahead.get();
+  c.source_offset = next;
   c.read_index = 0;
   c.read_fill = 0;
   c.end_seen = false;
 }
 
-// Reads ahead at the file pointer. A failure leaves nothing read ahead.
+// Whether the bytes a view lent since the last look were the file's: reading them may have
+// met a fault (the file cut short meanwhile, a failing disk), which fails the read as a
+// read call meeting the same would fail.
+int check_view(Runtime& rt, Channel& c) {
+  if (c.view == nullptr) return 0;
+  const std::uint64_t faults = rt.os.view_faults();
+  if (faults == c.faults_seen) return 0;
+  c.faults_seen = faults;
+  return translate_system_error(os::kErrorCrc);
+}
+
+// Reads ahead at the next offset (seeking there first after views, which do not move the
+// file pointer). A failure leaves nothing read ahead.
 int read_ahead(Runtime& rt, Channel& c) {
   if (!c.read_ahead) {
     c.read_ahead = rt.channels.spare_read_ahead
                        ? std::move(rt.channels.spare_read_ahead)
                        : std::make_unique_for_overwrite<unsigned char[]>(kReadAheadLength);
   }
-  drop_read_ahead(c);
+  empty_source(rt, c);
+  if (!c.pointer_known) {
+    const SystemCall seek = system_call([&] {
+      return rt.os.set_file_pointer(c.handle, static_cast<std::int64_t>(c.source_offset));
+    });
+    if (seek.failure != 0 || seek.value < 0) {
+      return seek.failure != 0 ? seek.failure : rt_error::kInternal;
+    }
+    c.pointer_known = true;
+  }
   const SystemCall sc =
       system_call([&] { return rt.os.read_file(c.handle, c.read_ahead.get(), kReadAheadLength); });
   if (sc.failure != 0) return sc.failure;
@@ -423,48 +462,126 @@ int read_ahead(Runtime& rt, Channel& c) {
   return 0;
 }
 
-// The next count bytes, from what was read ahead, as one read call of count bytes would
-// give them. A read ahead that came short showed where the file ends: a block that reaches
-// that end comes short without asking the system again, and the block after it asks anew
-// (the file may have grown). A failure leaves the block empty.
-void read_ahead_block(Runtime& rt, Channel& c, std::int32_t count, ByteString& block) {
-  block.clear();
-  block.reserve(static_cast<std::size_t>(count));
-  while (block.size() < static_cast<std::size_t>(count)) {
+enum class ViewOutcome { kMapped, kEnd, kNoView };
+
+// Views the file from the next byte on: at most kViewLength bytes, up to the end the
+// system gives now (the file may have grown or shrunk since it was last asked).
+ViewOutcome view_next(Runtime& rt, Channel& c) {
+  const std::uint64_t next = next_offset(c);
+  const SystemCall size = system_call([&] { return rt.os.file_size(c.handle); });
+  if (size.failure != 0 || size.value < 0) return ViewOutcome::kNoView;  // reading says why
+  const auto file_end = static_cast<std::uint64_t>(size.value);
+  if (file_end <= next) return ViewOutcome::kEnd;
+  const std::uint64_t start = next - next % os::kViewAlignment;
+  const auto length =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(file_end - start, kViewLength));
+  release_view(rt, c);
+  const char* view = nullptr;
+  const os::Result mapped =
+      rt.os.map_view(c.handle, static_cast<std::int64_t>(start), length, &view);
+  if (mapped.value == 0 || view == nullptr) {
+    c.views_refused = true;
+    return ViewOutcome::kNoView;
+  }
+  c.view = view;
+  c.view_length = length;
+  c.faults_seen = rt.os.view_faults();
+  c.source = reinterpret_cast<const unsigned char*>(view);
+  c.source_offset = start;
+  c.read_index = static_cast<std::int32_t>(next - start);
+  c.read_fill = static_cast<std::int32_t>(length);
+  c.end_seen = start + length == file_end;
+  c.pointer_known = false;
+  return ViewOutcome::kMapped;
+}
+
+// Whether the rest of the file should be viewed rather than read: it is large (a file
+// that filled its first read ahead is asked its size, once) and views can be had.
+bool wants_view(Runtime& rt, Channel& c) {
+  if (c.views_refused) return false;
+  if (c.view != nullptr) return true;
+  if (c.source != c.read_ahead.get() || c.read_fill != kReadAheadLength || c.source_offset != 0) {
+    return false;
+  }
+  const SystemCall size = system_call([&] { return rt.os.file_size(c.handle); });
+  c.views_refused = size.failure != 0 || size.value < static_cast<std::int64_t>(kViewsFrom);
+  return !c.views_refused;
+}
+
+// Makes the next bytes of the file available in the source: views of a large file, what
+// is read ahead of any other.
+int refill_source(Runtime& rt, Channel& c) {
+  if (wants_view(rt, c)) {
+    switch (view_next(rt, c)) {
+      case ViewOutcome::kMapped:
+        return 0;
+      case ViewOutcome::kEnd:
+        empty_source(rt, c);
+        return 0;
+      case ViewOutcome::kNoView:
+        break;
+    }
+  }
+  return read_ahead(rt, c);
+}
+
+// The next count bytes, as one read call of count bytes would give them, lent from the
+// source, or joined in c.joined when they span two. A source that ended short showed where
+// the file ends: a block that reaches that end comes short without asking the system
+// again, and the block after it asks anew (the file may have grown). A failure lends
+// nothing.
+std::string_view lend_block(Runtime& rt, Channel& c, std::int32_t count) {
+  if (const int failure = check_view(rt, c)) {
+    rt.err.raise_error(failure);
+    return {};
+  }
+  const auto wanted = static_cast<std::size_t>(count);
+  std::string_view lent;
+  bool joined = false;
+  while (lent.size() < wanted) {
     if (c.read_index == c.read_fill) {
       if (c.end_seen) {
         c.end_seen = false;
         break;
       }
-      if (const int failure = read_ahead(rt, c)) {
-        rt.err.raise_error(failure);
-        block.clear();
-        return;
+      // The block spans two sources: what the first one lent is kept before it goes.
+      if (!lent.empty() && !joined) {
+        c.joined.reserve(wanted);
+        c.joined.assign(lent);
+        lent = c.joined;
+        joined = true;
       }
-      if (c.read_fill == 0) {
+      if (const int failure = refill_source(rt, c)) {
+        rt.err.raise_error(failure);
+        return {};
+      }
+      if (c.read_index == c.read_fill) {
         c.end_seen = false;
         break;
       }
     }
-    const std::size_t wanted = static_cast<std::size_t>(count) - block.size();
-    const std::size_t take =
-        std::min<std::size_t>(wanted, static_cast<std::size_t>(c.read_fill - c.read_index));
-    block.append(reinterpret_cast<const char*>(c.read_ahead.get()) + c.read_index, take);
+    const std::size_t take = std::min<std::size_t>(
+        wanted - lent.size(), static_cast<std::size_t>(c.read_fill - c.read_index));
+    const char* from = reinterpret_cast<const char*>(c.source) + c.read_index;
     c.read_index += static_cast<std::int32_t>(take);
+    if (joined) {
+      c.joined.append(from, take);
+      lent = c.joined;
+    } else {
+      lent = std::string_view(from, take);
+    }
   }
-  note_block(c, static_cast<std::int64_t>(block.size()), count);
+  note_block(c, static_cast<std::int64_t>(lent.size()), count);
+  return lent;
 }
 
-void read_block_unguarded(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block) {
+std::string_view read_block_view_unguarded(Runtime& rt, std::int16_t number, std::int32_t count) {
   Channel* c = block_channel(rt, number, count);
-  if (c == nullptr) {
-    block.clear();
-  } else if (c->device_class != kDeviceClassDisk) {
-    // A device gives what it has now: reading ahead could wait for bytes nobody asked for.
-    block = read_direct(rt, *c, count);
-  } else {
-    read_ahead_block(rt, *c, count, block);
-  }
+  if (c == nullptr) return {};
+  if (c->device_class == kDeviceClassDisk) return lend_block(rt, *c, count);
+  // A device gives what it has now: reading ahead could wait for bytes nobody asked for.
+  c->joined = read_direct(rt, *c, count);
+  return c->joined;
 }
 
 // --- output ------------------------------------------------------------------------------
@@ -526,7 +643,9 @@ void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
 // --- closing -----------------------------------------------------------------------------
 
 // The read-ahead buffer goes to the next binary channel.
+// Lets go of the channel's view and keeps its read-ahead buffer for the next channel.
 void keep_read_ahead(Runtime& rt, Channel& c) {
+  release_view(rt, c);
   if (c.read_ahead && !rt.channels.spare_read_ahead) {
     rt.channels.spare_read_ahead = std::move(c.read_ahead);
   }
@@ -636,7 +755,14 @@ std::int32_t at_end(Runtime& rt, std::int16_t number) {
     const int byte = peek(rt, *c);
     return byte == kEndOfData || ends_text(*c, byte) ? -1 : 0;
   }
-  if (is_binary(*c)) return c->at_end_flag ? -1 : 0;
+  if (is_binary(*c)) {
+    // The last block a view lent is vouched for here, as the scan asks before each block.
+    if (const int failure = check_view(rt, *c)) {
+      rt.err.raise_error(failure);
+      return 0;
+    }
+    return c->at_end_flag ? -1 : 0;
+  }
   return 0;
 }
 
@@ -648,7 +774,14 @@ ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count) {
 
 void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block) {
   with_storage(
-      rt.err, [&] { read_block_unguarded(rt, number, count, block); }, [&] { block.clear(); });
+      rt.err, [&] { block.assign(read_block_view_unguarded(rt, number, count)); },
+      [&] { block.clear(); });
+}
+
+std::string_view read_block_view(Runtime& rt, std::int16_t number, std::int32_t count) {
+  return with_storage(
+      rt.err, [&] { return read_block_view_unguarded(rt, number, count); },
+      [] { return std::string_view(); });
 }
 
 ByteString read_block_at(Runtime& rt, std::int16_t number, std::int64_t at, std::int32_t count) {

@@ -4,8 +4,9 @@
 // Text input reads through a buffer of the length the open asks for. Output collects items
 // and line ends in a buffer of that length and writes it whole when the next item would not
 // fit and at the close; a device is written item by item. Block reading of a disk file reads
-// ahead kReadAheadLength bytes at a time and hands out the blocks asked for from there, so
-// the blocks are the same as those of one read call each.
+// ahead kReadAheadLength bytes at a time and hands out the blocks asked for from there; the
+// rest of a file larger than that comes from views of it. Either way the blocks are the
+// same as those of one read call each.
 //
 // Output replaces a file whole: the bytes go to a new sibling file, which takes the file's
 // place only when the channel is closed after every write went through (replacement.h).
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "runtime/byte_string.h"
@@ -45,6 +47,12 @@ inline constexpr std::int32_t kListBufferLength = 64 * 1024;
 // What block reading of a disk file reads at once: large enough that the calls cost little
 // beside copying the bytes, small enough to stay in the processor's cache while scanned.
 inline constexpr std::int32_t kReadAheadLength = 256 * 1024;
+// A file of kViewsFrom bytes or more is large: what its first read ahead leaves is lent
+// from views of the file, with no copy at all, where the system has them. For a smaller
+// one, setting up views would cost more than copying. A view spans kViewLength bytes,
+// few enough that its pages weigh little in the process's memory.
+inline constexpr std::int64_t kViewsFrom = 1024 * 1024;
+inline constexpr std::uint32_t kViewLength = 1024 * 1024;
 
 struct Channel {
   std::int16_t number = 0;
@@ -62,13 +70,21 @@ struct Channel {
   bool at_end_flag = false;      // binary: the last block came short
   std::uint32_t transferred = 0;
   std::vector<unsigned char> buffer;
-  // Binary, disk file: bytes read ahead, handed out from read_index on.
+  // Binary, disk file: the next bytes are source[read_index, read_fill), read ahead into
+  // read_ahead or lent by a view of the file; source[0] is the file's byte source_offset.
+  const unsigned char* source = nullptr;
+  std::uint64_t source_offset = 0;
   std::unique_ptr<unsigned char[]> read_ahead;
   std::int32_t read_index = 0;
   std::int32_t read_fill = 0;
-  bool end_seen = false;    // the last read ahead came short: the file ends behind it
-  Replacement replacement;  // output: the file it replaces and the sibling written instead
-  int write_failure = 0;    // output: the first write that failed; the file is not replaced
+  bool end_seen = false;       // the source ends where the file ended when it was filled
+  const char* view = nullptr;  // the view mapped, if any
+  std::uint32_t view_length = 0;
+  std::uint64_t faults_seen = 0;  // the system's view faults when the view was last vouched for
+  bool views_refused = false;     // a view could not be had: the file is read from then on
+  ByteString joined;              // a block spanning two sources, or a device's, lent from here
+  Replacement replacement;        // output: the file it replaces and the sibling written instead
+  int write_failure = 0;          // output: the first write that failed; the file is not replaced
 };
 
 // The open channels, most recently opened last; lookups start from the newest.
@@ -106,6 +122,10 @@ ByteString read_block(Runtime& rt, std::int16_t number, std::int32_t count);
 // As block = read_block(...), into storage the block already has: a scan reading chunk after
 // chunk into one string neither allocates nor leaves the processor's cache for each.
 void read_block_into(Runtime& rt, std::int16_t number, std::int32_t count, ByteString& block);
+// As read_block, but lends the bytes instead of copying them: the view holds until the
+// channel is next read, closed or abandoned. A scan that looks at each block once and
+// keeps nothing of it needs no copy at all.
+std::string_view read_block_view(Runtime& rt, std::int16_t number, std::int32_t count);
 // Reads up to count bytes of a binary channel from the file offset `at` on, in one call,
 // for readers of a file's own directory and headers. Always read from the file, and apart
 // from block reading: what read_block reads next, and whether it is at its end, stays as

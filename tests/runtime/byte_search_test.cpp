@@ -39,5 +39,26 @@ TEST(ByteSearch, FindsWhatTheStandardSearchFinds) {
   }
 }
 
+// The search for two needles at once gives each one's first occurrence, as two searches
+// would, whichever of them comes first and however near the other one follows.
+TEST(ByteSearch, FindsEachOfTwoNeedlesAsTwoSearchesWould) {
+  std::mt19937 random(4);
+  for (int round = 0; round < 20000; ++round) {
+    const int alphabet = round % 2 == 0 ? 3 : 256;
+    const std::size_t size = random() % 700;
+    std::string text = random_bytes(random, size, alphabet);
+    std::string a = random_bytes(random, random() % 30, alphabet);
+    std::string b = random_bytes(random, random() % 30, alphabet);
+    for (const std::string* needle : {&a, &b}) {
+      if (size >= needle->size() && random() % 2 == 0) {
+        text.replace(random() % (size - needle->size() + 1), needle->size(), *needle);
+      }
+    }
+    const FirstOfEach found = find_each(text, a, b);
+    ASSERT_EQ(found.a, std::string_view(text).find(a)) << "round " << round;
+    ASSERT_EQ(found.b, std::string_view(text).find(b)) << "round " << round;
+  }
+}
+
 }  // namespace
 }  // namespace mapsweep

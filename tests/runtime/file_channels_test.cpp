@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -649,6 +650,91 @@ TEST_F(ChannelTest, APositionedReadIsNeverServedFromWhatWasReadAhead) {
   EXPECT_EQ(read_block_at(rt_, 1, 500, 7), "changed");
   EXPECT_EQ(read_block(rt_, 1, 3), "aaa");
   EXPECT_EQ(channel_length(rt_, 1), 1000);
+  EXPECT_EQ(take_error(), rt_error::kNone);
+}
+#endif
+
+std::string random_bytes(std::mt19937& random, std::size_t size) {
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+// A large file is read ahead, then lent from views: the blocks are still those of one read
+// call each, at the borders of the first read ahead and of views, for blocks spanning
+// several views, with positioned reads in between, and where no view can be had at all.
+TEST_F(ChannelTest, BlocksOfALargeFileAreTheBlocksOfOneReadEachWithOrWithoutViews) {
+  std::mt19937 random(11);
+  const auto ahead = static_cast<std::size_t>(kReadAheadLength);
+  const auto from = static_cast<std::size_t>(kViewsFrom);
+  const std::size_t view = kViewLength;
+  const std::vector<std::size_t> sizes = {from - 1,         from,
+                                          from + 1,         ahead + view - 1,
+                                          ahead + view,     ahead + view + 1,
+                                          3 * view + 12345, from + random() % (3 * view)};
+  for (const bool views_refused : {false, true}) {
+    for (const std::size_t size : sizes) {
+      SCOPED_TRACE("size " + std::to_string(size) + (views_refused ? ", no views" : ""));
+      const std::string bytes = random_bytes(random, size);
+      tree_.write_file("big.pak", bytes);
+      faulty_.clear();
+      if (views_refused) {
+        faulty_.fail(OsCall::kMapView, 1, os::kErrorNotEnoughMemory, Repeat::kFromThenOn);
+      }
+      const int views_before = faulty_.count(OsCall::kMapView);
+      open_channel(rt_, 1, "big.pak", kBinaryReadMode, kInputBufferLength);
+      std::size_t offset = 0;
+      while (at_end(rt_, 1) == 0) {
+        const std::int32_t count =
+            random() % 4 == 0 ? static_cast<std::int32_t>(random() % (2 * view + 5)) : 32000;
+        const std::string expected = offset < size ? bytes.substr(offset, count) : "";
+        ASSERT_EQ(read_block(rt_, 1, count), expected) << "at " << offset;
+        offset += expected.size();
+        if (random() % 8 == 0) {
+          const std::size_t at = random() % size;
+          ASSERT_EQ(read_block_at(rt_, 1, static_cast<std::int64_t>(at), 100),
+                    bytes.substr(at, 100));
+        }
+      }
+      EXPECT_EQ(offset, size);
+      close_channel(rt_, 1);
+      ASSERT_EQ(take_error(), rt_error::kNone);
+      // Views were asked for exactly when the file is large enough.
+      EXPECT_EQ(faulty_.count(OsCall::kMapView) > views_before, size >= from);
+    }
+  }
+}
+
+#ifndef _WIN32  // only the POSIX platform lends views; Windows reads
+// A file cut short while its view is read: the bytes it lost read as zeros instead of
+// ending the process, and the channel fails the next read, as a read call meeting a
+// failing disk would.
+TEST_F(ChannelTest, AViewedFileCutShortMeanwhileFailsTheNextReadInsteadOfEndingTheProcess) {
+  std::mt19937 random(12);
+  const auto cut = static_cast<std::size_t>(kViewsFrom) / 2;
+  const std::string bytes = random_bytes(random, kViewsFrom + 2 * kViewLength);
+  tree_.write_file("big.pak", bytes);
+  open_channel(rt_, 1, "big.pak", kBinaryReadMode, kInputBufferLength);
+  std::size_t offset = 0;
+  while (offset < static_cast<std::size_t>(kReadAheadLength) + 64000) {
+    ASSERT_EQ(read_block(rt_, 1, 32000), bytes.substr(offset, 32000));
+    offset += 32000;
+  }
+  ASSERT_GT(faulty_.count(OsCall::kMapView), 0);
+  std::filesystem::resize_file(tree_.path("big.pak"), cut);
+  int failure = rt_error::kNone;
+  for (int block = 0; block < 100 && failure == rt_error::kNone; ++block) {
+    const std::string got = read_block(rt_, 1, 32000);
+    failure = take_error();
+    if (failure == rt_error::kNone && offset + 32000 <= cut) {
+      EXPECT_EQ(got, bytes.substr(offset, 32000));
+    }
+    offset += got.size();
+    if (failure == rt_error::kNone && at_end(rt_, 1) != 0) break;
+    if (failure == rt_error::kNone) failure = take_error();
+  }
+  EXPECT_EQ(failure, rt_error::kDiskMediaError);
+  close_channel(rt_, 1);
   EXPECT_EQ(take_error(), rt_error::kNone);
 }
 #endif

@@ -112,6 +112,16 @@ os::Result FaultyOs::close_handle(os::Handle file) {
   return guarded(OsCall::kCloseHandle, 0, [&] { return closed; });
 }
 
+os::Result FaultyOs::map_view(os::Handle file, std::int64_t offset, std::uint32_t length,
+                              const char** view) {
+  return guarded(OsCall::kMapView, 0, [&] { return inner_.map_view(file, offset, length, view); });
+}
+
+os::Result FaultyOs::unmap_view(const char* view, std::uint32_t length) {
+  const os::Result unmapped = inner_.unmap_view(view, length);
+  return guarded(OsCall::kUnmapView, 0, [&] { return unmapped; });
+}
+
 os::Result FaultyOs::find_first(const std::string& pattern, os::FindData& first) {
   return guarded(
       OsCall::kFindFirst, os::kInvalidHandle, [&] { return inner_.find_first(pattern, first); },

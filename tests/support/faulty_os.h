@@ -10,9 +10,10 @@
 // A failed call is not forwarded and returns the failure value of its kind (kInvalidHandle
 // for create_file, find_first and lock_folder, 0 bytes for read/write, -1 for
 // set_file_pointer and file_attributes, 0 otherwise) with the given last-error code;
-// close_handle, find_close and unlock_folder are forwarded first, so a failed close still
-// frees the resource. A fault of kind kAny counts calls of every kind. Calls are counted per kind
-// from the moment a fault is added; the first matching fault wins. log() lists every call made.
+// close_handle, unmap_view, find_close and unlock_folder are forwarded first, so a failed
+// close still frees the resource. A fault of kind kAny counts calls of every kind. Calls are
+// counted per kind from the moment a fault is added; the first matching fault wins. log() lists
+// every call made.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,8 @@ enum class OsCall {
   kLockFolder,
   kUnlockFolder,
   kEnclosesCurrentDirectory,
+  kMapView,
+  kUnmapView,
   kAny,  // a fault of this kind counts, and may fail, calls of every kind
 };
 
@@ -99,6 +102,10 @@ class FaultyOs final : public os::Os {
   os::Result file_size(os::Handle file) override;
   os::Result file_type(os::Handle file) override;
   os::Result close_handle(os::Handle file) override;
+  os::Result map_view(os::Handle file, std::int64_t offset, std::uint32_t length,
+                      const char** view) override;
+  os::Result unmap_view(const char* view, std::uint32_t length) override;
+  std::uint64_t view_faults() override { return inner_.view_faults(); }
   os::Result find_first(const std::string& pattern, os::FindData& first) override;
   os::Result find_next(os::Handle search, os::FindData& next) override;
   os::Result find_close(os::Handle search) override;

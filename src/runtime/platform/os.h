@@ -22,6 +22,10 @@ inline constexpr Handle kInvalidHandle = -1;
 // method says) and the last-error code the OS left behind. As on Windows, a call may
 // succeed and still leave a code (183 after opening an existing file with kOpenAlways);
 // judging the outcome is the caller's business.
+// Where a view of a file may start: a multiple of this, which suits every system's page
+// and Windows' allocation granularity.
+inline constexpr std::int64_t kViewAlignment = 64 * 1024;
+
 struct Result {
   std::int64_t value = 0;
   std::uint32_t last_error = kErrorSuccess;
@@ -65,6 +69,23 @@ class Os {
   virtual Result file_type(Handle file) = 0;
   // CloseHandle. Value: 1 on success, 0 on failure.
   virtual Result close_handle(Handle file) = 0;
+
+  // MapViewOfFile, read-only: the `length` bytes of the file from `offset` (a multiple of
+  // kViewAlignment, the bytes inside the file) at *view, read without a copy. Value: 1, or
+  // 0 with nothing mapped; a system that offers no views answers kErrorNotSupported, and
+  // the caller reads instead.
+  virtual Result map_view(Handle /*file*/, std::int64_t /*offset*/, std::uint32_t /*length*/,
+                          const char** /*view*/) {
+    return {0, kErrorNotSupported};
+  }
+  // UnmapViewOfFile. Value: 1 on success, 0 on failure.
+  virtual Result unmap_view(const char* /*view*/, std::uint32_t /*length*/) {
+    return {0, kErrorInvalidParameter};
+  }
+  // How often, in this process so far, reading a view met bytes its file could no longer
+  // give (it was cut short meanwhile, or its disk failed). Those bytes read as zeros: a
+  // reader that sees the count grow knows that what it read is not the file's.
+  virtual std::uint64_t view_faults() { return 0; }
 
   // FindFirstFileA with a pattern that may hold * and ? in its last component. Value: the
   // search handle, or kInvalidHandle when nothing matched (last error 2) or the folder is

@@ -29,6 +29,7 @@
 #include "runtime/platform/name_matching.h"
 #include "runtime/platform/os.h"
 #include "runtime/platform/posix_calls.h"
+#include "runtime/platform/posix_views.h"
 
 namespace mapsweep::os {
 namespace {
@@ -341,6 +342,10 @@ class PosixOs final : public Os {
   Result file_size(Handle file) override;
   Result file_type(Handle file) override;
   Result close_handle(Handle file) override;
+  Result map_view(Handle file, std::int64_t offset, std::uint32_t length,
+                  const char** view) override;
+  Result unmap_view(const char* view, std::uint32_t length) override;
+  std::uint64_t view_faults() override { return posix_views::faults(); }
   Result find_first(const std::string& pattern, FindData& first) override;
   Result find_next(Handle search, FindData& next) override;
   Result find_close(Handle search) override;
@@ -627,6 +632,23 @@ Result PosixOs::close_handle(Handle file) {
   if (::close(static_cast<int>(file)) != 0 && errno != EINTR) {
     return failure(code_for_errno(errno));
   }
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::map_view(Handle file, std::int64_t offset, std::uint32_t length,
+                         const char** view) {
+  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle);
+  if (offset < 0 || offset % kViewAlignment != 0 || length == 0 || view == nullptr) {
+    return failure(kErrorInvalidParameter);
+  }
+  const int error = posix_views::map(static_cast<int>(file), offset, length, view);
+  if (error != 0) return failure(code_for_errno(error));
+  return {1, kErrorSuccess};
+}
+
+Result PosixOs::unmap_view(const char* view, std::uint32_t length) {
+  const int error = posix_views::unmap(view, length);
+  if (error != 0) return failure(error == EINVAL ? kErrorInvalidParameter : code_for_errno(error));
   return {1, kErrorSuccess};
 }
 
