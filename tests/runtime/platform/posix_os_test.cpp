@@ -9,11 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,38 @@ TEST_F(PosixOsTest, SearchListsNamesInNtfsOrderWithCaseTiesByRawBytes) {
     tree_.write_file(name, "");
   }
   EXPECT_EQ(names("*"), (Names{"A", "a", "B", "b", "Maps", "pak10", "pak2", "Z", "_x"}));
+}
+
+// A folder large enough to be looked up by two threads, with names that share long starts
+// and differ in case anywhere: listed in NTFS order, FIFOs and dangling links passed over
+// wherever they fall.
+TEST_F(PosixOsTest, ALargeFolderIsListedWholeInNtfsOrder) {
+  std::mt19937 random(21);
+  const std::string letters = "aAbB_~0";
+  std::set<std::string> files;
+  while (files.size() < 5000) {
+    std::string name = random() % 2 == 0 ? "shared_prefix_" : "";
+    for (std::size_t n = 1 + random() % 12; n > 0; --n) name += letters[random() % letters.size()];
+    files.insert(name);
+  }
+  for (const std::string& name : files) tree_.write_file(name, "");
+  for (int i = 0; i < 40; ++i) {
+    const std::string odd = "odd" + std::to_string(i);
+    if (i % 2 == 0) {
+      ASSERT_EQ(mkfifo(tree_.path(odd).c_str(), 0666), 0);
+    } else {
+      fs::create_symlink(tree_.path("gone"), tree_.path(odd));
+    }
+  }
+  Names expected(files.begin(), files.end());
+  std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+    std::string upper_a = a;
+    std::string upper_b = b;
+    for (char& c : upper_a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper_b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper_a != upper_b ? upper_a < upper_b : a < b;
+  });
+  EXPECT_EQ(names("*"), expected);
 }
 
 TEST_F(PosixOsTest, SearchHandleEndsWith18AndIsFreedByFindClose) {
