@@ -1,5 +1,7 @@
 #include "app/scan_context.h"
 
+#include <limits>
+
 #include "runtime/error_numbers.h"
 #include "runtime/file_channels.h"
 
@@ -58,19 +60,34 @@ void release_scan_context(ScanContext& ctx) {
 }
 
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
-  ByteString line = concat(err, name, char_string(err, ' '));
-  line = concat(err, line, quote(err));
-  line = concat(err, line, title);
-  return concat(err, line, quote(err));
+  // Built in one piece: a scan builds a line for every map it finds.
+  const ByteString& q = quote(err);
+  const ByteString space = char_string(err, ' ');
+  if (name.size() + title.size() + 3 > std::numeric_limits<std::uint32_t>::max()) {
+    err.raise_error(rt_error::kOutOfStorage);
+    return ByteString();
+  }
+  return with_storage(
+      err,
+      [&] {
+        ByteString line;
+        line.reserve(name.size() + title.size() + 3);
+        line.append(name).append(space).append(q).append(title).append(q);
+        return line;
+      },
+      [] { return ByteString(); });
 }
 
+// The line is built once for both lists; one that could not be built is written to
+// neither.
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
-  if (channel_is_open(ctx.rt, kFolderListChannel)) {
-    write_line(ctx, kFolderListChannel, map_entry_line(ctx.rt.err, name, title));
+  if (!channel_is_open(ctx.rt, kFolderListChannel) &&
+      !channel_is_open(ctx.rt, kCombinedListChannel)) {
+    return;
   }
-  if (channel_is_open(ctx.rt, kCombinedListChannel)) {
-    write_line(ctx, kCombinedListChannel, map_entry_line(ctx.rt.err, name, title));
-  }
+  const ByteString line = map_entry_line(ctx.rt.err, name, title);
+  ctx.rt.err.check_error();
+  write_list_line(ctx, line);
 }
 
 void write_list_line(ScanContext& ctx, const ByteString& line) {

@@ -188,10 +188,10 @@ namespace mapsweep {
 
 // The map entry line `name "title"`.
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title);
-// Writes the map entry line `name "title"` to the folder list, then builds it again and
-// writes it to the combined list, checking after every step: a failure on the folder list
-// keeps the line from the combined one. A list that is not open is skipped (a folder list
-// that could not be opened, a combined list left as it was).
+// Writes the map entry line `name "title"` to the folder list, then to the combined list,
+// checking after every step: a line that cannot be built goes to neither, and a failure
+// on the folder list keeps the line from the combined one. A list that is not open is skipped (a
+// folder list that could not be opened, a combined list left as it was).
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
 // Writes a line already built to the folder list and then to the combined list, likewise.
 void write_list_line(ScanContext& ctx, const ByteString& line);
