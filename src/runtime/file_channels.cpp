@@ -464,15 +464,19 @@ int read_ahead(Runtime& rt, Channel& c) {
 
 enum class ViewOutcome { kMapped, kEnd, kNoView };
 
-// Views the file from the next byte on: at most kViewLength bytes, up to the end the
-// system gives now (the file may have grown or shrunk since it was last asked).
+// Views the file from the next byte on: the kViewLength bytes from the multiple of
+// kViewLength at or before it, up to the end the system gives now (the file may have grown
+// or shrunk since it was last asked). Views in step with the length let the system map a
+// view with one large page where it keeps the file in large pieces, which spares the
+// processor thousands of address translations per view.
 ViewOutcome view_next(Runtime& rt, Channel& c) {
   const std::uint64_t next = next_offset(c);
   const SystemCall size = system_call([&] { return rt.os.file_size(c.handle); });
   if (size.failure != 0 || size.value < 0) return ViewOutcome::kNoView;  // reading says why
   const auto file_end = static_cast<std::uint64_t>(size.value);
   if (file_end <= next) return ViewOutcome::kEnd;
-  const std::uint64_t start = next - next % os::kViewAlignment;
+  static_assert(kViewLength % os::kViewAlignment == 0);
+  const std::uint64_t start = next - next % kViewLength;
   const auto length =
       static_cast<std::uint32_t>(std::min<std::uint64_t>(file_end - start, kViewLength));
   release_view(rt, c);
