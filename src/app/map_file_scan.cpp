@@ -87,7 +87,9 @@ void scan_map_file(ScanContext& ctx) {
     rt.err.check_error();
     scan_chunks(ctx);
   } catch (const Trap& trap) {
-    // The map-file recovery: the file ends here, as if its end had been reached.
+    // The map-file recovery: the file ends here, as if its end had been reached. The
+    // chunk's bytes were lent by the channel, which finishing the file closes.
+    ctx.chunk.clear();
     rethrow_unless_mine(trap, kMapFileRecovery);
   }
   finish_map_file(ctx);

@@ -86,9 +86,7 @@ __attribute__((target("avx512bw"))) std::size_t find_avx512(std::string_view tex
   return find_avx2(text, needle, i);
 }
 
-// Both needles' candidates in each step of 64 positions: once one needle is found, the
-// other's first occurrence lies at or after the step (every earlier candidate failed), and
-// the one-needle search finds it from there.
+// Both needles' candidates in each step of 64 positions (see settle_step).
 __attribute__((target("avx2"))) FirstOfEach find_each_avx2(std::string_view text,
                                                            std::string_view a, std::string_view b) {
   const std::size_t n = text.size();
@@ -108,12 +106,8 @@ __attribute__((target("avx2"))) FirstOfEach find_each_avx2(std::string_view text
         candidates_avx2(s + i, b.size(), b_first, b_last) |
         (std::uint64_t{candidates_avx2(s + i + 32, b.size(), b_first, b_last)} << 32);
     if ((a_mask | b_mask) == 0) continue;
-    const std::size_t a_at = byte_search::first_verified(a_mask, s, i, a);
-    const std::size_t b_at = byte_search::first_verified(b_mask, s, i, b);
-    if (a_at != text.npos || b_at != text.npos) {
-      return {a_at != text.npos ? a_at : find_bytes(text, a, i),
-              b_at != text.npos ? b_at : find_bytes(text, b, i)};
-    }
+    FirstOfEach found{};
+    if (byte_search::settle_step(text, a, b, a_mask, b_mask, i, found)) return found;
   }
   return {find_bytes(text, a, i), find_bytes(text, b, i)};
 }
@@ -134,12 +128,8 @@ __attribute__((target("avx512bw"))) FirstOfEach find_each_avx512(std::string_vie
     const std::uint64_t a_mask = candidates_avx512(s + i, a.size(), a_first, a_last);
     const std::uint64_t b_mask = candidates_avx512(s + i, b.size(), b_first, b_last);
     if ((a_mask | b_mask) == 0) continue;
-    const std::size_t a_at = byte_search::first_verified(a_mask, s, i, a);
-    const std::size_t b_at = byte_search::first_verified(b_mask, s, i, b);
-    if (a_at != text.npos || b_at != text.npos) {
-      return {a_at != text.npos ? a_at : find_bytes(text, a, i),
-              b_at != text.npos ? b_at : find_bytes(text, b, i)};
-    }
+    FirstOfEach found{};
+    if (byte_search::settle_step(text, a, b, a_mask, b_mask, i, found)) return found;
   }
   return {find_bytes(text, a, i), find_bytes(text, b, i)};
 }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime/byte_search.h"
+
 namespace mapsweep::byte_search {
 
 inline __m128i load16(const char* at) {
@@ -91,6 +93,20 @@ inline std::size_t first_verified(std::uint64_t mask, const char* s, std::size_t
     if (std::memcmp(s + at + 1, needle.data() + 1, needle.size() - 2) == 0) return at;
   }
   return std::string_view::npos;
+}
+
+// A step of 64 positions from i where either needle has candidates: true with the answer
+// when one of them stands there whole. The other's first occurrence then lies at or after
+// i, as every earlier candidate failed, and the one-needle search finds it from there.
+inline bool settle_step(std::string_view text, std::string_view a, std::string_view b,
+                        std::uint64_t a_mask, std::uint64_t b_mask, std::size_t i,
+                        FirstOfEach& found) {
+  const std::size_t a_at = first_verified(a_mask, text.data(), i, a);
+  const std::size_t b_at = first_verified(b_mask, text.data(), i, b);
+  if (a_at == text.npos && b_at == text.npos) return false;
+  found = {a_at != text.npos ? a_at : find_bytes(text, a, i),
+           b_at != text.npos ? b_at : find_bytes(text, b, i)};
+  return true;
 }
 
 }  // namespace mapsweep::byte_search

@@ -13,7 +13,8 @@ namespace mapsweep::os::posix_views {
 namespace {
 
 // The live views, for the handler to tell its faults from others'. A few suffice: a scan
-// holds one view at a time.
+// holds one view at a time. Views are mapped and unmapped by one thread; the handler, on
+// whichever thread faults, only reads the slots.
 struct Slot {
   std::atomic<std::uintptr_t> start{0};
   std::atomic<std::size_t> length{0};
