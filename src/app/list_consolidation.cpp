@@ -72,10 +72,15 @@ std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t
   // Ties go by position, so the earliest of equal lines leads its run. Every line that
   // begins with a given line sorts right behind that line's run: one look at the next run
   // decides.
-  std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+  const auto before = [&](std::int32_t a, std::int32_t b) {
     const int order_of_bytes = line(a).compare(line(b));
     return order_of_bytes != 0 ? order_of_bytes < 0 : a < b;
-  });
+  };
+  // A folder's list comes in the order of its files' names, which is mostly the order
+  // sought already: one look spares the sort then.
+  if (!std::is_sorted(order.begin(), order.end(), before)) {
+    std::sort(order.begin(), order.end(), before);
+  }
   std::vector<char> stays(static_cast<std::size_t>(count) + 1, 0);
   std::size_t run = 0;
   while (run < order.size()) {
