@@ -1,7 +1,5 @@
 #include "app/scan_context.h"
 
-#include <limits>
-
 #include "runtime/error_numbers.h"
 #include "runtime/file_channels.h"
 
@@ -61,21 +59,7 @@ void release_scan_context(ScanContext& ctx) {
 
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
   // Built in one piece: a scan builds a line for every map it finds.
-  const ByteString& q = quote(err);
-  const ByteString space = char_string(err, ' ');
-  if (name.size() + title.size() + 3 > std::numeric_limits<std::uint32_t>::max()) {
-    err.raise_error(rt_error::kOutOfStorage);
-    return ByteString();
-  }
-  return with_storage(
-      err,
-      [&] {
-        ByteString line;
-        line.reserve(name.size() + title.size() + 3);
-        line.append(name).append(space).append(q).append(title).append(q);
-        return line;
-      },
-      [] { return ByteString(); });
+  return concat(err, {name, " ", quote(err), title, quote(err)});
 }
 
 // The line is built once for both lists; one that could not be built is written to

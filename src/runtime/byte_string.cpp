@@ -67,8 +67,14 @@ ByteString char_string(ErrorState& err, int code) {
 }
 
 ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b) {
+  return concat(err, {a, b});
+}
+
+ByteString concat(ErrorState& err, std::initializer_list<std::string_view> pieces) {
+  std::size_t total = 0;
+  for (const std::string_view piece : pieces) total += piece.size();
   // A length must fit the unsigned 32-bit count.
-  if (a.size() + b.size() > std::numeric_limits<std::uint32_t>::max()) {
+  if (total > std::numeric_limits<std::uint32_t>::max()) {
     err.raise_error(rt_error::kOutOfStorage);
     return ByteString();
   }
@@ -76,8 +82,8 @@ ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b) {
       err,
       [&] {
         ByteString out;
-        out.reserve(a.size() + b.size());
-        out.append(a).append(b);
+        out.reserve(total);
+        for (const std::string_view piece : pieces) out.append(piece);
         return out;
       },
       [] { return ByteString(); });

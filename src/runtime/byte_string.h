@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ ByteString literal(ErrorState& err, const char* bytes, std::size_t count);
 // The one-byte string of code modulo 256.
 ByteString char_string(ErrorState& err, int code);
 ByteString concat(ErrorState& err, const ByteString& a, const ByteString& b);
+// The pieces one after another, built in one allocation.
+ByteString concat(ErrorState& err, std::initializer_list<std::string_view> pieces);
 std::uint32_t length_of(std::string_view s);
 // n is taken as unsigned: a negative n, or one at least the length, gives s unchanged.
 ByteString left_part(ErrorState& err, const ByteString& s, std::int32_t n);

@@ -405,6 +405,11 @@ std::uint64_t next_offset(const Channel& c) {
   return c.source_offset + static_cast<std::uint64_t>(c.read_index);
 }
 
+// Where the next bytes lie: the view, while there is one, else the bytes read ahead.
+const char* source_of(const Channel& c) {
+  return c.view != nullptr ? c.view : reinterpret_cast<const char*>(c.read_ahead.get());
+}
+
 // Lets go of the view, if any. Nothing depends on the outcome: the bytes it lent are no
 // longer looked at.
 void release_view(Runtime& rt, Channel& c) {
@@ -418,7 +423,6 @@ void release_view(Runtime& rt, Channel& c) {
 void empty_source(Runtime& rt, Channel& c) {
   const std::uint64_t next = next_offset(c);
   release_view(rt, c);
-  c.source = c.read_ahead.get();
   c.source_offset = next;
   c.read_index = 0;
   c.read_fill = 0;
@@ -474,6 +478,11 @@ ViewOutcome view_next(Runtime& rt, Channel& c) {
   const SystemCall size = system_call([&] { return rt.os.file_size(c.handle); });
   if (size.failure != 0 || size.value < 0) return ViewOutcome::kNoView;  // reading says why
   const auto file_end = static_cast<std::uint64_t>(size.value);
+  // Asked first right after the first read ahead: a smaller file is read to its end.
+  if (c.view == nullptr && size.value < kViewsFrom) {
+    c.views_refused = true;
+    return ViewOutcome::kNoView;
+  }
   if (file_end <= next) return ViewOutcome::kEnd;
   static_assert(kViewLength % os::kViewAlignment == 0);
   const std::uint64_t start = next - next % kViewLength;
@@ -490,7 +499,6 @@ ViewOutcome view_next(Runtime& rt, Channel& c) {
   c.view = view;
   c.view_length = length;
   c.faults_seen = rt.os.view_faults();
-  c.source = reinterpret_cast<const unsigned char*>(view);
   c.source_offset = start;
   c.read_index = static_cast<std::int32_t>(next - start);
   c.read_fill = static_cast<std::int32_t>(length);
@@ -499,23 +507,17 @@ ViewOutcome view_next(Runtime& rt, Channel& c) {
   return ViewOutcome::kMapped;
 }
 
-// Whether the rest of the file should be viewed rather than read: it is large (a file
-// that filled its first read ahead is asked its size, once) and views can be had.
-bool wants_view(Runtime& rt, Channel& c) {
+// Whether the rest of the file may come from views: while one is in use, or once the
+// first read ahead came full (the file may be large), unless views cannot be had.
+bool may_view(const Channel& c) {
   if (c.views_refused) return false;
-  if (c.view != nullptr) return true;
-  if (c.source != c.read_ahead.get() || c.read_fill != kReadAheadLength || c.source_offset != 0) {
-    return false;
-  }
-  const SystemCall size = system_call([&] { return rt.os.file_size(c.handle); });
-  c.views_refused = size.failure != 0 || size.value < static_cast<std::int64_t>(kViewsFrom);
-  return !c.views_refused;
+  return c.view != nullptr || (c.source_offset == 0 && c.read_fill == kReadAheadLength);
 }
 
 // Makes the next bytes of the file available in the source: views of a large file, what
 // is read ahead of any other.
 int refill_source(Runtime& rt, Channel& c) {
-  if (wants_view(rt, c)) {
+  if (may_view(c)) {
     switch (view_next(rt, c)) {
       case ViewOutcome::kMapped:
         return 0;
@@ -566,7 +568,7 @@ std::string_view lend_block(Runtime& rt, Channel& c, std::int32_t count) {
     }
     const std::size_t take = std::min<std::size_t>(
         wanted - lent.size(), static_cast<std::size_t>(c.read_fill - c.read_index));
-    const char* from = reinterpret_cast<const char*>(c.source) + c.read_index;
+    const char* from = source_of(c) + c.read_index;
     c.read_index += static_cast<std::int32_t>(take);
     if (joined) {
       c.joined.append(from, take);

@@ -70,9 +70,8 @@ struct Channel {
   bool at_end_flag = false;      // binary: the last block came short
   std::uint32_t transferred = 0;
   std::vector<unsigned char> buffer;
-  // Binary, disk file: the next bytes are source[read_index, read_fill), read ahead into
-  // read_ahead or lent by a view of the file; source[0] is the file's byte source_offset.
-  const unsigned char* source = nullptr;
+  // Binary, disk file: the next bytes are [read_index, read_fill) of the view, while there
+  // is one, else of read_ahead; its byte 0 is the file's byte source_offset.
   std::uint64_t source_offset = 0;
   std::unique_ptr<unsigned char[]> read_ahead;
   std::int32_t read_index = 0;
