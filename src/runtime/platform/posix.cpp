@@ -21,19 +21,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "runtime/platform/name_matching.h"
 #include "runtime/platform/os.h"
 #include "runtime/platform/posix_calls.h"
+#include "runtime/platform/posix_lookup.h"
 #include "runtime/platform/posix_views.h"
 
 namespace mapsweep::os {
@@ -126,7 +125,7 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
 
 // Where two names first differ in their raw bytes, from `from` on: words of eight bytes
 // at a time, as names in one folder mostly share a long start.
-std::size_t first_difference(const std::string& a, const std::string& b, std::size_t from,
+std::size_t first_difference(std::string_view a, std::string_view b, std::size_t from,
                              std::size_t common) {
   std::size_t i = from;
   if constexpr (std::endian::native == std::endian::little) {
@@ -145,7 +144,7 @@ std::size_t first_difference(const std::string& a, const std::string& b, std::si
 // The order NTFS lists a folder in: upper-cased bytes, ties broken by the raw bytes.
 // Sorting a large folder compares names a million times: equal raw bytes are equal when
 // folded too, so only the bytes that differ are folded.
-bool ntfs_less(const std::string& a, const std::string& b) {
+bool ntfs_less(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = first_difference(a, b, 0, common); i < common;
        i = first_difference(a, b, i + 1, common)) {
@@ -227,16 +226,16 @@ class FolderReader {
   int error() const { return error_; }
   int descriptor() const { return ::dirfd(dir_); }
 
-  // The next name other than "." and "..", or nothing at the end, or after a failure
-  // (error() tells).
-  std::optional<std::string> next_name() {
+  // The next entry other than "." and "..", or nullptr at the end, or after a failure
+  // (error() tells). It lasts until the next call.
+  const dirent* next_entry() {
     errno = 0;
     while (const dirent* entry = ::readdir(dir_)) {
-      if (!is_dot_entry(entry->d_name)) return std::string(entry->d_name);
+      if (!is_dot_entry(entry->d_name)) return entry;
       errno = 0;
     }
     error_ = errno;
-    return std::nullopt;
+    return nullptr;
   }
 
  private:
@@ -265,9 +264,10 @@ std::string stored_name(const std::string& folder, const std::string& name,
   FolderReader reader(folder);
   if (!reader.is_open()) return name;
   std::optional<std::string> best;
-  while (std::optional<std::string> candidate = reader.next_name()) {
-    if (same_ignoring_case(*candidate, name) && (!best || ntfs_less(*candidate, *best))) {
-      best = std::move(candidate);
+  while (const dirent* entry = reader.next_entry()) {
+    const std::string_view candidate = entry->d_name;
+    if (same_ignoring_case(candidate, name) && (!best || ntfs_less(candidate, *best))) {
+      best = std::string(candidate);
     }
   }
   return best ? *best : name;
@@ -276,63 +276,8 @@ std::string stored_name(const std::string& folder, const std::string& name,
 // ---------------------------------------------------------------------------------------
 // Attributes
 
-bool has_no_write_bit(const struct stat& st) {
-  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
 bool is_read_only_file(const struct stat& st) {
-  return S_ISREG(st.st_mode) && has_no_write_bit(st);
-}
-
-std::uint32_t attributes_of(const std::string& name, const struct stat& st) {
-  std::uint32_t attributes = 0;
-  if (!name.empty() && name[0] == '.') attributes |= kAttributeHidden;
-  if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
-  if (S_ISREG(st.st_mode)) {
-    attributes |= kAttributeArchive;
-    if (has_no_write_bit(st)) attributes |= kAttributeReadOnly;
-  }
-  return attributes;
-}
-
-// ---------------------------------------------------------------------------------------
-// Looking up a folder's entries
-
-// What a listed entry is marked with until it is looked up, and after, when it is passed
-// over: a FIFO, a device or a dangling link.
-constexpr std::uint32_t kPassedOver = 0xFFFFFFFF;
-
-// From this many entries on, two threads look them up, each taking half: the lookups are
-// most of what listing thousands of files costs, and they share nothing.
-constexpr std::size_t kEntriesForTwoThreads = 4096;
-
-void look_up_range(int folder, std::vector<FindData>& entries, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i < to; ++i) {
-    struct stat st;  // links followed
-    const bool kept = ::fstatat(folder, entries[i].name.c_str(), &st, 0) == 0 &&
-                      (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode));
-    entries[i].attributes = kept ? attributes_of(entries[i].name, st) : kPassedOver;
-  }
-}
-
-bool has_two_processors() {
-  static const bool two = std::thread::hardware_concurrency() > 1;
-  return two;
-}
-
-// Gives every entry its attributes, or kPassedOver.
-void look_up_entries(int folder, std::vector<FindData>& entries) {
-  const std::size_t half = entries.size() / 2;
-  std::optional<std::thread> helper;
-  if (entries.size() >= kEntriesForTwoThreads && has_two_processors()) {
-    try {
-      helper.emplace(look_up_range, folder, std::ref(entries), half, entries.size());
-    } catch (const std::system_error&) {
-      // No second thread to be had: this one looks them all up.
-    }
-  }
-  look_up_range(folder, entries, 0, helper ? half : entries.size());
-  if (helper) helper->join();
+  return S_ISREG(st.st_mode) && posix_lookup::has_no_write_bit(st);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -368,7 +313,7 @@ std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::ui
   if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
   // Decided from the mode bits: root could write anyway, Windows could not. A file this
   // open has just created is writable whatever the umask made of its mode.
-  if ((access & kGenericWrite) != 0 && !created && has_no_write_bit(st)) {
+  if ((access & kGenericWrite) != 0 && !created && posix_lookup::has_no_write_bit(st)) {
     return kErrorAccessDenied;
   }
   return lock_for_share_mode(fd, share_mode);
@@ -430,6 +375,8 @@ class PosixOs final : public Os {
   struct Search {
     std::vector<FindData> entries;  // the matches at find_first, in NTFS order
     std::size_t next = 0;
+    // Still learning the entries' read-only bits; stopped before the entries go.
+    std::unique_ptr<posix_lookup::ReadOnlyBits> read_only_bits;
   };
 
   static std::optional<Components> process_directory();
@@ -733,19 +680,24 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
     return failure(missing ? kErrorPathNotFound : code_for_errno(reader.error()), kInvalidHandle);
   }
   Search search;
-  while (std::optional<std::string> name = reader.next_name()) {
-    if (search_pattern_matches(name_pattern, *name)) {
-      search.entries.push_back(FindData{kPassedOver, std::move(*name)});
+  std::vector<unsigned char> types;  // each entry's type as the listing gave it
+  while (const dirent* entry = reader.next_entry()) {
+    if (search_pattern_matches(name_pattern, entry->d_name)) {
+      search.entries.push_back(FindData{posix_lookup::kPassedOver, entry->d_name});
+      types.push_back(entry->d_type);
     }
   }
   // A listing cut short is no answer: the caller would take it for the whole folder.
   if (reader.error() != 0) return failure(code_for_errno(reader.error()), kInvalidHandle);
-  look_up_entries(reader.descriptor(), search.entries);
-  std::erase_if(search.entries,
-                [](const FindData& entry) { return entry.attributes == kPassedOver; });
+  posix_lookup::look_up_entries(reader.descriptor(), search.entries, types);
+  std::erase_if(search.entries, [](const FindData& entry) {
+    return entry.attributes == posix_lookup::kPassedOver;
+  });
   if (search.entries.empty()) return failure(kErrorFileNotFound, kInvalidHandle);
   std::sort(search.entries.begin(), search.entries.end(),
             [](const FindData& a, const FindData& b) { return ntfs_less(a.name, b.name); });
+  search.read_only_bits = posix_lookup::learn_read_only_bits(reader.descriptor(), search.entries);
+  if (search.read_only_bits) search.read_only_bits->wait_for(0);
   first = search.entries.front();
   search.next = 1;
   return {store_search(std::move(search)), kErrorSuccess};
@@ -770,10 +722,12 @@ Result PosixOs::find_next(Handle search, FindData& next) {
   if (state->next >= state->entries.size()) {
     // Listed to its end: the entries are of no more use, and a large folder's take megabytes
     // that the work after the listing can use.
+    state->read_only_bits.reset();
     std::vector<FindData>().swap(state->entries);
     state->next = 0;
     return failure(kErrorNoMoreFiles);
   }
+  if (state->read_only_bits) state->read_only_bits->wait_for(state->next);
   next = std::move(state->entries[state->next++]);  // each entry is handed out once
   return {1, kErrorSuccess};
 }
@@ -859,7 +813,7 @@ Result PosixOs::file_attributes(const std::string& raw_name) {
     return {kAttributeReparsePoint | (to_folder ? kAttributeDirectory : 0u), kErrorSuccess};
   }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return {kAttributeDevice, kErrorSuccess};
-  return {attributes_of(name, st), kErrorSuccess};
+  return {posix_lookup::attributes_of(name, st), kErrorSuccess};
 }
 
 // The replaced file's owner and permission bits go to its successor, so that replacing a

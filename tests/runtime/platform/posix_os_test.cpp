@@ -79,6 +79,41 @@ TEST_F(PosixOsTest, ALargeFolderIsListedWholeInNtfsOrder) {
   EXPECT_EQ(names("*"), expected);
 }
 
+// A folder large enough for its files' read-only bits to be learnt while the caller takes
+// the first entries: each entry still has the attributes it would have in a small folder, a
+// search given up halfway ends cleanly, and a file removed after the listing keeps its place.
+TEST_F(PosixOsTest, ALargeFolderGivesEveryEntryItsAttributes) {
+  std::map<std::string, std::uint32_t> expected;
+  for (int i = 0; i < 5000; ++i) {
+    const bool hidden = i % 11 == 0;
+    const std::string name = (hidden ? ".f" : "f") + std::to_string(i);
+    tree_.write_file(name, "");
+    expected[name] = kAttributeArchive | (hidden ? kAttributeHidden : 0u);
+    if (i % 7 == 0) {
+      ASSERT_TRUE(mapsweep::testing::make_read_only(tree_.path(name)));
+      expected[name] |= kAttributeReadOnly;
+    }
+  }
+  tree_.make_dir("sub");
+  expected["sub"] = kAttributeDirectory;
+  fs::create_symlink("f7", tree_.path("link"));
+  expected["link"] = kAttributeArchive | kAttributeReadOnly;
+
+  FindData entry;
+  Result search = os_->find_first("*", entry);
+  ASSERT_NE(search.value, kInvalidHandle);
+  EXPECT_EQ(os_->find_next(search.value, entry).value, 1);
+  EXPECT_EQ(os_->find_close(search.value).value, 1);
+
+  search = os_->find_first("*", entry);
+  ASSERT_NE(search.value, kInvalidHandle);
+  fs::remove(tree_.path("f4999"));
+  std::map<std::string, std::uint32_t> attributes{{entry.name, entry.attributes}};
+  while (os_->find_next(search.value, entry).value == 1) attributes[entry.name] = entry.attributes;
+  os_->find_close(search.value);
+  EXPECT_EQ(attributes, expected);
+}
+
 TEST_F(PosixOsTest, SearchHandleEndsWith18AndIsFreedByFindClose) {
   tree_.write_file("only", "");
   FindData entry;
