@@ -30,10 +30,24 @@ std::uint32_t hidden_bit(std::string_view name) {
   return !name.empty() && name[0] == '.' ? kAttributeHidden : 0u;
 }
 
-void look_up(int folder, FindData& entry) {
+// What the listing's type alone tells of an entry: all but the read-only bit for a plain
+// file or a folder, too little for anything else.
+std::uint32_t attributes_from_type(std::string_view name, unsigned char type) {
+  if (type == DT_DIR) return hidden_bit(name) | kAttributeDirectory;
+  if (type == DT_REG) return hidden_bit(name) | kAttributeArchive;
+  return kPassedOver;
+}
+
+void look_up(int folder, FindData& entry, unsigned char type) {
   struct stat st;  // links followed
-  const bool kept = ::fstatat(folder, entry.name.c_str(), &st, 0) == 0 &&
-                    (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode));
+  if (::fstatat(folder, entry.name.c_str(), &st, 0) != 0) {
+    // A folder that may be read but not searched, or an entry gone since the listing: the
+    // search answers for the folder as it was listed, as far as the listing tells, the same
+    // in a small folder as in a large one.
+    entry.attributes = attributes_from_type(entry.name, type);
+    return;
+  }
+  const bool kept = S_ISDIR(st.st_mode) || S_ISREG(st.st_mode);
   entry.attributes = kept ? attributes_of(entry.name, st) : kPassedOver;
 }
 
@@ -42,11 +56,11 @@ void look_up(int folder, FindData& entry) {
 bool settle_from_type(FindData& entry, unsigned char type, bool defer_read_only) {
   switch (type) {
     case DT_DIR:
-      entry.attributes = hidden_bit(entry.name) | kAttributeDirectory;
+      entry.attributes = attributes_from_type(entry.name, type);
       return true;
     case DT_REG:
       if (!defer_read_only) return false;
-      entry.attributes = hidden_bit(entry.name) | kAttributeArchive | kReadOnlyPending;
+      entry.attributes = attributes_from_type(entry.name, type) | kReadOnlyPending;
       return true;
     case DT_LNK:
     case DT_UNKNOWN:
@@ -57,8 +71,9 @@ bool settle_from_type(FindData& entry, unsigned char type, bool defer_read_only)
   }
 }
 
-void look_up_each(int folder, std::span<FindData> entries, std::span<const std::size_t> which) {
-  for (const std::size_t i : which) look_up(folder, entries[i]);
+void look_up_each(int folder, std::span<FindData> entries, std::span<const unsigned char> types,
+                  std::span<const std::size_t> which) {
+  for (const std::size_t i : which) look_up(folder, entries[i], types[i]);
 }
 
 bool is_pending(const FindData& entry) {
@@ -68,8 +83,7 @@ bool is_pending(const FindData& entry) {
 void complete(int folder, FindData& entry) {
   if (!is_pending(entry)) return;
   entry.attributes &= ~kReadOnlyPending;
-  // A file gone since the listing keeps its place: the search answers for the folder as
-  // it was listed.
+  // A file that cannot be looked up keeps its place, as in look_up.
   struct stat st;
   if (::fstatat(folder, entry.name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode) &&
       has_no_write_bit(st)) {
@@ -105,12 +119,12 @@ void look_up_entries(int folder, std::span<FindData> entries,
   std::optional<std::thread> helper;
   if (large && all.size() >= kEntriesForTwoThreads) {
     try {
-      helper.emplace(look_up_each, folder, entries, all.subspan(half));
+      helper.emplace(look_up_each, folder, entries, types, all.subspan(half));
     } catch (const std::system_error&) {
       // No second thread to be had: this one looks them all up.
     }
   }
-  look_up_each(folder, entries, helper ? all.first(half) : all);
+  look_up_each(folder, entries, types, helper ? all.first(half) : all);
   if (helper) helper->join();
 }
 

@@ -29,8 +29,10 @@ bool has_no_write_bit(const struct stat& st);
 std::uint32_t attributes_of(std::string_view name, const struct stat& st);
 
 // Gives every entry its attributes, or kPassedOver. types[i] is the listing's d_type of
-// entry i (DT_UNKNOWN when it gave none). In a large folder a plain file is kept on its
-// type alone, its read-only bit left for learn_read_only_bits.
+// entry i (DT_UNKNOWN when it gave none). An entry that cannot be looked up (the folder may
+// be read but not searched, or the entry is gone) keeps what its type tells. In a large
+// folder a plain file is kept on its type alone, its read-only bit left for
+// learn_read_only_bits.
 void look_up_entries(int folder, std::span<FindData> entries, std::span<const unsigned char> types);
 
 // Learns the read-only bit of the entries look_up_entries deferred, on a second thread.

@@ -3,6 +3,7 @@
 // logical current directory, the umask and a full disk. What every layer owes the
 // runtime is tested in os_contract_test.cpp.
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/platform/os.h"
@@ -112,6 +114,61 @@ TEST_F(PosixOsTest, ALargeFolderGivesEveryEntryItsAttributes) {
   while (os_->find_next(search.value, entry).value == 1) attributes[entry.name] = entry.attributes;
   os_->find_close(search.value);
   EXPECT_EQ(attributes, expected);
+}
+
+// A folder that may be read but not searched lists its plain files and folders from what
+// the listing tells of them, small or large; a link, which only a lookup could follow, is
+// passed over. The search runs in a child process without the privileges that would let
+// it search the folder anyway.
+TEST_F(PosixOsTest, AFolderThatCannotBeSearchedListsWhatItsListingTells) {
+  std::map<std::string, std::map<std::string, std::uint32_t>> expected;
+  for (const auto& [folder, files] : {std::pair{"small", 3}, std::pair{"large", 4200}}) {
+    tree_.make_dir(folder);
+    for (int i = 0; i < files; ++i) {
+      const std::string name = std::string(folder) + "/f" + std::to_string(i);
+      tree_.write_file(name, "");
+      expected[folder]["f" + std::to_string(i)] = kAttributeArchive;
+    }
+    tree_.make_dir(std::string(folder) + "/sub");
+    expected[folder]["sub"] = kAttributeDirectory;
+    fs::create_symlink("f0", tree_.path(std::string(folder) + "/link"));
+  }
+  fs::permissions(tree_.root(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+  const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write |
+                             fs::perms::group_read | fs::perms::others_read;
+  for (const char* folder : {"small", "large"}) fs::permissions(tree_.path(folder), readable);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const gid_t nobody = 65534;
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
+      _exit(100);
+    }
+    int status = 0;
+    for (const auto& [folder, entries] : expected) {
+      std::map<std::string, std::uint32_t> found;
+      FindData entry;
+      const Result search = os_->find_first(folder + "\\*", entry);
+      if (search.value == kInvalidHandle) _exit(101);
+      do {
+        found[entry.name] = entry.attributes;
+      } while (os_->find_next(search.value, entry).value == 1);
+      os_->find_close(search.value);
+      if (found != entries) status |= folder == "small" ? 1 : 2;
+    }
+    _exit(status);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  for (const char* folder : {"small", "large"}) {
+    fs::permissions(tree_.path(folder), fs::perms::owner_all, fs::perm_options::add);
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the small folder, 2: the large one, 100 and up: "
+                                       "the child could not search as planned";
 }
 
 TEST_F(PosixOsTest, SearchHandleEndsWith18AndIsFreedByFindClose) {
