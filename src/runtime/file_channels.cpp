@@ -648,7 +648,6 @@ void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
 
 // --- closing -----------------------------------------------------------------------------
 
-// The read-ahead buffer goes to the next binary channel.
 // Lets go of the channel's view and keeps its read-ahead buffer for the next channel.
 void keep_read_ahead(Runtime& rt, Channel& c) {
   release_view(rt, c);

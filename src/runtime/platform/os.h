@@ -18,14 +18,14 @@ namespace mapsweep::os {
 using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;
 
-// What a call returned (a handle, a byte count, a BOOL, a position or a file type, as each
-// method says) and the last-error code the OS left behind. As on Windows, a call may
-// succeed and still leave a code (183 after opening an existing file with kOpenAlways);
-// judging the outcome is the caller's business.
 // Where a view of a file may start: a multiple of this, which suits every system's page
 // and Windows' allocation granularity.
 inline constexpr std::int64_t kViewAlignment = 64 * 1024;
 
+// What a call returned (a handle, a byte count, a BOOL, a position or a file type, as each
+// method says) and the last-error code the OS left behind. As on Windows, a call may
+// succeed and still leave a code (183 after opening an existing file with kOpenAlways);
+// judging the outcome is the caller's business.
 struct Result {
   std::int64_t value = 0;
   std::uint32_t last_error = kErrorSuccess;
