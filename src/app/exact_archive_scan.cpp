@@ -1,23 +1,18 @@
 // The exact archive scan: reads each archive's own directory (PACK archives, then zip
 // archives) and, of every entry that is a map, only the map's header and entity text.
 // Archives are read in the order a game loads them, so that the copy it would load wins.
-// An archive that is no archive yields nothing; one that cannot be opened or read counts
-// as not read (the failure stays on record).
+// An archive that is no archive yields nothing. One that cannot be opened or read, whose
+// directory or maps are damaged, or that would cost far more work than its size warrants
+// makes the folder's scan incomplete, so the folder's list stays as it was.
 #include <algorithm>
 
 #include "app/exact_maps.h"
 #include "app/scan_context.h"
-#include "formats/map_path.h"
-#include "formats/pack_directory.h"
+#include "formats/archive_maps.h"
 #include "runtime/directory_search.h"
-#include "runtime/file_channels.h"
 
 namespace mapsweep {
 namespace {
-
-// A directory is read this many entries at a time, so that a huge one costs no more
-// memory than a small one.
-constexpr std::uint64_t kDirectoryPiece = 1024 * formats::kPackEntryBytes;
 
 // The names a search of the current folder finds, in the order found. A folder that could
 // not be listed whole makes the scan incomplete.
@@ -32,33 +27,65 @@ std::vector<ByteString> found_names(ScanContext& ctx, const char* pattern) {
   return names;
 }
 
-void offer_entry(ScanContext& ctx, const formats::PackEntry& entry, MapPrecedence precedence) {
-  const std::optional<std::string_view> name = formats::map_name_of_path(entry.path);
-  if (!name) return;
-  std::optional<std::string> title = read_map_title(ctx, entry.offset, entry.size);
-  if (title) offer_map(ctx, {std::string(*name), std::move(*title), precedence});
+// Takes what reading one map entry gave: a title is offered, a refused name or damaged
+// data is reported. Returns whether the entry was reported as damaged.
+bool take_archived_map(ScanContext& ctx, const formats::ArchivedMap& map,
+                       MapPrecedence precedence) {
+  const ByteString where = report_path(ctx, ctx.file_name + ": " + ByteString(map.path));
+  switch (map.read->outcome) {
+    case formats::MapOutcome::kTitled:
+      offer_map(ctx, {ByteString(map.name), map.read->title, precedence});
+      return false;
+    case formats::MapOutcome::kNameRefused:
+      note_passed_over(ctx, where, "a name no list line can hold: not listed");
+      return false;
+    case formats::MapOutcome::kDamaged:
+      note_passed_over(ctx, where, "damaged map data");
+      return true;
+    default:
+      return false;
+  }
 }
 
-// The PACK archive open on the data channel.
-void read_pack(ScanContext& ctx, std::int64_t load_order) {
-  Runtime& rt = ctx.rt;
-  const std::int64_t size = channel_length(rt, kDataChannel);
-  if (take_data_file_failure(ctx)) return;
-  const ByteString header = read_block_at(rt, kDataChannel, 0, formats::kPackHeaderBytes);
-  if (take_data_file_failure(ctx)) return;
-  const std::optional<formats::PackDirectoryPlace> place =
-      formats::read_pack_header(header, static_cast<std::uint64_t>(size));
-  if (!place) return;
-  std::int64_t position = 0;
-  for (std::uint64_t done = 0; done < place->length; done += kDirectoryPiece) {
-    const auto piece = static_cast<std::int32_t>(std::min(kDirectoryPiece, place->length - done));
-    const ByteString directory = read_block_at(rt, kDataChannel, place->offset + done, piece);
-    if (take_data_file_failure(ctx)) return;
-    const auto entries = formats::read_pack_directory(directory, static_cast<std::uint64_t>(size));
-    if (!entries) return;  // cut short: the file shrank since its length was taken
-    for (const formats::PackEntry& entry : *entries) {
-      offer_entry(ctx, entry, {kFromPack, load_order, -position++});
-    }
+// Why the rest of an archive was passed over, when it was; nullptr when the archive was
+// read whole (a failed read is on record already, with its own reason).
+const char* archive_reason(formats::ArchiveOutcome outcome, bool maps_reported) {
+  switch (outcome) {
+    case formats::ArchiveOutcome::kDamaged:
+      return maps_reported ? nullptr : "damaged archive directory";
+    case formats::ArchiveOutcome::kOverBudget:
+      return "would cost far more reading than its size warrants: the rest passed over";
+    default:
+      return nullptr;
+  }
+}
+
+// The archive open on the data channel, `load_order`-th of its kind.
+void read_archive(ScanContext& ctx, formats::ArchiveKind kind, std::int64_t load_order) {
+  DataFileSource source(ctx);
+  if (!source.usable()) return;
+  const int from = kind == formats::ArchiveKind::kPack ? kFromPack : kFromZip;
+  bool maps_reported = false;
+  const formats::ArchiveOutcome outcome =
+      formats::read_archive_maps(source, kind, [&](const formats::ArchivedMap& map) {
+        const MapPrecedence precedence{from, load_order, -static_cast<std::int64_t>(map.position)};
+        maps_reported = take_archived_map(ctx, map, precedence) || maps_reported;
+      });
+  if (const char* reason = archive_reason(outcome, maps_reported)) {
+    note_passed_over(ctx, report_path(ctx, ctx.file_name), reason);
+  }
+  if (outcome != formats::ArchiveOutcome::kWhole &&
+      outcome != formats::ArchiveOutcome::kNotArchive) {
+    ctx.incomplete = true;
+  }
+}
+
+void read_archives(ScanContext& ctx, const std::vector<ByteString>& names,
+                   const std::vector<std::size_t>& order, formats::ArchiveKind kind) {
+  for (std::size_t loaded = 0; loaded < order.size(); ++loaded) {
+    if (!open_data_file(ctx, names[order[loaded]])) continue;
+    read_archive(ctx, kind, static_cast<std::int64_t>(loaded));
+    close_data_file(ctx);
   }
 }
 
@@ -67,19 +94,13 @@ void read_pack(ScanContext& ctx, std::int64_t load_order) {
 void exact_archive_scan(ScanContext& ctx) {
   ctx.exact_maps.clear();
   const std::vector<ByteString> packs = found_names(ctx, "pak*.pak");
-  const std::vector<std::size_t> order = pack_load_order(packs);
-  for (std::size_t loaded = 0; loaded < order.size(); ++loaded) {
-    if (!open_data_file(ctx, packs[order[loaded]])) continue;
-    read_pack(ctx, static_cast<std::int64_t>(loaded));
-    close_data_file(ctx);
-  }
+  read_archives(ctx, packs, pack_load_order(packs), formats::ArchiveKind::kPack);
   // Zip archives are loaded after every PACK archive, in the order found.
   const std::vector<ByteString> zips = found_names(ctx, "*.pk3");
-  for (std::size_t loaded = 0; loaded < zips.size(); ++loaded) {
-    if (!open_data_file(ctx, zips[loaded])) continue;
-    read_zip_archive(ctx, static_cast<std::int64_t>(loaded));
-    close_data_file(ctx);
-  }
+  std::vector<std::size_t> found_order(zips.size());
+  for (std::size_t i = 0; i < found_order.size(); ++i) found_order[i] = i;
+  read_archives(ctx, zips, found_order, formats::ArchiveKind::kZip);
   ctx.nothing_found = packs.empty() && zips.empty();
 }
+
 }  // namespace mapsweep

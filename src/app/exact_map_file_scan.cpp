@@ -1,11 +1,12 @@
 // The exact map-file scan: reads of every map file in the maps sub-folder its header and
 // entity text, nothing else. A file that is no map, or no map anybody can play, yields
 // nothing; one that cannot be opened or read counts as not read (the failure stays on
-// record) and yields nothing either.
+// record) and yields nothing either. A file whose name no list line can hold is reported
+// and not read.
 #include "app/exact_maps.h"
 #include "app/scan_context.h"
+#include "formats/archive_maps.h"
 #include "runtime/directory_search.h"
-#include "runtime/file_channels.h"
 
 namespace mapsweep {
 
@@ -15,16 +16,19 @@ void exact_map_file_scan(ScanContext& ctx) {
   ByteString file = search_first(rt, ByteString("*.BSP"), os::kAttributeArchive);
   ctx.nothing_found = file.empty();
   for (; !file.empty(); file = search_next(rt), ++position) {
-    if (!open_data_file(ctx, file)) continue;
-    const std::int64_t size = channel_length(rt, kDataChannel);
-    std::optional<std::string> title;
-    if (!take_data_file_failure(ctx))
-      title = read_map_title(ctx, 0, static_cast<std::uint64_t>(size));
-    close_data_file(ctx);
     // The name a game loads: the file's name without its four-byte extension.
-    if (title)
-      offer_map(ctx,
-                {file.substr(0, file.size() - 4), std::move(*title), {kFromMapFile, 0, -position}});
+    ByteString name = file.substr(0, file.size() - 4);
+    if (!formats::listable_map_name(name)) {
+      note_passed_over(ctx, report_path(ctx, file), "a name no list line can hold: not listed");
+      continue;
+    }
+    if (!open_data_file(ctx, file)) continue;
+    formats::MapRead read;
+    if (DataFileSource source(ctx); source.usable()) read = formats::read_loose_map(source);
+    close_data_file(ctx);
+    if (read.outcome == formats::MapOutcome::kTitled) {
+      offer_map(ctx, {std::move(name), std::move(read.title), {kFromMapFile, 0, -position}});
+    }
   }
   if (!search_listed_whole(rt)) ctx.incomplete = true;
 }

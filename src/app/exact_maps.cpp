@@ -1,11 +1,9 @@
 #include "app/exact_maps.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "app/scan_context.h"
-#include "formats/entity_text.h"
-#include "formats/map_header.h"
-#include "formats/map_title.h"
 #include "runtime/file_channels.h"
 
 namespace mapsweep {
@@ -62,13 +60,6 @@ std::optional<std::string_view> pack_number(std::string_view name) {
   return digits;
 }
 
-// The title the map's entities give, when it is a map anybody can play.
-std::optional<std::string> title_of_entities(std::string_view text) {
-  const formats::MapEntities entities = formats::read_map_entities(text);
-  if (!entities.playable()) return std::nullopt;
-  return formats::display_title(entities.message);
-}
-
 }  // namespace
 
 bool natural_less(std::string_view a, std::string_view b) {
@@ -112,27 +103,32 @@ void offer_map(ScanContext& ctx, FoundMap map) {
   if (!inserted && at->second.precedence < map.precedence) at->second = std::move(map);
 }
 
-std::optional<std::string> map_title_of(std::string_view start, std::uint64_t size) {
-  const std::optional<formats::Lump> lump = formats::entity_lump(start, size);
-  if (!lump || lump->offset > start.size()) return std::nullopt;
-  return title_of_entities(
-      start.substr(lump->offset, std::min<std::uint64_t>(lump->length, kEntityTextLimit)));
+DataFileSource::DataFileSource(ScanContext& ctx) : ctx_(ctx) {
+  const std::int64_t length = channel_length(ctx.rt, kDataChannel);
+  usable_ = !take_data_file_failure(ctx) && length >= 0;
+  if (usable_) size_ = static_cast<std::uint64_t>(length);
 }
 
-std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std::uint64_t size) {
-  Runtime& rt = ctx.rt;
-  const auto header_bytes =
-      static_cast<std::int32_t>(std::min<std::uint64_t>(size, formats::kMapHeaderBytes));
-  const ByteString header = read_block_at(rt, kDataChannel, at, header_bytes);
-  if (take_data_file_failure(ctx)) return std::nullopt;
-  const std::optional<formats::Lump> lump = formats::entity_lump(header, size);
-  if (!lump) return std::nullopt;
-  const auto text_bytes =
-      static_cast<std::int32_t>(std::min<std::uint64_t>(lump->length, kEntityTextLimit));
-  const ByteString text = read_block_at(rt, kDataChannel, at + lump->offset, text_bytes);
-  if (take_data_file_failure(ctx)) return std::nullopt;
-  note_bytes_read(ctx, header.size() + text.size());
-  return title_of_entities(text);
+bool DataFileSource::read(std::uint64_t offset, std::size_t count, std::string& into) {
+  if (!usable_ || offset > size_ || count > static_cast<std::size_t>(INT32_MAX)) return false;
+  into = read_block_at(ctx_.rt, kDataChannel, static_cast<std::int64_t>(offset),
+                       static_cast<std::int32_t>(count));
+  if (take_data_file_failure(ctx_)) return false;
+  note_bytes_read(ctx_, into.size());
+  if (into.size() == count) return true;
+  note_passed_over(ctx_, report_path(ctx_, ctx_.file_name), "changed while it was read");
+  ctx_.incomplete = true;
+  return false;
+}
+
+ByteString report_path(const ScanContext& ctx, std::string_view name) {
+  ByteString path = ctx.folder_name + "/";
+  if (ctx.in_maps) path += "maps/";
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    path += byte < 0x20 || byte == 0x7F ? '?' : c;
+  }
+  return path;
 }
 
 bool open_data_file(ScanContext& ctx, const std::string& name) {

@@ -11,6 +11,9 @@
 #include <tuple>
 #include <vector>
 
+#include "formats/byte_source.h"
+#include "runtime/byte_string.h"
+
 namespace mapsweep {
 
 struct ScanContext;
@@ -49,19 +52,26 @@ std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names);
 // either case) only when it has the greater precedence.
 void offer_map(ScanContext& ctx, FoundMap map);
 
-// Entity text beyond this many bytes is not read: real maps hold far less, and a lump
-// that claims gigabytes must not cost them. Blocks cut off there count as unfinished.
-inline constexpr std::uint64_t kEntityTextLimit = 8u << 20;
+// The file open on the data channel as the format readers' byte source. A failed read goes
+// on record as the data file's failure, which makes the folder's scan incomplete; so does
+// a file that turns out shorter than its length said (changed while being read).
+class DataFileSource final : public formats::ByteSource {
+ public:
+  explicit DataFileSource(ScanContext& ctx);
+  // Whether the file's length could be taken; a source that is not usable reads nothing.
+  bool usable() const { return usable_; }
+  std::uint64_t size() const override { return size_; }
+  bool read(std::uint64_t offset, std::size_t count, std::string& into) override;
 
-// The title of a map of `size` bytes of which `start` holds the first ones, as far as the
-// end of its entity text at least, when it is a playable map.
-std::optional<std::string> map_title_of(std::string_view start, std::uint64_t size);
+ private:
+  ScanContext& ctx_;
+  std::uint64_t size_ = 0;
+  bool usable_ = false;
+};
 
-// The title of the map whose `size` bytes start at `at` in the file open on the data
-// channel, when it is a playable map: its header and entity lump are read, nothing else.
-// No value for no map, a map nobody can play, or a read that failed (its failure was
-// raised and is taken here).
-std::optional<std::string> read_map_title(ScanContext& ctx, std::int64_t at, std::uint64_t size);
+// Where a thing found in the current game folder is, for the report: the folder, "maps/"
+// when the scan is in there, and `name`, its control bytes shown as '?'.
+ByteString report_path(const ScanContext& ctx, std::string_view name);
 
 // Opens an archive or map file on the data channel for reading only; false (the failure
 // taken, but on record) when it cannot be.
@@ -72,8 +82,6 @@ void close_data_file(ScanContext& ctx);
 // previous folder found as it starts the folder.
 void exact_archive_scan(ScanContext& ctx);
 void exact_map_file_scan(ScanContext& ctx);
-// Offers the maps of the zip archive open on the data channel.
-void read_zip_archive(ScanContext& ctx, std::int64_t load_order);
 void write_exact_maps(ScanContext& ctx);
 
 }  // namespace mapsweep

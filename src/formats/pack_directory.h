@@ -27,16 +27,26 @@ struct PackEntry {
   std::uint32_t size = 0;
 };
 
-// No value when the archive cannot be read at all: not a PACK header, or a directory
-// with a negative place or length, a length that is not whole entries, or a directory
-// that runs past the end of the file.
-std::optional<PackDirectoryPlace> read_pack_header(std::string_view first_bytes,
-                                                   std::uint64_t file_size);
+struct PackHeader {
+  enum class Result {
+    kNotPack,  // too short, or no PACK magic: some other file
+    kDamaged,  // a PACK whose directory has a negative place or length, a length that is
+               // not whole entries, or runs past the end of the file
+    kRead,
+  };
+  Result result = Result::kNotPack;
+  PackDirectoryPlace place;
+};
+PackHeader read_pack_header(std::string_view first_bytes, std::uint64_t file_size);
 
-// The usable entries, in directory order. An entry whose path fills all 56 bytes or
-// whose data lies (partly) outside the file is left out. No value when `directory` is not
-// whole entries (not the bytes the header announced).
-std::optional<std::vector<PackEntry>> read_pack_directory(std::string_view directory,
-                                                          std::uint64_t file_size);
+// One kPackEntryBytes directory entry. kNoPath: the path fills all 56 bytes (no NUL ends
+// it), an entry nothing can name; kOutside: its data has a negative place or size or lies
+// (partly) outside the file, which only a damaged archive has.
+struct PackEntryRead {
+  enum class Result { kRead, kNoPath, kOutside };
+  Result result = Result::kNoPath;
+  PackEntry entry;  // its path views into the bytes given
+};
+PackEntryRead read_pack_entry(std::string_view entry_bytes, std::uint64_t file_size);
 
 }  // namespace mapsweep::formats

@@ -69,17 +69,6 @@ bool take_zip64_values(std::string_view extra, ZipEntry& entry) {
   return false;
 }
 
-bool readable(const ZipEntry& entry, std::uint64_t file_size) {
-  if ((entry.flags & 1) != 0) return false;  // encrypted
-  if (entry.method != kZipStored && entry.method != kZipDeflated) return false;
-  if (entry.method == kZipStored && entry.compressed_size != entry.uncompressed_size) {
-    return false;
-  }
-  return range_fits(entry.local_header_offset, kZipLocalHeaderBytes, file_size) &&
-         range_fits(entry.local_header_offset + kZipLocalHeaderBytes, entry.compressed_size,
-                    file_size);
-}
-
 }  // namespace
 
 std::optional<ZipEnd> locate_zip_end(std::string_view tail, std::uint64_t file_size) {
@@ -131,38 +120,38 @@ std::optional<ZipDirectoryPlace> read_zip64_end(std::string_view record,
   return place;
 }
 
-std::optional<std::vector<ZipEntry>> read_zip_directory(std::string_view directory,
-                                                        const ZipDirectoryPlace& place,
-                                                        std::uint64_t file_size) {
-  if (directory.size() != place.size || !entries_fit(place)) return std::nullopt;
-  std::vector<ZipEntry> entries;
-  entries.reserve(place.entries);
-  std::size_t at = 0;
-  for (std::uint64_t i = 0; i < place.entries; ++i) {
-    if (directory.size() - at < kCentralHeaderBytes ||
-        !signature_at(directory, at, kCentralHeaderSignature)) {
-      return std::nullopt;
-    }
-    const std::size_t name_length = u16_at(directory, at + 28);
-    const std::size_t extra_length = u16_at(directory, at + 30);
-    const std::size_t comment_length = u16_at(directory, at + 32);
-    const std::size_t header_length =
-        kCentralHeaderBytes + name_length + extra_length + comment_length;
-    if (header_length > directory.size() - at) return std::nullopt;
+ZipHeader read_zip_header(std::string_view bytes, ZipEntry& entry) {
+  if (bytes.size() < 4) return {ZipHeader::Result::kCut, 0};
+  if (!signature_at(bytes, 0, kCentralHeaderSignature)) return {ZipHeader::Result::kBroken, 0};
+  if (bytes.size() < kCentralHeaderBytes) return {ZipHeader::Result::kCut, 0};
+  const std::size_t name_length = u16_at(bytes, 28);
+  const std::size_t extra_length = u16_at(bytes, 30);
+  const std::size_t comment_length = u16_at(bytes, 32);
+  const std::size_t length = kCentralHeaderBytes + name_length + extra_length + comment_length;
+  if (length > bytes.size()) return {ZipHeader::Result::kCut, 0};
 
-    ZipEntry entry;
-    entry.name = directory.substr(at + kCentralHeaderBytes, name_length);
-    entry.flags = u16_at(directory, at + 8);
-    entry.method = u16_at(directory, at + 10);
-    entry.compressed_size = u32_at(directory, at + 20);
-    entry.uncompressed_size = u32_at(directory, at + 24);
-    entry.local_header_offset = u32_at(directory, at + 42);
-    const std::string_view extra =
-        directory.substr(at + kCentralHeaderBytes + name_length, extra_length);
-    if (take_zip64_values(extra, entry) && readable(entry, file_size)) entries.push_back(entry);
-    at += header_length;
-  }
-  return entries;
+  entry = ZipEntry{};
+  entry.name = bytes.substr(kCentralHeaderBytes, name_length);
+  entry.flags = u16_at(bytes, 8);
+  entry.method = u16_at(bytes, 10);
+  entry.compressed_size = u32_at(bytes, 20);
+  entry.uncompressed_size = u32_at(bytes, 24);
+  entry.local_header_offset = u32_at(bytes, 42);
+  const std::string_view extra = bytes.substr(kCentralHeaderBytes + name_length, extra_length);
+  if (!take_zip64_values(extra, entry)) return {ZipHeader::Result::kUnusable, length};
+  return {ZipHeader::Result::kRead, length};
+}
+
+bool zip_entry_supported(const ZipEntry& entry) {
+  if ((entry.flags & 1) != 0) return false;  // encrypted
+  if (entry.method != kZipStored && entry.method != kZipDeflated) return false;
+  return entry.method != kZipStored || entry.compressed_size == entry.uncompressed_size;
+}
+
+bool zip_entry_fits(const ZipEntry& entry, std::uint64_t file_size) {
+  return range_fits(entry.local_header_offset, kZipLocalHeaderBytes, file_size) &&
+         range_fits(entry.local_header_offset + kZipLocalHeaderBytes, entry.compressed_size,
+                    file_size);
 }
 
 std::optional<std::uint64_t> zip_data_offset(std::string_view local_header, const ZipEntry& entry,

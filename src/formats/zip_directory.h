@@ -3,7 +3,7 @@
 //   1. the file's tail  -> locate_zip_end: the directory's place, or where the ZIP64 end
 //                          record lies (then 2.), or no zip at all;
 //   2. that record      -> read_zip64_end: the directory's place;
-//   3. the directory    -> read_zip_directory: the usable entries;
+//   3. the directory    -> read_zip_header, one header after another;
 //   4. an entry's local header -> zip_data_offset: where its data starts.
 // Only single-disk archives are read.
 #pragma once
@@ -59,14 +59,24 @@ std::optional<ZipEnd> locate_zip_end(std::string_view tail, std::uint64_t file_s
 std::optional<ZipDirectoryPlace> read_zip64_end(std::string_view record,
                                                 std::uint64_t record_offset);
 
-// The `place.size` directory bytes. No value when the directory is inconsistent: a header
-// missing, a header running past the directory, more entries than the bytes can hold.
-// Entries that cannot be read are left out: encrypted ones, methods other than stored and
-// deflated, stored data whose two sizes differ, 64-bit sizes missing from the ZIP64
-// extra field, data that would lie outside the file.
-std::optional<std::vector<ZipEntry>> read_zip_directory(std::string_view directory,
-                                                        const ZipDirectoryPlace& place,
-                                                        std::uint64_t file_size);
+// One central directory header at the start of `bytes`: kRead with its length, kCut when
+// `bytes` end inside it (read more and try again), kBroken when no header starts there.
+// The entry's names view into `bytes`. Saturated 32-bit fields are replaced by the ZIP64
+// extra field's values; when one is missing there the header is kUnusable (its length is
+// known, its sizes are not).
+struct ZipHeader {
+  enum class Result { kRead, kUnusable, kCut, kBroken };
+  Result result = Result::kBroken;
+  std::size_t length = 0;
+};
+ZipHeader read_zip_header(std::string_view bytes, ZipEntry& entry);
+
+// Whether the program can read the entry's data at all: not encrypted, stored or
+// deflated, and a stored entry's two sizes agree. Other entries are passed over quietly:
+// real archives hold them.
+bool zip_entry_supported(const ZipEntry& entry);
+// Whether the entry's local header and data could lie within the file.
+bool zip_entry_fits(const ZipEntry& entry, std::uint64_t file_size);
 
 // Where the entry's data starts, from the first kZipLocalHeaderBytes of its local header
 // (whose name and extra lengths may differ from the directory's); no value when that is

@@ -28,6 +28,28 @@ std::optional<ZipDirectoryPlace> place_of(std::string_view archive) {
                         end->zip64_end_offset);
 }
 
+// The directory's usable entries header by header, as a lister walks them: no value when
+// a header is cut or missing; entries that cannot be read are left out.
+std::optional<std::vector<ZipEntry>> read_zip_directory(std::string_view directory,
+                                                        const ZipDirectoryPlace& place,
+                                                        std::uint64_t file_size) {
+  std::vector<ZipEntry> entries;
+  std::size_t at = 0;
+  for (std::uint64_t i = 0; i < place.entries; ++i) {
+    ZipEntry entry;
+    const ZipHeader header = read_zip_header(directory.substr(at), entry);
+    if (header.result == ZipHeader::Result::kCut || header.result == ZipHeader::Result::kBroken) {
+      return std::nullopt;
+    }
+    at += header.length;
+    if (header.result == ZipHeader::Result::kRead && zip_entry_supported(entry) &&
+        zip_entry_fits(entry, file_size)) {
+      entries.push_back(entry);
+    }
+  }
+  return entries;
+}
+
 std::optional<std::vector<ZipEntry>> entries_of(std::string_view archive) {
   const auto place = place_of(archive);
   if (!place) return std::nullopt;

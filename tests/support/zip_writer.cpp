@@ -36,7 +36,7 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
   std::string archive;
   std::string directory;
   for (const ZipMember& member : members) {
-    const std::string stored = member.deflated ? raw_deflate(member.data) : member.data;
+    const std::string stored = member.deflated ? raw_deflate(member.data, member.level) : member.data;
     const std::uint16_t method = member.method.value_or(member.deflated ? 8 : 0);
     const auto crc = crc32(0, reinterpret_cast<const Bytef*>(member.data.data()),
                            static_cast<uInt>(member.data.size()));
@@ -51,17 +51,25 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
       put(sizes, stored.size(), 8);
       local_extra = sizes + local_extra;
     }
+    const std::uint16_t flags = member.flags | (member.data_descriptor ? 8 : 0);
+    const bool later = member.data_descriptor;
     put(archive, 0x04034b50, 4);
     put(archive, options.zip64 ? 45 : 20, 2);
-    put(archive, member.flags, 2);
+    put(archive, flags, 2);
     put(archive, method, 2);
     put(archive, 0, 4);  // time and date
-    put(archive, crc, 4);
-    put(archive, options.zip64 ? kSaturated : stored.size(), 4);
-    put(archive, options.zip64 ? kSaturated : member.data.size(), 4);
+    put(archive, later ? 0 : crc, 4);
+    put(archive, later ? 0 : options.zip64 ? kSaturated : stored.size(), 4);
+    put(archive, later ? 0 : options.zip64 ? kSaturated : member.data.size(), 4);
     put(archive, local_name.size(), 2);
     put(archive, local_extra.size(), 2);
     archive += local_name + local_extra + stored;
+    if (later) {
+      put(archive, 0x08074b50, 4);
+      put(archive, crc, 4);
+      put(archive, stored.size(), options.zip64 ? 8 : 4);
+      put(archive, member.data.size(), options.zip64 ? 8 : 4);
+    }
 
     std::string extra;
     if (options.zip64) {
@@ -74,7 +82,7 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
     put(directory, 0x02014b50, 4);
     put(directory, 0x031E, 2);  // made by: version 3.0 on Unix
     put(directory, options.zip64 ? 45 : 20, 2);
-    put(directory, member.flags, 2);
+    put(directory, flags, 2);
     put(directory, method, 2);
     put(directory, 0, 4);
     put(directory, crc, 4);

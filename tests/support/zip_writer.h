@@ -17,6 +17,10 @@ struct ZipMember {
   std::string name;
   std::string data;
   bool deflated = false;
+  int level = 6;  // the deflate level, for a deflated member
+  // The local header's sizes and CRC left zero and given in a data descriptor after the
+  // data (flag bit 3), as streaming writers do.
+  bool data_descriptor = false;
   std::uint16_t flags = 0;
   // Written instead of the real method; the data is then stored as given.
   std::optional<std::uint16_t> method;
