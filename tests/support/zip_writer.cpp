@@ -38,6 +38,7 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
   for (const ZipMember& member : members) {
     const std::string stored = member.deflated ? raw_deflate(member.data, member.level) : member.data;
     const std::uint16_t method = member.method.value_or(member.deflated ? 8 : 0);
+    const std::uint64_t data_size = member.size.value_or(member.data.size());
     const auto crc = crc32(0, reinterpret_cast<const Bytef*>(member.data.data()),
                            static_cast<uInt>(member.data.size()));
     const std::uint64_t local_offset = archive.size();
@@ -47,7 +48,7 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
       std::string sizes;
       put(sizes, 1, 2);
       put(sizes, 16, 2);
-      put(sizes, member.data.size(), 8);
+      put(sizes, data_size, 8);
       put(sizes, stored.size(), 8);
       local_extra = sizes + local_extra;
     }
@@ -60,7 +61,7 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
     put(archive, 0, 4);  // time and date
     put(archive, later ? 0 : crc, 4);
     put(archive, later ? 0 : options.zip64 ? kSaturated : stored.size(), 4);
-    put(archive, later ? 0 : options.zip64 ? kSaturated : member.data.size(), 4);
+    put(archive, later ? 0 : options.zip64 ? kSaturated : data_size, 4);
     put(archive, local_name.size(), 2);
     put(archive, local_extra.size(), 2);
     archive += local_name + local_extra + stored;
@@ -68,14 +69,14 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
       put(archive, 0x08074b50, 4);
       put(archive, crc, 4);
       put(archive, stored.size(), options.zip64 ? 8 : 4);
-      put(archive, member.data.size(), options.zip64 ? 8 : 4);
+      put(archive, data_size, options.zip64 ? 8 : 4);
     }
 
     std::string extra;
     if (options.zip64) {
       put(extra, 1, 2);
       put(extra, 24, 2);
-      put(extra, member.data.size(), 8);
+      put(extra, data_size, 8);
       put(extra, stored.size(), 8);
       put(extra, local_offset, 8);
     }
@@ -87,7 +88,7 @@ std::string zip_archive(const std::vector<ZipMember>& members, const ZipOptions&
     put(directory, 0, 4);
     put(directory, crc, 4);
     put(directory, options.zip64 ? kSaturated : stored.size(), 4);
-    put(directory, options.zip64 ? kSaturated : member.data.size(), 4);
+    put(directory, options.zip64 ? kSaturated : data_size, 4);
     put(directory, member.name.size(), 2);
     put(directory, extra.size(), 2);
     put(directory, 0, 2);  // comment length

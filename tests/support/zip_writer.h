@@ -24,6 +24,9 @@ struct ZipMember {
   std::uint16_t flags = 0;
   // Written instead of the real method; the data is then stored as given.
   std::optional<std::uint16_t> method;
+  // Written as the uncompressed size instead of the data's own (with `method`, the size
+  // the given data inflates to).
+  std::optional<std::uint64_t> size;
   // The local header's own name and extra field, when they differ from the directory's.
   std::optional<std::string> local_name;
   std::string local_extra;
