@@ -53,6 +53,8 @@ void BoundedInflate::keep(std::uint64_t from, std::uint64_t to) {
   }
   from_ = from;
   to_ = to;
+  // The kept part's room at once: grown by doubling, an 8 MiB text would cost 16.
+  if (to > from_) kept_.reserve(static_cast<std::size_t>(to - from_));
   settle();
 }
 

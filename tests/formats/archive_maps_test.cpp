@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hostile_archives.h"
 #include "support/zip_writer.h"
 #include "tools/pack_writer.h"
 
@@ -30,15 +31,6 @@ class CountingSource final : public ByteSource {
   MemorySource memory_;
 };
 
-// A playable map whose entity text is padded with a comment to `text_bytes`.
-std::string map_with_text(const std::string& title, std::size_t text_bytes) {
-  std::string text = tools::entity_text({{{"classname", "worldspawn"}, {"message", title}},
-                                         {{"classname", "info_player_start"}}});
-  text += "// " + std::string(text_bytes > text.size() + 4 ? text_bytes - text.size() - 4 : 0, ' ');
-  text += "\n";
-  return tools::bsp_map(tools::MapLayout::kVersion29, text, text.size() + 200);
-}
-
 struct Outcome {
   ArchiveOutcome archive;
   int titled = 0;
@@ -59,90 +51,20 @@ Outcome read_all(const std::string& archive, ArchiveKind kind) {
   return outcome;
 }
 
-// A zip whose `copies` directory entries all name the one deflated map at its start.
-std::string zip_sharing_one_map(const std::string& map, int copies, std::uint64_t step) {
-  testing::ZipMember member;
-  member.name = "maps/shared.bsp";
-  member.data = map;
-  member.deflated = true;
-  member.level = 1;
-  const std::string one = testing::zip_archive({member});
-  // The single central header, copied with new names; `step` moves each copy's local
-  // header offset on (a step of 0 shares the data, any other overlaps it).
-  const std::size_t directory_at = one.size() - 22 - (46 + member.name.size());
-  const std::string header = one.substr(directory_at, 46 + member.name.size());
-  std::string archive = one.substr(0, directory_at);
-  const std::size_t directory_offset = archive.size();
-  for (int i = 0; i < copies; ++i) {
-    std::string copy = header;
-    const std::string name = "maps/sh" + std::to_string(10000 + i).substr(1) + ".bsp";
-    copy.replace(46, member.name.size(), name);
-    const std::uint64_t local = i * step;
-    for (int b = 0; b < 4; ++b) copy[42 + b] = static_cast<char>((local >> (8 * b)) & 0xFF);
-    archive += copy;
-  }
-  const std::size_t directory_size = archive.size() - directory_offset;
-  std::string end = one.substr(one.size() - 22);
-  for (int b = 0; b < 2; ++b) end[8 + b] = end[10 + b] = static_cast<char>((copies >> (8 * b)) & 0xFF);
-  for (int b = 0; b < 4; ++b) {
-    end[12 + b] = static_cast<char>((directory_size >> (8 * b)) & 0xFF);
-    end[16 + b] = static_cast<char>((directory_offset >> (8 * b)) & 0xFF);
-  }
-  return archive + end;
-}
-
-std::string pack_sharing_one_map(const std::string& map, int copies, std::size_t step) {
-  tools::PackBuilder builder;
-  builder.add_file("maps/shared.bsp", map);
-  std::string archive = builder.build();
-  // Rewrite the directory: `copies` entries at data offset 12 + i * step.
-  archive.resize(archive.size() - tools::kPackEntrySize);
-  const std::size_t directory_at = archive.size();
-  for (int i = 0; i < copies; ++i) {
-    std::string entry = "maps/p" + std::to_string(i) + ".bsp";
-    entry.resize(tools::kPackNameSize, '\0');
-    tools::put_bytes(entry, 56, std::string(8, '\0'));
-    const std::uint32_t offset = static_cast<std::uint32_t>(12 + i * step);
-    const std::uint32_t size = static_cast<std::uint32_t>(map.size() - i * step);
-    for (int b = 0; b < 4; ++b) {
-      entry[56 + b] = static_cast<char>((offset >> (8 * b)) & 0xFF);
-      entry[60 + b] = static_cast<char>((size >> (8 * b)) & 0xFF);
-    }
-    archive += entry;
-  }
-  const std::uint32_t length = static_cast<std::uint32_t>(archive.size() - directory_at);
-  for (int b = 0; b < 4; ++b) archive[8 + b] = static_cast<char>((length >> (8 * b)) & 0xFF);
-  return archive;
-}
-
 std::string with_int32(std::string bytes, std::size_t at, std::uint32_t value) {
   for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
   return bytes;
 }
 
 TEST(ArchiveMaps, HostileAndDamagedArchivesCostLittleAndSayWhatTheyAre) {
-  const std::string big = map_with_text("Big", 12u << 20);  // past the entity-text limit
-  const std::string good = map_with_text("Good", 100);
+  const std::string big = testing::map_with_text("Big", 12u << 20);  // past the entity-text limit
+  const std::string good = testing::map_with_text("Good", 100);
   const std::string pack = tools::pack_archive({{"maps/good.bsp", good}, {"maps/more.bsp", good}});
   testing::ZipMember good_member;
   good_member.name = "maps/good.bsp";
   good_member.data = good;
   const std::string zip = testing::zip_archive({good_member, good_member});
-  const std::string bomb = [] {
-    // Distinct members that each inflate megabytes of header padding before their lump.
-    const std::string text = tools::entity_text({{{"classname", "worldspawn"}}});
-    const std::string map = tools::bsp_map(tools::MapLayout::kVersion29, text, 0, 20u << 20);
-    testing::ZipMember m;
-    m.method = 8;
-    m.data = testing::raw_deflate(map, 9);
-    m.size = map.size();
-    std::vector<testing::ZipMember> members;
-    for (int i = 0; i < 60; ++i) {
-      m.name = "maps/b" + std::to_string(i) + ".bsp";
-      members.push_back(m);
-    }
-    return testing::zip_archive(members);
-  }();
+  const std::string bomb = testing::expanding_zip(60, 20u << 20);
 
   const struct {
     const char* what;
@@ -153,13 +75,13 @@ TEST(ArchiveMaps, HostileAndDamagedArchivesCostLittleAndSayWhatTheyAre) {
     int damaged;
     int refused;
   } cases[] = {
-      {"zip entries sharing one huge map", zip_sharing_one_map(big, 2000, 0), ArchiveKind::kZip,
+      {"zip entries sharing one huge map", testing::zip_sharing_one_map(big, 2000, 0), ArchiveKind::kZip,
        ArchiveOutcome::kWhole, 2000, 0, 0},
-      {"zip entries overlapping one map", zip_sharing_one_map(big, 2000, 1), ArchiveKind::kZip,
+      {"zip entries overlapping one map", testing::zip_sharing_one_map(big, 2000, 1), ArchiveKind::kZip,
        ArchiveOutcome::kDamaged, 1, 1999, 0},
-      {"PACK entries sharing one huge map", pack_sharing_one_map(big, 3000, 0),
+      {"PACK entries sharing one huge map", testing::pack_sharing_one_map(big, 3000, 0),
        ArchiveKind::kPack, ArchiveOutcome::kWhole, 3000, 0, 0},
-      {"PACK entries overlapping one map", pack_sharing_one_map(big, 3000, 64),
+      {"PACK entries overlapping one map", testing::pack_sharing_one_map(big, 3000, 64),
        ArchiveKind::kPack, ArchiveOutcome::kDamaged, 1, 2999, 0},
       {"zip members expanding a thousandfold", bomb, ArchiveKind::kZip,
        ArchiveOutcome::kOverBudget, 0, 0, 0},
