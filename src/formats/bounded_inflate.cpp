@@ -78,15 +78,18 @@ BoundedInflate::Status BoundedInflate::feed(std::string_view compressed) {
   }
   z_stream_s& stream = *stream_;
   while (status_ == Status::kNeedsInput) {
-    if (stream.avail_in == 0) {
-      if (compressed.empty()) break;
+    if (stream.avail_in == 0 && !compressed.empty()) {
       const std::size_t piece = std::min<std::size_t>(compressed.size(), UINT_MAX);
       // zlib reads through a non-const pointer but never writes the input.
       stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
       stream.avail_in = static_cast<uInt>(piece);
       compressed.remove_prefix(piece);
     }
+    // Even with no input left zlib may hold output: bits it took in before the kept part
+    // filled, or the rest of a match. Only a step that gives nothing means more input.
+    const std::uint64_t before = produced_;
     inflate_step();
+    if (stream.avail_in == 0 && compressed.empty() && produced_ == before) break;
   }
   // Nothing of the caller's piece may be referred to past this call: what the kept part
   // did not need yet is copied, for when a later window wants more.

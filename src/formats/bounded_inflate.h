@@ -37,12 +37,11 @@ class BoundedInflate {
   void keep(std::uint64_t from, std::uint64_t to);
 
   // Inflates the next piece of compressed data until the kept part is whole, the data
-  // ends or the piece is used up. Input the kept part did not need is held (copied) for
-  // when keep() wants more; feed("") then goes on with it. Once done or damaged, pieces
-  // are not looked at (done ones are held).
+  // ends or the piece and what zlib holds are used up. Input the kept part did not need
+  // is held (copied) for when keep() wants more: feed("") then goes on with it, and with
+  // output zlib had not given yet. Once done or damaged, pieces are not looked at (done
+  // ones are held).
   Status feed(std::string_view compressed);
-  // Input is held that a wider kept part would inflate next.
-  bool has_held_input() const { return !pending_.empty(); }
 
   Status status() const { return status_; }
   // The deflate data ended (input after its end is ignored).

@@ -29,28 +29,24 @@ MapRead read_stored_map(MeteredReader& reader, const MapData& data) {
   return title_of_entity_text(bytes);
 }
 
-// Feeds the input held back, or else the next piece of compressed data, and charges what
-// it inflated. False when the data is used up, a read failed or the budget ran out
-// (`outcome` says which).
+// Feeds the next piece of compressed data and charges what it inflated. False when the
+// data is used up, a read failed or the budget ran out (`outcome` says which).
 bool feed_next_piece(MeteredReader& reader, const MapData& data, BoundedInflate& inflater,
                      std::uint64_t& fed, MapOutcome& outcome) {
-  const std::uint64_t before = inflater.produced();
-  if (inflater.has_held_input()) {
-    inflater.feed({});
-  } else if (fed >= data.stored_size) {
+  if (fed >= data.stored_size) {
     outcome = MapOutcome::kDamaged;  // the data ends before the map does
     return false;
-  } else {
-    const auto piece = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kCompressedPiece, data.stored_size - fed));
-    std::string compressed;
-    if (!reader.read_at(data.offset + fed, piece, compressed)) {
-      outcome = MapOutcome::kStopped;
-      return false;
-    }
-    fed += piece;
-    inflater.feed(compressed);
   }
+  const auto piece =
+      static_cast<std::size_t>(std::min<std::uint64_t>(kCompressedPiece, data.stored_size - fed));
+  std::string compressed;
+  if (!reader.read_at(data.offset + fed, piece, compressed)) {
+    outcome = MapOutcome::kStopped;
+    return false;
+  }
+  fed += piece;
+  const std::uint64_t before = inflater.produced();
+  inflater.feed(compressed);
   if (!reader.charge(inflater.produced() - before)) {
     outcome = MapOutcome::kStopped;
     return false;
@@ -58,10 +54,14 @@ bool feed_next_piece(MeteredReader& reader, const MapData& data, BoundedInflate&
   return true;
 }
 
-// Inflates until the kept part is whole, the data ends or is damaged. kTitled stands for
-// "carry on".
+// Inflates until the kept part is whole, the data ends or is damaged, starting with what
+// the inflater holds from before (input held back, output zlib has not given yet). kTitled
+// stands for "carry on".
 MapOutcome inflate_kept_part(MeteredReader& reader, const MapData& data,
                              BoundedInflate& inflater, std::uint64_t& fed) {
+  const std::uint64_t before = inflater.produced();
+  inflater.feed({});
+  if (!reader.charge(inflater.produced() - before)) return MapOutcome::kStopped;
   MapOutcome outcome = MapOutcome::kTitled;
   while (inflater.status() == BoundedInflate::Status::kNeedsInput) {
     if (!feed_next_piece(reader, data, inflater, fed, outcome)) return outcome;
