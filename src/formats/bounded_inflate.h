@@ -42,6 +42,8 @@ class BoundedInflate {
   // output zlib had not given yet. Once done or damaged, pieces are not looked at (done
   // ones are held).
   Status feed(std::string_view compressed);
+  // Input is held back for a wider kept part (only ever when done before the data ended).
+  bool has_held_input() const { return !pending_.empty(); }
 
   Status status() const { return status_; }
   // The deflate data ended (input after its end is ignored).

@@ -25,4 +25,17 @@ inline std::string_view bytes_of(const unsigned char* data, std::size_t size) {
   return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
+// A title goes into a list line `name "title"` that must read back as written: printable
+// ASCII only, no quote, no double space, nothing to trim.
+inline void check_title(std::string_view title) {
+  if (title.empty()) return;
+  check(title.front() != ' ' && title.back() != ' ');
+  check(title.find("  ") == std::string_view::npos);
+  check(title.find('"') == std::string_view::npos);
+  for (const char c : title) {
+    const auto byte = static_cast<unsigned char>(c);
+    check(byte >= 0x20 && byte <= 0x7E);
+  }
+}
+
 }  // namespace mapsweep::fuzz
