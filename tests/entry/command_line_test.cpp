@@ -34,7 +34,7 @@ TEST(CommandLine, HelpAndVersionWinOverEverythingElse) {
 TEST(CommandLine, UnknownOptionsAndSecondDirectoriesAreUsageErrors) {
   const CommandLine unknown = parse_command_line({"--force"});
   EXPECT_EQ(unknown.action, Action::kUsageError);
-  EXPECT_NE(unknown.error.find("--force"), std::string::npos);
+  EXPECT_EQ(unknown.error_subject, "--force");
   EXPECT_EQ(parse_command_line({"a", "b"}).action, Action::kUsageError);
   EXPECT_EQ(parse_command_line({""}).action, Action::kUsageError);
 }
