@@ -37,5 +37,29 @@ TEST(StatusLine, ShowsAfterHalfASecondAtMostTenTimesASecondAndErasesItself) {
   EXPECT_EQ(terminal.str().size(), (first + second).size() + second.size() + 1);
 }
 
+// The line fits the terminal: the folder's name is cut (never inside a character) and its
+// control bytes cannot reach the terminal.
+TEST(StatusLine, TheFolderNameIsCutToTheTerminalWidth) {
+  struct Case {
+    std::string name;
+    std::size_t columns;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"id1", 80, "[3/12] 150 MiB  id1"},
+      {"id1", 0, "[3/12] 150 MiB  id1"},  // width unknown: 80 columns
+      {"a_rather_long_folder_name", 30, "[3/12] 150 MiB  a_rather_l..."},
+      {"\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F\xC3\xA4\xC3\xB6", 22,
+       "[3/12] 150 MiB  \xC3\xA4\xC3\xB6..."},
+      {"ab", 19, "[3/12] 150 MiB  ab"},
+      {"abcd", 19, "[3/12] 150 MiB  ab"},
+      {"evil\x1B]0;title\x07", 80, "[3/12] 150 MiB  evil?]0;title?"},
+      {"id1", 10, "[3/12] 15"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(status_text(3, 12, c.name, 150u << 20, c.columns), c.shown) << c.columns;
+  }
+}
+
 }  // namespace
 }  // namespace mapsweep
