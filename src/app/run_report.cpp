@@ -20,6 +20,16 @@ std::string combined_line(const RunReport& report, Language language) {
   return message(Message::kCombinedLeft, language) + "\n";
 }
 
+// A path as the terminal may be given it: a name's control bytes could drive it (move the
+// cursor, set the title), so each shows as '?'.
+std::string printable(std::string path) {
+  for (char& byte : path) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (code < 0x20 || code == 0x7F) byte = '?';
+  }
+  return path;
+}
+
 }  // namespace
 
 std::string summary_text(const RunReport& report, Language language) {
@@ -35,7 +45,7 @@ std::string summary_text(const RunReport& report, Language language) {
   if (!report.passed_over.empty()) {
     text += message(Message::kPassedOver, language) + "\n";
     for (const PassedOver& file : report.passed_over) {
-      text += "  " + file.path + ": " + reason_in(file.reason, language) + "\n";
+      text += "  " + printable(file.path) + ": " + reason_in(file.reason, language) + "\n";
     }
   }
   return text;

@@ -124,6 +124,7 @@ TEST(RunLanguageSummary, TheSummarySpeaksTheLanguage) {
   report.combined = CombinedList::kUnchanged;
   report.maps_listed = 3;
   report.passed_over.push_back({"a/pak0.pak", "not readable"});
+  report.passed_over.push_back({"b\x1B[2J/pak0.pak", "a reason of tomorrow"});
   EXPECT_EQ(summary_text(report, Language::kGerman),
             "Besuchte Spielordner: 2\n"
             "Geschriebene Listen (Inhalt geändert): 1\n"
@@ -132,7 +133,8 @@ TEST(RunLanguageSummary, TheSummarySpeaksTheLanguage) {
             "Entfernte Listen: 0\n"
             "Gesamtliste unverändert: 3 Maps\n"
             "Übergangen:\n"
-            "  a/pak0.pak: nicht lesbar\n");
+            "  a/pak0.pak: nicht lesbar\n"
+            "  b?[2J/pak0.pak: a reason of tomorrow\n");  // no escape reaches the terminal
 }
 
 }  // namespace
