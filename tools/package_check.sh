@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the .deb of the default preset and checks it: its control data and contents, and
-# that the program it holds runs and says the package's version. As root, on a machine
+# Builds the .deb of the default preset and checks it: lintian (its errors fail the check,
+# its warnings are listed), its control data and contents, and that the program it holds
+# runs and says the package's version. As root, on a machine
 # where no mapsweep package is installed, the package is installed with dpkg -i, the
 # program run from the PATH and its manual page found by man, and the package removed
 # again; otherwise it is unpacked into a scratch folder and the program run from there.
@@ -8,7 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/require_packages.sh dpkg-dev man-db cmake ninja-build g++ libgtest-dev zlib1g-dev
+bash tools/require_packages.sh dpkg-dev man-db cmake ninja-build g++ libgtest-dev zlib1g-dev \
+  lintian
 
 cmake --preset default >/dev/null
 cmake --build --preset default --target package
@@ -29,7 +31,11 @@ fail() {
 dpkg-deb --info "$deb"
 contents=$(dpkg-deb --contents "$deb")
 echo "$contents"
-for needed in ./usr/bin/mapsweep ./usr/share/man/man1/mapsweep.1.gz; do
+# Every tag lintian has, errors and warnings alike, is listed; an error fails the check.
+echo "== lintian =="
+lintian --fail-on error --display-level '>=warning' "$deb" || fail "lintian found errors in $deb"
+for needed in ./usr/bin/mapsweep ./usr/share/man/man1/mapsweep.1.gz \
+  ./usr/share/doc/mapsweep/copyright ./usr/share/doc/mapsweep/changelog.gz; do
   grep -q " $needed\$" <<<"$contents" || fail "$deb lacks $needed"
 done
 depends=$(dpkg-deb --field "$deb" Depends)

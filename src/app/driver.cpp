@@ -5,7 +5,9 @@
 // returns to the starting directory, and no trap leaves the driver.
 #include <new>
 #include <string>
+#include <vector>
 
+#include "app/messages.h"
 #include "app/scan_context.h"
 #include "runtime/directory_search.h"
 #include "runtime/error_numbers.h"
@@ -16,13 +18,6 @@
 namespace mapsweep {
 namespace {
 
-constexpr char kStartQuestionTitle[] = "https://mapsweep.example/";
-constexpr char kAnotherRunText[] =
-    "Another run of mapsweep is working in this folder. Nothing was changed; try again "
-    "once it has finished.";
-constexpr char kNoFolderListText[] =
-    "mapsweep cannot write its folder list (temp.tmp) in this folder, so it cannot know "
-    "which game folders to visit. Nothing was changed.";
 // How many names the folder list tries beyond temp.tmp: temp1.tmp to temp999.tmp.
 constexpr int kFolderListNames = 999;
 constexpr int kRemoveAttempts = 3;
@@ -41,13 +36,10 @@ bool go_up(Runtime& rt) {
   return false;
 }
 
-ByteString start_question(ErrorState& err) {
-  const ByteString line_break = concat(err, char_string(err, 10), char_string(err, 13));
-  ByteString text =
-      concat(err, ByteString("Programm durchsucht alle Pak.Pak und *.BSP "), line_break);
-  text = concat(err, text, ByteString("nach Mapnamen und schreibt sie in die jeweilige maps.lst"));
-  text = concat(err, text, line_break);
-  return concat(err, text, ByteString("Starten ?"));
+// A box of the run's in the language the run speaks.
+int show_message(ScanContext& ctx, Message text, std::uint32_t style) {
+  return message_box(ctx.rt, ByteString(message(text, ctx.options.language)), ByteString(),
+                     style);
 }
 
 // Runs one of the map list builder's routines. Each handles the traps of the recoveries it
@@ -74,10 +66,10 @@ bool step_failed(Runtime& rt) {
 }
 
 // Ends a run that cannot go on before it has touched any list, saying why.
-void refuse(Runtime& rt, const char* why) {
-  message_box(rt, ByteString(why), ByteString(), kStyleOk | kStyleErrorIcon);
-  step_failed(rt);
-  rt.exit_status = kExitRefused;
+void refuse(ScanContext& ctx, Message why) {
+  show_message(ctx, why, kStyleOk | kStyleErrorIcon);
+  step_failed(ctx.rt);
+  ctx.rt.exit_status = kExitRefused;
 }
 
 // A name from the folder list names a folder of the starting directory only when it is one
@@ -201,9 +193,53 @@ bool leave_maps_folder(ScanContext& ctx) {
   return go_up(ctx.rt);
 }
 
+// Why a list could not be replaced or removed, for the report.
+const char* list_refusal(int number) {
+  if (number == rt_error::kPermissionDenied) return "held by another program: left as it was";
+  if (number == rt_error::kAccessDenied) return "read-only, a link or no file: left as it was";
+  return "could not be written: left as it was";
+}
+
+// Removes the game folder's list under every letter case it has there. Windows keeps one
+// file under all of them; elsewhere a stale MAPS.LST beside the removed maps.lst would be
+// read as the folder's list. A variant that is a link, read-only or held by another program
+// stays, and the report says why.
+void remove_folder_lists(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  const std::vector<ByteString> variants = names_in_any_case(rt, ByteString(kListName));
+  step_failed(rt);
+  for (const ByteString& name : variants) {
+    remove_plain_file(rt, name);
+    if (step_failed(rt)) {
+      note_passed_over(ctx, ctx.folder_name + "/" + name, list_refusal(rt.err.number()));
+    } else {
+      ++ctx.report.lists_removed;
+    }
+  }
+}
+
+// Closes a list's channel and consolidates the list. Returns whether the list now stands
+// as written: false when it could not be replaced (noted in the report under `path`).
+// `changed` tells whether either step changed the file's bytes.
+bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteString& path,
+                           bool& changed) {
+  Runtime& rt = ctx.rt;
+  close_channel(rt, channel);
+  if (step_failed(rt)) {
+    note_passed_over(ctx, path, list_refusal(rt.err.number()));
+    return false;
+  }
+  changed = last_close_changed_file(rt);
+  rt.err.arm_recovery(kGeneralRecovery);
+  run_routine(ctx, list_consolidation);
+  changed = changed || ctx.consolidation_changed_file;
+  return true;
+}
+
 // What becomes of the folder's list once both scans ran. An incomplete scan (a file that
 // could not be read, a folder that could not be listed) never replaces or removes a list
-// that is there; without one, the folder gets what was found.
+// that is there; without one, the folder gets what was found. The report tells a list
+// whose bytes changed from one that came out the same and was left as it was.
 void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
   Runtime& rt = ctx.rt;
   if (channel_write_failed(rt, kFolderListChannel)) ctx.lines_lost = true;
@@ -212,27 +248,16 @@ void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
   if (!found || (!complete && replaces)) {
     abandon_channel(rt, kFolderListChannel);
     if (!found && complete && replaces) {
-      remove_file(rt, ByteString(kListName));
-      ++(step_failed(rt) ? report.lists_kept : report.lists_removed);
+      remove_folder_lists(ctx);
     } else if (replaces) {
       ++report.lists_kept;
     }
     return;
   }
-  close_channel(rt, kFolderListChannel);
-  if (step_failed(rt)) {
-    ++report.lists_kept;
-    return;
+  bool changed = false;
+  if (close_and_consolidate(ctx, kFolderListChannel, ctx.folder_name + "/" + kListName, changed)) {
+    ++(changed ? report.lists_written : report.lists_unchanged);
   }
-  ++report.lists_written;
-  run_routine(ctx, list_consolidation);
-}
-
-// Why a list could not be opened for replacing, for the report.
-const char* list_refusal(int number) {
-  if (number == rt_error::kPermissionDenied) return "held by another program: left as it was";
-  if (number == rt_error::kAccessDenied) return "read-only, a link or no file: left as it was";
-  return "could not be written: left as it was";
 }
 
 // Opens a list for replacing; a list that cannot be is noted in the report.
@@ -241,7 +266,6 @@ bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) 
   open_channel(rt, channel, ByteString(kListName), kOutputMode, kListBufferLength);
   if (!rt.err.take_failure()) return true;
   note_passed_over(ctx, where + kListName, list_refusal(rt.err.number()));
-  ++ctx.report.lists_kept;
   return false;
 }
 
@@ -318,12 +342,15 @@ bool visit_listed_folders(ScanContext& ctx) {
 // Replaces the combined list with what the visits wrote and consolidates it; a list that
 // could not be written whole stays as it was.
 void finish_combined_list(ScanContext& ctx) {
-  Runtime& rt = ctx.rt;
-  close_channel(rt, kCombinedListChannel);
-  if (step_failed(rt)) return;
-  ctx.report.combined_written = true;
-  rt.err.arm_recovery(kGeneralRecovery);
-  run_routine(ctx, list_consolidation);
+  bool changed = false;
+  // The folders' lists hold each map once already; across folders an exact run may meet
+  // one map under two letter cases. The byte search keeps its lines as they always were.
+  ctx.fold_name_case = ctx.options.mode == ScanMode::kExact;
+  const bool closed =
+      close_and_consolidate(ctx, kCombinedListChannel, ByteString(kListName), changed);
+  ctx.fold_name_case = false;
+  if (!closed) return;
+  ctx.report.combined = changed ? CombinedList::kWritten : CombinedList::kUnchanged;
   ctx.report.maps_listed = ctx.consolidated_lines;
 }
 
@@ -331,16 +358,18 @@ void run(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   build_scan_context(ctx);
   step_failed(rt);
-  if (!lock_current_directory(rt)) return refuse(rt, kAnotherRunText);
-  const int answer =
-      message_box(rt, start_question(rt.err), ByteString(kStartQuestionTitle), kStyleYesNo);
+  if (!lock_current_directory(rt)) return refuse(ctx, Message::kAnotherRun);
+  const int answer = show_message(ctx, Message::kStartQuestion, kStyleYesNo);
   step_failed(rt);
-  if (answer == kButtonNo) return;
+  if (answer == kButtonNo) {
+    ctx.report.declined = true;
+    return;
+  }
 
   remove_leftover_siblings(rt);
   // No list is touched unless the folders to visit are known.
   if (!write_folder_list(ctx) || !open_folder_list_for_reading(ctx)) {
-    return refuse(rt, kNoFolderListText);
+    return refuse(ctx, Message::kNoFolderList);
   }
   // A combined list that cannot be opened (a link, read-only, held by another program) is
   // left as it was; the folder lists are still written.
@@ -357,7 +386,7 @@ void run(ScanContext& ctx) {
   abandon_all_channels(rt);
   if (!ctx.lost) remove_folder_list(ctx);
   if (ctx.options.progress != nullptr) ctx.options.progress->finish();
-  message_box(rt, ByteString("Programmende"), ByteString(), kStyleOk);
+  show_message(ctx, Message::kProgramEnd, kStyleOk);
   step_failed(rt);
 }
 

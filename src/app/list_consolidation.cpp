@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
+#include <unordered_set>
 
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
@@ -34,6 +36,7 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
   std::vector<std::int32_t> staying;
   try {
     staying = lines_that_stay(ctx.list_lines, ctx.entry_count);
+    if (ctx.fold_name_case) staying = without_name_case_variants(ctx.list_lines, staying);
   } catch (const std::bad_alloc&) {
     ctx.rt.err.raise_error(rt_error::kOutOfStorage);
   }
@@ -53,6 +56,7 @@ void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
   }
   close_channel(rt, kFolderListChannel);
   rt.err.check_error();
+  ctx.consolidation_changed_file = last_close_changed_file(rt);
   ctx.consolidated_lines = static_cast<int>(staying.size());
 }
 
@@ -101,11 +105,29 @@ std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t
   return staying;
 }
 
+std::vector<std::int32_t> without_name_case_variants(const StringArray& lines,
+                                                     const std::vector<std::int32_t>& staying) {
+  std::unordered_set<std::string> seen;
+  seen.reserve(staying.size());
+  std::vector<std::int32_t> kept;
+  kept.reserve(staying.size());
+  for (const std::int32_t index : staying) {
+    std::string key = element(lines, index);
+    const std::size_t name_end = std::min(key.find(" \""), key.size());
+    for (std::size_t at = 0; at < name_end; ++at) {
+      if (key[at] >= 'a' && key[at] <= 'z') key[at] = static_cast<char>(key[at] - 'a' + 'A');
+    }
+    if (seen.insert(std::move(key)).second) kept.push_back(index);
+  }
+  return kept;
+}
+
 // Expects the general recovery armed: any failure abandons the consolidation, and the file
 // is rewritten only after it was read whole and the selection made.
 void list_consolidation(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   ctx.entry_count = 0;
+  ctx.consolidation_changed_file = false;
   try {
     read_list(ctx);
     rewrite_list(ctx, select_lines(ctx));

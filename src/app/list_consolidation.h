@@ -13,5 +13,10 @@ namespace mapsweep {
 // beginning of another entry, and not a repeat of an earlier entry. O(n log n) comparisons.
 // Throws std::bad_alloc when its working storage cannot be had.
 std::vector<std::int32_t> lines_that_stay(const StringArray& lines, std::int32_t count);
+// Of the `staying` indices, in their order, those whose line is not an earlier one's with
+// the map name (what stands before ` "`) in another ASCII letter case: a game that loads
+// names in any letter case has one map under both. Throws std::bad_alloc likewise.
+std::vector<std::int32_t> without_name_case_variants(const StringArray& lines,
+                                                     const std::vector<std::int32_t>& staying);
 
 }  // namespace mapsweep

@@ -1,33 +1,54 @@
 #include "app/run_report.h"
 
-#include <sstream>
-
 namespace mapsweep {
 namespace {
 
-std::string counted(int count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
+std::string line(Message text, Language language, int count) {
+  return message(text, language, {std::to_string(count)}) + "\n";
+}
+
+std::string combined_line(const RunReport& report, Language language) {
+  switch (report.combined) {
+    case CombinedList::kWritten:
+      return line(report.dry_run ? Message::kCombinedWouldBeWritten : Message::kCombinedWritten,
+                  language, report.maps_listed);
+    case CombinedList::kUnchanged:
+      return line(Message::kCombinedUnchanged, language, report.maps_listed);
+    case CombinedList::kLeft:
+      break;
+  }
+  return message(Message::kCombinedLeft, language) + "\n";
+}
+
+// A path as the terminal may be given it: a name's control bytes could drive it (move the
+// cursor, set the title), so each shows as '?'.
+std::string printable(std::string path) {
+  for (char& byte : path) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (code < 0x20 || code == 0x7F) byte = '?';
+  }
+  return path;
 }
 
 }  // namespace
 
-std::string summary_text(const RunReport& report) {
-  std::ostringstream text;
-  text << counted(report.folders_visited, "game folder", "game folders")
-       << " visited; lists: " << report.lists_written << " written, " << report.lists_kept
-       << " left as they were, " << report.lists_removed << " removed; ";
-  if (report.combined_written) {
-    text << counted(report.maps_listed, "map", "maps") << " in the combined list.\n";
-  } else {
-    text << "the combined list was left as it was.\n";
-  }
+std::string summary_text(const RunReport& report, Language language) {
+  if (report.declined) return message(Message::kNothingDone, language) + "\n";
+  std::string text = line(Message::kFoldersVisited, language, report.folders_visited);
+  text += line(report.dry_run ? Message::kListsWouldBeWritten : Message::kListsWritten, language,
+               report.lists_written);
+  text += line(Message::kListsUnchanged, language, report.lists_unchanged);
+  text += line(Message::kListsKept, language, report.lists_kept);
+  text += line(report.dry_run ? Message::kListsWouldBeRemoved : Message::kListsRemoved, language,
+               report.lists_removed);
+  text += combined_line(report, language);
   if (!report.passed_over.empty()) {
-    text << "Passed over:\n";
+    text += message(Message::kPassedOver, language) + "\n";
     for (const PassedOver& file : report.passed_over) {
-      text << "  " << file.path << ": " << file.reason << "\n";
+      text += "  " + printable(file.path) + ": " + reason_in(file.reason, language) + "\n";
     }
   }
-  return text.str();
+  return text;
 }
 
 }  // namespace mapsweep

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
+
 namespace mapsweep {
 
 struct PassedOver {
@@ -13,30 +15,38 @@ struct PassedOver {
   std::string reason;  // why, in a few words
 };
 
+// What became of the combined list.
+enum class CombinedList { kLeft, kWritten, kUnchanged };
+
 struct RunReport {
+  bool declined = false;  // the start question was answered No: nothing was done
+  bool dry_run = false;   // nothing was written or removed: the counts say what would be
   int folders_visited = 0;
-  int lists_written = 0;
-  int lists_kept = 0;  // left as they were: a scan that could not read everything, or a
-                       // list that could not be replaced
-  int lists_removed = 0;
-  bool combined_written = false;
+  int lists_written = 0;    // the file's bytes changed (or it is new)
+  int lists_unchanged = 0;  // the new list held the old one's bytes: left as it was
+  int lists_kept = 0;       // left as they were because a scan could not read everything
+  int lists_removed = 0;    // files, every letter-case variant counted
+  CombinedList combined = CombinedList::kLeft;
   int maps_listed = 0;  // lines of the combined list as written
-  std::vector<PassedOver> passed_over;
+  std::vector<PassedOver> passed_over;  // reasons in English, as the scans give them
 };
 
-// Told where the run stands: game folder `folder` of `folders` (0 before the first), and
+// Told where the run stands: game folder `folder` of `folders` (0 before the first) by its
+// name, and
 // how many bytes of archives and map files were read so far. Called often; the receiver
 // decides what to show.
 class Progress {
  public:
   virtual ~Progress() = default;
-  virtual void update(int folder, int folders, std::uint64_t bytes_read) = 0;
+  virtual void update(int folder, int folders, const std::string& folder_name,
+                      std::uint64_t bytes_read) = 0;
   // The run is over: anything shown for it goes.
   virtual void finish() = 0;
 };
 
-// The summary: folders visited, lists written, kept and removed, maps listed, and each file
-// passed over with the reason.
-std::string summary_text(const RunReport& report);
+// The summary in the language: folders visited, lists written, unchanged, kept and removed
+// (what a dry run would write and remove), the combined list, and each file passed over
+// with the reason. A declined run says only that nothing was done.
+std::string summary_text(const RunReport& report, Language language);
 
 }  // namespace mapsweep

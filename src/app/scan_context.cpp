@@ -118,7 +118,8 @@ bool take_data_file_failure(ScanContext& ctx) {
 void note_bytes_read(ScanContext& ctx, std::size_t bytes) {
   ctx.bytes_read += bytes;
   if (ctx.options.progress != nullptr) {
-    ctx.options.progress->update(ctx.folder_index, ctx.folder_count, ctx.bytes_read);
+    ctx.options.progress->update(ctx.folder_index, ctx.folder_count, ctx.folder_name,
+                                 ctx.bytes_read);
   }
 }
 

@@ -96,6 +96,7 @@ struct RunOptions {
   ScanMode mode = ScanMode::kByteSearch;
   RunReport* report = nullptr;  // filled in as the run goes, when given
   Progress* progress = nullptr;
+  Language language = Language::kEnglish;  // of the boxes the run shows
 };
 
 struct ScanContext {
@@ -146,6 +147,10 @@ struct ScanContext {
   int folder_count = 0;
   std::uint64_t bytes_read = 0;
   int consolidated_lines = 0;  // lines the last consolidation wrote
+  bool consolidation_changed_file = false;  // the last consolidation changed its list's bytes
+  // The consolidation takes lines that differ only in the letter case of the map name for
+  // one (exact mode's combined list).
+  bool fold_name_case = false;
 
   // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
   // archive may yield more names than a 16-bit count could hold.

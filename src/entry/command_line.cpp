@@ -3,7 +3,9 @@
 #include <memory>
 #include <ostream>
 
+#include "app/messages.h"
 #include "app/run_report.h"
+#include "app/version.h"
 #include "app/scan_context.h"
 #include "runtime/dry_run_os.h"
 #include "runtime/message_box.h"
@@ -39,13 +41,26 @@ class QuietDialog final : public os::Dialog {
   os::Dialog& inner_;
 };
 
+// The bytes with each CR LF as LF: a preview's lines all end alike, its folder headers'
+// and its lists' (which end in CR LF on disk), and the Windows entry writes them all with
+// CR LF again.
+std::string with_lf(const std::string& bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
 // Each list a dry run would have written, under its folder's path, the combined list last
 // (it is written last).
 void print_lists(std::ostream& out, const DryRunOs& dry_run) {
   for (const DryRunOs::WrittenFile& file : dry_run.written_files()) {
     const std::size_t slash = file.path.find_last_of("/\\");
     out << (slash == std::string::npos ? file.path : file.path.substr(0, slash)) << "\n"
-        << file.bytes;
+        << with_lf(file.bytes);
   }
 }
 
@@ -53,46 +68,110 @@ bool is_option(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
 }
 
-CommandLine usage_error(std::string message) {
+// Each option by its letter (0 for none) and its long name.
+struct OptionSpelling {
+  char letter;
+  const char* name;
+  void (*apply)(CommandLine&);
+};
+
+constexpr OptionSpelling kOptions[] = {
+    {'h', "--help", [](CommandLine& c) { c.action = CommandLine::Action::kHelp; }},
+    {0, "--version", [](CommandLine& c) { c.action = CommandLine::Action::kVersion; }},
+    {'y', "--yes", [](CommandLine& c) { c.yes = true; }},
+    {0, "--exact", [](CommandLine& c) { c.exact = true; }},
+    {'n', "--dry-run", [](CommandLine& c) { c.dry_run = true; }},
+    {'v', "--verbose", [](CommandLine& c) { c.verbose = true; }},
+    {'q', "--quiet", [](CommandLine& c) { c.quiet = true; }},
+};
+
+const OptionSpelling* long_option(const std::string& arg) {
+  for (const OptionSpelling& option : kOptions) {
+    if (arg == option.name) return &option;
+  }
+  return nullptr;
+}
+
+const OptionSpelling* short_option(char letter) {
+  for (const OptionSpelling& option : kOptions) {
+    if (option.letter != 0 && option.letter == letter) return &option;
+  }
+  return nullptr;
+}
+
+CommandLine usage_error(Message message, std::string subject, std::string other = {}) {
   CommandLine command;
   command.action = CommandLine::Action::kUsageError;
-  command.error = std::move(message);
+  command.error = message;
+  command.error_subject = std::move(subject);
+  command.error_other = std::move(other);
   return command;
+}
+
+// The options that cannot go together, as they were typed, so that the error names them.
+struct Typed {
+  std::string quiet;
+  std::string verbose;
+};
+
+// Applies one option as typed (`-y`, `--yes`); false when there is none such.
+bool apply_option(CommandLine& command, Typed& typed, const OptionSpelling* option,
+                  const std::string& as_typed) {
+  if (option == nullptr) return false;
+  option->apply(command);
+  if (option->letter == 'q') typed.quiet = as_typed;
+  if (option->letter == 'v') typed.verbose = as_typed;
+  return true;
+}
+
+bool is_done(const CommandLine& command) {
+  return command.action != CommandLine::Action::kRun;
+}
+
+// Applies an argument that begins with a dash; a usage error when it names no option.
+void apply_option_argument(CommandLine& command, Typed& typed, const std::string& arg) {
+  if (arg.starts_with("--")) {
+    if (!apply_option(command, typed, long_option(arg), arg)) {
+      command = usage_error(Message::kUnknownOption, arg);
+    }
+    return;
+  }
+  for (std::size_t at = 1; at < arg.size() && !is_done(command); ++at) {
+    const std::string letter{'-', arg[at]};
+    if (!apply_option(command, typed, short_option(arg[at]), letter)) {
+      command = usage_error(Message::kUnknownOption, letter);
+    }
+  }
+}
+
+void take_directory(CommandLine& command, const std::string& arg) {
+  if (arg.empty()) {
+    command = usage_error(Message::kEmptyDirectoryName, {});
+  } else if (!command.directory.empty()) {
+    command = usage_error(Message::kMoreThanOneDirectory, arg);
+  } else {
+    command.directory = arg;
+  }
 }
 
 }  // namespace
 
 CommandLine parse_command_line(const std::vector<std::string>& args) {
   CommandLine command;
+  Typed typed;
   bool options_done = false;
   for (const std::string& arg : args) {
     if (!options_done && arg == "--") {
       options_done = true;
-    } else if (!options_done && (arg == "-h" || arg == "--help")) {
-      command.action = CommandLine::Action::kHelp;
-      return command;
-    } else if (!options_done && arg == "--version") {
-      command.action = CommandLine::Action::kVersion;
-      return command;
-    } else if (!options_done && (arg == "-y" || arg == "--yes")) {
-      command.yes = true;
-    } else if (!options_done && arg == "--exact") {
-      command.exact = true;
-    } else if (!options_done && (arg == "-n" || arg == "--dry-run")) {
-      command.dry_run = true;
-    } else if (!options_done && (arg == "-v" || arg == "--verbose")) {
-      command.verbose = true;
-      command.quiet = false;
-    } else if (!options_done && (arg == "-q" || arg == "--quiet")) {
-      command.quiet = true;
-      command.verbose = false;
     } else if (!options_done && is_option(arg)) {
-      return usage_error("unknown option '" + arg + "'");
-    } else if (command.directory.empty() && !arg.empty()) {
-      command.directory = arg;
+      apply_option_argument(command, typed, arg);
     } else {
-      return usage_error(arg.empty() ? "empty directory name" : "more than one directory given");
+      take_directory(command, arg);
     }
+    if (is_done(command)) return command;
+  }
+  if (command.quiet && command.verbose) {
+    return usage_error(Message::kConflictingOptions, typed.quiet, typed.verbose);
   }
   return command;
 }
@@ -119,48 +198,31 @@ std::vector<std::string> split_command_tail(const std::string& tail) {
   return args;
 }
 
-std::string usage_text() {
-  return "Usage: mapsweep [-y|--yes] [--exact] [-n|--dry-run] [-v|--verbose|-q|--quiet] [DIR]\n"
-         "       mapsweep --help | --version\n"
-         "\n"
-         "Lists the maps of every game folder below DIR (default: the current directory).\n"
-         "Each game folder's pak*.pak archives and maps/*.bsp files are searched for map\n"
-         "names and titles; the lines go to maps.lst in the game folder and to a combined\n"
-         "maps.lst in DIR, with repeated lines removed. Nothing else is changed.\n"
-         "\n"
-         "  -y, --yes      start without asking\n"
-         "      --exact    read each archive's directory and each map's own entity text:\n"
-         "                 every playable map with its true title, in natural order, also\n"
-         "                 from *.pk3 archives (the default searches the raw bytes)\n"
-         "  -n, --dry-run  do the whole run but write and delete nothing: print each list\n"
-         "                 that would be written, under its folder, the combined one last\n"
-         "  -v, --verbose  print the summary even when the error output is no terminal\n"
-         "  -q, --quiet    print nothing but errors\n"
-         "  -h, --help     show this help and exit\n"
-         "      --version  show the version and exit\n"
-         "\n"
-         "The start question is asked whenever a person types on a terminal; without one the\n"
-         "run starts at once. On a terminal a status line shows the progress, and a summary\n"
-         "follows the run: folders visited, lists written, kept and removed, files passed over.\n"
-         "Exit status: 0 done, 1 refused (another run is working in DIR, or the folder\n"
-         "list cannot be written there), 2 usage error or DIR cannot be entered.\n";
+std::string usage_text(Language language) {
+  return std::string(message_text(Message::kUsage, language));
 }
 
 std::string version_text() {
-  return "mapsweep 1.0.0\n";
+  return std::string("mapsweep ") + kMapsweepVersion + "\n";
+}
+
+std::string usage_error_text(const CommandLine& command, Language language) {
+  return "mapsweep: " +
+         message(command.error, language, {command.error_subject, command.error_other}) + "\n" +
+         message(Message::kTryHelp, language) + "\n";
 }
 
 int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog, std::ostream& out,
                      std::ostream& err, const Console& console) {
   switch (command.action) {
     case CommandLine::Action::kHelp:
-      out << usage_text();
+      out << usage_text(console.language);
       return 0;
     case CommandLine::Action::kVersion:
       out << version_text();
       return 0;
     case CommandLine::Action::kUsageError:
-      err << "mapsweep: " << command.error << "\n" << usage_text();
+      err << usage_error_text(command, console.language);
       return kExitUsage;
     case CommandLine::Action::kRun:
       break;
@@ -168,7 +230,8 @@ int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
   if (!command.directory.empty()) {
     const os::Result entered = os.set_current_directory(command.directory);
     if (entered.value == 0) {
-      err << "mapsweep: cannot enter directory '" << command.directory << "'\n";
+      err << "mapsweep: "
+          << message(Message::kCannotEnter, console.language, {command.directory}) << "\n";
       return kExitUsage;
     }
   }
@@ -179,13 +242,14 @@ int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
   const std::unique_ptr<DryRunOs> dry_run =
       command.dry_run ? std::make_unique<DryRunOs>(os) : nullptr;
   RunReport report;
+  report.dry_run = command.dry_run;
   const RunOptions options{command.exact ? ScanMode::kExact : ScanMode::kByteSearch, &report,
-                           command.quiet ? nullptr : console.progress};
+                           command.quiet ? nullptr : console.progress, console.language};
   const int status = program_entry(dry_run ? *dry_run : os, used,
                                    [&](Runtime& rt) { build_map_lists(rt, options); });
   if (dry_run) print_lists(out, *dry_run);
   if (!command.quiet && (command.verbose || console.err_is_terminal) && status == kExitDone) {
-    err << summary_text(report);
+    err << summary_text(report, console.language);
   }
   return status;
 }

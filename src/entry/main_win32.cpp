@@ -9,6 +9,7 @@
 #include <streambuf>
 #include <string>
 
+#include "app/messages.h"
 #include "entry/command_line.h"
 #include "entry/command_tail.h"
 #include "entry/status_line.h"
@@ -112,6 +113,13 @@ class Win32TextSinks final : public mapsweep::TextSinks {
   mapsweep::os::Dialog& dialog_;
 };
 
+// The console's width in columns, for the status line; 0 when it cannot be told.
+std::size_t console_columns(HANDLE console) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 0;
+  return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -127,6 +135,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // A run's summary is for a person at a console: the one the error output goes to, or the
   // one the program was started from. A program started from the desktop has neither.
   mapsweep::Console console;
+  console.language = mapsweep::language_from_windows_ui(GetUserDefaultUILanguage());
   const HANDLE error_output = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   console.err_is_terminal = error_output != nullptr && error_output != INVALID_HANDLE_VALUE
@@ -137,7 +146,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       console.err_is_terminal ? open_console_output() : INVALID_HANDLE_VALUE;
   ConsoleBuffer status_buffer(status_console);
   std::ostream status_stream(&status_buffer);
-  mapsweep::StatusLine status_line(status_stream);
+  mapsweep::StatusLine status_line(status_stream, std::chrono::steady_clock::now,
+                                   [&] { return console_columns(status_console); });
   if (status_console != INVALID_HANDLE_VALUE) console.progress = &status_line;
   const int code = mapsweep::run_command_line(command, *os, *dialog, out, err, console);
   if (status_console != INVALID_HANDLE_VALUE) CloseHandle(status_console);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "runtime/error_numbers.h"
+#include "runtime/platform/name_matching.h"
 #include "runtime/runtime.h"
 #include "runtime/system_call.h"
 
@@ -187,6 +188,37 @@ void remove_file(Runtime& rt, const ByteString& name) {
         if (sc.failure != 0) rt.err.raise_error(sc.failure);
       },
       [] {});
+}
+
+void remove_plain_file(Runtime& rt, const ByteString& name) {
+  constexpr std::uint32_t kNotPlain =
+      os::kAttributeReparsePoint | os::kAttributeDirectory | os::kAttributeDevice;
+  const bool plain = with_storage(
+      rt.err,
+      [&] {
+        const std::string system = system_name(name, kPatternLimit);
+        const SystemCall sc = system_call([&] { return rt.os.file_attributes(system); });
+        return sc.value == -1 || (static_cast<std::uint32_t>(sc.value) & kNotPlain) == 0;
+      },
+      [] { return false; });
+  if (!plain) {
+    rt.err.raise_error(rt_error::kAccessDenied);
+    return;
+  }
+  remove_file(rt, name);
+}
+
+std::vector<ByteString> names_in_any_case(Runtime& rt, const ByteString& name) {
+  std::vector<ByteString> names;
+  for (ByteString entry = search_first(rt, name, 0); !entry.empty(); entry = search_next(rt)) {
+    const bool same = entry.size() == name.size() &&
+                      std::equal(entry.begin(), entry.end(), name.begin(), [](char a, char b) {
+                        return os::ascii_upper(a) == os::ascii_upper(b);
+                      });
+    if (same) names.push_back(entry);
+  }
+  end_search(rt);
+  return names;
 }
 
 bool search_listed_whole(const Runtime& rt) {

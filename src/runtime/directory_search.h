@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/byte_string.h"
 #include "runtime/platform/os.h"
@@ -39,6 +40,12 @@ bool change_directory(Runtime& rt, const ByteString& path);
 void delete_files(Runtime& rt, const ByteString& pattern);
 // Deletes the one file of this name, and only it.
 void remove_file(Runtime& rt, const ByteString& name);
+// As remove_file, but a link, folder or device of that name stays too (raising
+// rt_error::kAccessDenied): what is removed is a file of the program's own making.
+void remove_plain_file(Runtime& rt, const ByteString& name);
+// The names of the plain files that are `name` in some letter case, as the search finds
+// them (one at most where names are compared without case). Uses and ends the search.
+std::vector<ByteString> names_in_any_case(Runtime& rt, const ByteString& name);
 
 // Whether the current search listed its folder so far without a failure. A pattern that
 // matches nothing is no failure; a folder that cannot be read, or a listing cut short, is.

@@ -679,7 +679,11 @@ int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
   keep_read_ahead(rt, *c);
   if (!is_replacing(*c)) return flushed != 0 ? flushed : closed;
   const int failure = c->write_failure != 0 ? c->write_failure : closed;
-  if (failure == 0) return commit_replacement(rt, c->replacement);
+  if (failure == 0) {
+    const int committed = commit_replacement(rt, c->replacement);
+    rt.channels.last_close_changed_file = c->replacement.changed;
+    return committed;
+  }
   discard_replacement(rt, c->replacement);
   return failure;
 }
@@ -710,6 +714,7 @@ void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std:
 }
 
 void close_channel(Runtime& rt, std::int16_t number) {
+  rt.channels.last_close_changed_file = false;
   std::unique_ptr<Channel> record = unlink(rt.channels, number);
   if (record == nullptr) return;
   if (const int failure = close_record(rt, std::move(record))) rt.err.raise_error(failure);
@@ -724,6 +729,10 @@ void close_all_channels(Runtime& rt) {
     if (first_failure == 0) first_failure = failure;
   }
   if (first_failure != 0) rt.err.raise_error(first_failure);
+}
+
+bool last_close_changed_file(const Runtime& rt) {
+  return rt.channels.last_close_changed_file;
 }
 
 void abandon_channel(Runtime& rt, std::int16_t number) {

@@ -93,6 +93,9 @@ struct ChannelList {
   // The read-ahead buffer of the binary channel closed last, for the next one: a scan opens
   // thousands of small files, and each would otherwise allocate one.
   std::unique_ptr<unsigned char[]> spare_read_ahead;
+  // Whether the output channel closed last put other bytes in its file's place (or made
+  // the file): a list that came out the same is left as it was, and the report says so.
+  bool last_close_changed_file = false;
 };
 
 // buffer_length: what text input reads at once (at least 1), or what output collects before
@@ -106,6 +109,9 @@ void open_channel(Runtime& rt, std::int16_t number, const ByteString& name, std:
 // new-file channel's file is its caller's own, created exclusively: nobody else knows it.)
 void close_channel(Runtime& rt, std::int16_t number);
 void close_all_channels(Runtime& rt);
+// Whether the last channel closed with close_channel changed its file's bytes: false when
+// the file held exactly what was written (it was left as it was) or nothing was written.
+bool last_close_changed_file(const Runtime& rt);
 // Closes the channel without replacing anything: an output channel's file stays as it was,
 // and what it collected is not written. Raises nothing.
 void abandon_channel(Runtime& rt, std::int16_t number);

@@ -172,6 +172,7 @@ int commit_replacement(Runtime& rt, Replacement& replacement) {
       system_call([&] { return rt.os.replace_file(replacement.sibling, replacement.target); });
   if (sc.failure == 0 && sc.value != 0) {
     replacement.sibling.clear();
+    replacement.changed = true;
     return 0;
   }
   discard_replacement(rt, replacement);

@@ -27,6 +27,7 @@ struct Replacement {
   os::Handle held = os::kInvalidHandle;  // the existing file, held exclusively until commit
   bool replaces_existing = false;
   std::uint64_t written = 0;  // bytes written to the sibling so far
+  bool changed = false;       // the commit put other bytes in the file's place
 };
 
 // Checks the file to be replaced and holds it. Returns 0, or the runtime error number of

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "app/messages.h"
 #include "app/scan_context.h"
 #include "runtime/message_box.h"
 #include "runtime/program_entry.h"
@@ -29,10 +30,10 @@ using tools::map_data;
 using tools::pack_archive;
 using Files = std::map<std::string, std::string>;
 
-const std::string kStartQuestion =
-    "Programm durchsucht alle Pak.Pak und *.BSP \n\r"
-    "nach Mapnamen und schreibt sie in die jeweilige maps.lst\n\r"
-    "Starten ?";
+// The program speaks English unless told otherwise; the texts in each language are held
+// against their bytes by the messages' own tests.
+const std::string kStartQuestion(message_text(Message::kStartQuestion, Language::kEnglish));
+const std::string kProgramEnd(message_text(Message::kProgramEnd, Language::kEnglish));
 
 // Map data whose world entity carries `title`.
 std::string titled_map(const std::string& title) {
@@ -74,9 +75,9 @@ TEST_F(Driver, AsksTheStartQuestionAndEndsWithTheClosingMessage) {
   run();
   ASSERT_EQ(dialog_.shown().size(), 2u);
   EXPECT_EQ(dialog_.shown()[0].text, kStartQuestion);
-  EXPECT_EQ(dialog_.shown()[0].title, "https://mapsweep.example/");
+  EXPECT_EQ(dialog_.shown()[0].title, kDefaultCaption);  // no address to point at
   EXPECT_EQ(dialog_.shown()[0].style, 4u);
-  EXPECT_EQ(dialog_.shown()[1].text, "Programmende");
+  EXPECT_EQ(dialog_.shown()[1].text, kProgramEnd);
   EXPECT_EQ(dialog_.shown()[1].title, kDefaultCaption);
   EXPECT_EQ(dialog_.shown()[1].style, 0u);
   EXPECT_EQ(tree_.files(), (Files{{"maps.lst", ""}}));

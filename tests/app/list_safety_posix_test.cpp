@@ -8,6 +8,8 @@
 #include <string>
 
 #include "program_tree.h"
+#include "support/lock_holder.h"
+#include "support/system_traits.h"
 
 namespace mapsweep {
 namespace {
@@ -34,6 +36,50 @@ TEST_F(ListSafetyPosix, LinksNamedLikeListsOrTheFolderListAreNeverFollowed) {
     EXPECT_TRUE(fs::is_symlink(tree_.path(link))) << link;
   }
   EXPECT_FALSE(tree_.exists("outside/nowhere"));
+}
+
+// A folder with nothing to list loses its list under every letter case, as it would on
+// Windows, where all of them are one file; a link, a read-only list and a held one stay.
+TEST_F(ListSafetyPosix, RemovingAFolderListRemovesEveryLetterCaseThatMayBeWritten) {
+  struct Case {
+    const char* name;
+    const char* kind;  // plain, link, read-only or held
+    bool removed;
+  };
+  const Case cases[] = {{"maps.lst", "plain", true},   {"MAPS.LST", "plain", true},
+                        {"Maps.Lst", "plain", true},   {"mAPS.lst", "link", false},
+                        {"MaPs.LsT", "read-only", false}, {"maps.LST", "held", false}};
+  tree_.make_dir("base/empty");
+  tree_.write_file("outside/target.lst", "theirs\r\n");
+  for (const Case& c : cases) {
+    const std::string path = tree_.path(std::string("base/empty/") + c.name);
+    if (std::string(c.kind) == "link") {
+      fs::create_symlink(tree_.path("outside/target.lst"), path);
+    } else {
+      tree_.write_file(std::string("base/empty/") + c.name, "old\r\n");
+    }
+    if (std::string(c.kind) == "read-only") {
+      ASSERT_TRUE(testing::make_read_only(path));
+    }
+  }
+  RunReport report;
+  dialog_ = testing::ScriptedDialog({kButtonYes});
+  faulty_.set_current_directory(tree_.path("base"));
+  {
+    const testing::LockHolder held(tree_.path("base/empty/maps.LST"));
+    EXPECT_EQ(program_entry(faulty_, dialog_,
+                            [&](Runtime& rt) {
+                              build_map_lists(rt, {ScanMode::kByteSearch, &report, nullptr});
+                            }),
+              kExitDone);
+  }
+  for (const Case& c : cases) {
+    const std::string path = tree_.path(std::string("base/empty/") + c.name);
+    EXPECT_EQ(!fs::exists(fs::symlink_status(path)), c.removed) << c.name;
+  }
+  EXPECT_EQ(report.lists_removed, 3);
+  EXPECT_EQ(report.passed_over.size(), 3u);
+  EXPECT_EQ(tree_.read_file("outside/target.lst"), "theirs\r\n");
 }
 
 TEST_F(ListSafetyPosix, LinksToTheBaseOrAboveItAreNoGameFolders) {
