@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/exact_maps.h"
+#include "app/messages.h"
 #include "app/scan_context.h"
 #include "formats/archive_maps.h"
 #include "runtime/directory_search.h"
@@ -37,10 +38,10 @@ bool take_archived_map(ScanContext& ctx, const formats::ArchivedMap& map,
       offer_map(ctx, {ByteString(map.name), map.read->title, precedence});
       return false;
     case formats::MapOutcome::kNameRefused:
-      note_passed_over(ctx, where, "a name no list line can hold: not listed");
+      note_passed_over(ctx, where, english_reason(Message::kReasonNameUnlistable));
       return false;
     case formats::MapOutcome::kDamaged:
-      note_passed_over(ctx, where, "damaged map data");
+      note_passed_over(ctx, where, english_reason(Message::kReasonDamagedMap));
       return true;
     default:
       return false;
@@ -52,9 +53,9 @@ bool take_archived_map(ScanContext& ctx, const formats::ArchivedMap& map,
 const char* archive_reason(formats::ArchiveOutcome outcome, bool maps_reported) {
   switch (outcome) {
     case formats::ArchiveOutcome::kDamaged:
-      return maps_reported ? nullptr : "damaged archive directory";
+      return maps_reported ? nullptr : english_reason(Message::kReasonDamagedDirectory);
     case formats::ArchiveOutcome::kOverBudget:
-      return "would cost far more reading than its size warrants: the rest passed over";
+      return english_reason(Message::kReasonOverBudget);
     default:
       return nullptr;
   }

@@ -4,6 +4,7 @@
 // record) and yields nothing either. A file whose name no list line can hold is reported
 // and not read.
 #include "app/exact_maps.h"
+#include "app/messages.h"
 #include "app/scan_context.h"
 #include "formats/archive_maps.h"
 #include "runtime/directory_search.h"
@@ -19,7 +20,7 @@ void exact_map_file_scan(ScanContext& ctx) {
     // The name a game loads: the file's name without its four-byte extension.
     ByteString name = file.substr(0, file.size() - 4);
     if (!formats::listable_map_name(name)) {
-      note_passed_over(ctx, report_path(ctx, file), "a name no list line can hold: not listed");
+      note_passed_over(ctx, report_path(ctx, file), english_reason(Message::kReasonNameUnlistable));
       continue;
     }
     if (!open_data_file(ctx, file)) continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/messages.h"
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 
@@ -116,7 +117,7 @@ bool DataFileSource::read(std::uint64_t offset, std::size_t count, std::string& 
   if (take_data_file_failure(ctx_)) return false;
   note_bytes_read(ctx_, into.size());
   if (into.size() == count) return true;
-  note_passed_over(ctx_, report_path(ctx_, ctx_.file_name), "changed while it was read");
+  note_passed_over(ctx_, report_path(ctx_, ctx_.file_name), english_reason(Message::kReasonChangedWhileRead));
   ctx_.incomplete = true;
   return false;
 }

@@ -124,6 +124,13 @@ constexpr std::array<Texts, static_cast<std::size_t>(Message::kMessageCount)> kT
      "konnte nicht geschrieben werden: belassen, wie sie war"},
     {"leads to the starting folder or above it: not visited",
      "führt zum Startordner oder darüber: nicht besucht"},
+    {"a name no list line can hold: not listed",
+     "ein Name, den keine Listenzeile fassen kann: nicht aufgenommen"},
+    {"damaged map data", "beschädigte Map-Daten"},
+    {"damaged archive directory", "beschädigtes Archivverzeichnis"},
+    {"would cost far more reading than its size warrants: the rest passed over",
+     "kostete weit mehr Lesearbeit, als seine Größe rechtfertigt: der Rest wurde übergangen"},
+    {"changed while it was read", "während des Lesens verändert"},
 }};
 
 const char* cell(Message message, Language language) {

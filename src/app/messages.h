@@ -49,6 +49,11 @@ enum class Message {
   kReasonListReadOnly,
   kReasonListNotWritten,
   kReasonAboveStart,
+  kReasonNameUnlistable,
+  kReasonDamagedMap,
+  kReasonDamagedDirectory,
+  kReasonOverBudget,
+  kReasonChangedWhileRead,
   kMessageCount
 };
 
@@ -57,6 +62,11 @@ std::string_view message_text(Message message, Language language);
 // The message with its places filled in from `fill`, in order.
 std::string message(Message message, Language language,
                     std::initializer_list<std::string_view> fill = {});
+// A reason as the scans give it to the report: its English text (a whole literal, so
+// zero-terminated).
+inline const char* english_reason(Message reason) {
+  return message_text(reason, Language::kEnglish).data();
+}
 // A reason given in English, in the language; a reason the table does not know stays as
 // it was given.
 std::string reason_in(std::string_view english_reason, Language language);
