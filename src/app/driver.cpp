@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "app/folder_list.h"
 #include "app/scan_context.h"
 #include "runtime/directory_search.h"
 #include "runtime/error_numbers.h"
@@ -129,7 +130,10 @@ bool create_folder_list(ScanContext& ctx) {
 bool write_folder_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   if (!create_folder_list(ctx)) return false;
-  bool written = true;
+  // The marker first, so that a run that finds this list left behind knows it.
+  write_item(rt, kFolderNamesChannel, ByteString(kFolderListMarker));
+  end_line(rt, kFolderNamesChannel);
+  bool written = !step_failed(rt);
   const ByteString quote = char_string(rt.err, '"');
   assign(rt.err, ctx.directory_entry, search_first(rt, ByteString("*"), kFoldersAndFiles));
   while (!ctx.directory_entry.empty()) {
@@ -150,10 +154,14 @@ bool write_folder_list(ScanContext& ctx) {
   return written;
 }
 
+// Opens the folder list and reads past its marker line to the first folder name.
 bool open_folder_list_for_reading(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kInputMode, kInputBufferLength);
-  if (!step_failed(rt)) return true;
+  if (!step_failed(rt)) {
+    const ByteString marker = read_line(rt, kFolderNamesChannel);
+    if (!step_failed(rt) && marker == kFolderListMarker) return true;
+  }
   remove_folder_list(ctx);
   return false;
 }
@@ -338,6 +346,9 @@ void run(ScanContext& ctx) {
   if (answer == kButtonNo) return;
 
   remove_leftover_siblings(rt);
+  // Before a name is chosen for this run's folder list: a killed run's list would
+  // otherwise keep temp.tmp from it for good. The lock keeps every running run out.
+  remove_leftover_folder_lists(rt);
   // No list is touched unless the folders to visit are known.
   if (!write_folder_list(ctx) || !open_folder_list_for_reading(ctx)) {
     return refuse(rt, kNoFolderListText);

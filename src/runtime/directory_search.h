@@ -39,6 +39,10 @@ bool change_directory(Runtime& rt, const ByteString& path);
 void delete_files(Runtime& rt, const ByteString& pattern);
 // Deletes the one file of this name, and only it.
 void remove_file(Runtime& rt, const ByteString& name);
+// Whether the entry of this name is a plain file as it stands, links not followed: no
+// folder, link, device, read-only, hidden or system file. A failure to ask raises and
+// answers false.
+bool is_plain_file(Runtime& rt, const ByteString& name);
 
 // Whether the current search listed its folder so far without a failure. A pattern that
 // matches nothing is no failure; a folder that cannot be read, or a listing cut short, is.
