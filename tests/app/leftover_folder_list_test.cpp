@@ -141,5 +141,23 @@ TEST_F(LeftoverFolderList, AFolderNamedLikeTheMarkerIsVisitedOnce) {
   EXPECT_EQ(files_named("temp"), Files{});
 }
 
+// A folder list whose first line is not the marker by the time it is read back is not
+// the one the run wrote: its names are not followed, and no list is touched.
+TEST_F(LeftoverFolderList, AFolderListChangedBeforeItIsReadBackIsNotFollowed) {
+  loose_map("g", "one", "One");
+  tree_.write_file("base/g/maps.lst", "old\r\n");
+  int opens = 0;
+  faulty_.before_named_calls([&](OsCall call, const std::string& name) {
+    // The first open creates the list; the second reads it back.
+    if (call == OsCall::kCreateFile && name == "temp.tmp" && ++opens == 2) {
+      tree_.write_file("base/temp.tmp", "\"g\"\r\n");
+    }
+  });
+  EXPECT_EQ(run(), kExitRefused);
+  EXPECT_EQ(opens, 2);
+  EXPECT_EQ(tree_.read_file("base/g/maps.lst"), "old\r\n");
+  EXPECT_FALSE(tree_.exists("base/maps.lst"));
+}
+
 }  // namespace
 }  // namespace mapsweep

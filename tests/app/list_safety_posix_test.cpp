@@ -142,5 +142,26 @@ TEST_F(ListSafetyPosix, AKilledRunsFolderListIsRemovedByTheNextRunAndNothingOfTh
   EXPECT_EQ(tree_.read_file("base/maps.lst"), "one \"One\"\r\ntwo \"Two\"\r\n");
 }
 
+// A leftover folder list that turns into a link while it is judged is no longer the file
+// that was judged: the link stays, and so does what it leads to.
+TEST_F(ListSafetyPosix, AFolderListSwappedForALinkWhileItIsJudgedStays) {
+  loose_map("g", "one", "One");
+  const std::string whole = "mapsweep folder list\r\n\"g\"\r\n";
+  tree_.write_file("base/temp.tmp", whole);
+  tree_.write_file("outside/list.tmp", whole);
+  bool swapped = false;
+  faulty_.before_named_calls([&](OsCall call, const std::string& name) {
+    if (call != OsCall::kCreateFile || name != "temp.tmp" || swapped) return;
+    swapped = true;
+    fs::create_symlink(tree_.path("outside/list.tmp"), tree_.path("base/link.tmp"));
+    fs::rename(tree_.path("base/link.tmp"), tree_.path("base/temp.tmp"));
+  });
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_TRUE(swapped);
+  EXPECT_TRUE(fs::is_symlink(tree_.path("base/temp.tmp")));
+  EXPECT_EQ(tree_.read_file("outside/list.tmp"), whole);
+  EXPECT_EQ(tree_.read_file("base/maps.lst"), "one \"One\"\r\n");
+}
+
 }  // namespace
 }  // namespace mapsweep
