@@ -123,10 +123,11 @@ bool create_folder_list(ScanContext& ctx) {
   return false;
 }
 
-// Every entry of the starting directory whose name holds no "." (so that files with an
-// extension, version-numbered folders and the program's own lists are left out), each as
-// a quoted field, so that commas, leading spaces, TABs and line breaks read back whole. A
-// name holding a double quote could not be quoted and is left out.
+// The marker line (folder_list.h), then every entry of the starting directory whose name
+// holds no "." (so that files with an extension, version-numbered folders and the
+// program's own lists are left out), each as a quoted field, so that commas, leading
+// spaces, TABs and line breaks read back whole. A name holding a double quote could not be
+// quoted and is left out.
 bool write_folder_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   if (!create_folder_list(ctx)) return false;
