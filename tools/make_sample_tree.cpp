@@ -125,6 +125,16 @@ void exact(const fs::path& base) {
                       {"maps/dm2.bsp", real_map(MapLayout::kIbsp46, "")}}));
 }
 
+// What a killed run leaves: its folder list and a list's new file half-written. Beside
+// them, files of the user's under the folder list's names, which must stay as they are.
+void leftovers(const fs::path& base) {
+  write(base / "basegame" / "pak0.pak", archive_of({{"e1m1", "Lost Castle"}}));
+  write(base / "basegame" / "maps.lst.mapsweep-a1B2c3", "e1m1 \"Lost");
+  write(base / "temp.tmp", "mapsweep folder list\r\n\"basegame\"\r\n\"gone\"\r\n");
+  write(base / "temp1.tmp", "mapsweep folder list\r\nmy notes\r\n");
+  write(base / "temp2.tmp", "");
+}
+
 void empty_base(const fs::path& base) {
   fs::create_directories(base);
 }
@@ -133,7 +143,7 @@ const std::map<std::string, std::function<void(const fs::path&)>>& scenarios() {
   static const std::map<std::string, std::function<void(const fs::path&)>> all = {
       {"sample", sample}, {"next-map", next_map},       {"odd-names", odd_names},
       {"titles", titles}, {"shared-maps", shared_maps}, {"empty", empty_base},
-      {"exact", exact},
+      {"exact", exact},   {"leftovers", leftovers},
   };
   return all;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/folder_list.h"
 #include "app/messages.h"
 #include "app/scan_context.h"
 #include "runtime/directory_search.h"
@@ -114,14 +115,18 @@ bool create_folder_list(ScanContext& ctx) {
   return false;
 }
 
-// Every entry of the starting directory whose name holds no "." (so that files with an
-// extension, version-numbered folders and the program's own lists are left out), each as
-// a quoted field, so that commas, leading spaces, TABs and line breaks read back whole. A
-// name holding a double quote could not be quoted and is left out.
+// The marker line (folder_list.h), then every entry of the starting directory whose name
+// holds no "." (so that files with an extension, version-numbered folders and the
+// program's own lists are left out), each as a quoted field, so that commas, leading
+// spaces, TABs and line breaks read back whole. A name holding a double quote could not be
+// quoted and is left out.
 bool write_folder_list(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   if (!create_folder_list(ctx)) return false;
-  bool written = true;
+  // The marker first, so that a run that finds this list left behind knows it.
+  write_item(rt, kFolderNamesChannel, ByteString(kFolderListMarker));
+  end_line(rt, kFolderNamesChannel);
+  bool written = !step_failed(rt);
   const ByteString quote = char_string(rt.err, '"');
   assign(rt.err, ctx.directory_entry, search_first(rt, ByteString("*"), kFoldersAndFiles));
   while (!ctx.directory_entry.empty()) {
@@ -142,10 +147,14 @@ bool write_folder_list(ScanContext& ctx) {
   return written;
 }
 
+// Opens the folder list and reads past its marker line to the first folder name.
 bool open_folder_list_for_reading(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kInputMode, kInputBufferLength);
-  if (!step_failed(rt)) return true;
+  if (!step_failed(rt)) {
+    const ByteString marker = read_line(rt, kFolderNamesChannel);
+    if (!step_failed(rt) && marker == kFolderListMarker) return true;
+  }
   remove_folder_list(ctx);
   return false;
 }
@@ -367,6 +376,9 @@ void run(ScanContext& ctx) {
   }
 
   remove_leftover_siblings(rt);
+  // Before a name is chosen for this run's folder list: a killed run's list would
+  // otherwise keep temp.tmp from it for good. The lock keeps every running run out.
+  remove_leftover_folder_lists(rt);
   // No list is touched unless the folders to visit are known.
   if (!write_folder_list(ctx) || !open_folder_list_for_reading(ctx)) {
     return refuse(ctx, Message::kNoFolderList);

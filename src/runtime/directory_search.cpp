@@ -221,6 +221,16 @@ std::vector<ByteString> names_in_any_case(Runtime& rt, const ByteString& name) {
   return names;
 }
 
+bool is_plain_file(Runtime& rt, const ByteString& name) {
+  constexpr std::uint32_t kNotPlain = os::kAttributeReadOnly | os::kAttributeHidden |
+                                      os::kAttributeSystem | os::kAttributeDirectory |
+                                      os::kAttributeDevice | os::kAttributeReparsePoint;
+  const std::string system = system_name(name, kPatternLimit);
+  const SystemCall sc = system_call([&] { return rt.os.file_attributes(system); });
+  if (sc.failure != 0) rt.err.raise_error(sc.failure);
+  return sc.value != -1 && (static_cast<std::uint32_t>(sc.value) & kNotPlain) == 0;
+}
+
 bool search_listed_whole(const Runtime& rt) {
   return !rt.search.listing_failed;
 }

@@ -46,6 +46,10 @@ void remove_plain_file(Runtime& rt, const ByteString& name);
 // The names of the plain files that are `name` in some letter case, as the search finds
 // them (one at most where names are compared without case). Uses and ends the search.
 std::vector<ByteString> names_in_any_case(Runtime& rt, const ByteString& name);
+// Whether the entry of this name is a plain file as it stands, links not followed: no
+// folder, link, device, read-only, hidden or system file. A failure to ask raises and
+// answers false.
+bool is_plain_file(Runtime& rt, const ByteString& name);
 
 // Whether the current search listed its folder so far without a failure. A pattern that
 // matches nothing is no failure; a folder that cannot be read, or a listing cut short, is.

@@ -1,10 +1,13 @@
 // Runs against what only POSIX systems let a user make: symbolic links named like the
 // program's files, links leading above the base folder, names equal but for letter case,
-// and a run killed half-way (a child process that ends mid-run).
+// and a run killed half-way (a child process that ends mid-run, or is killed outright).
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "program_tree.h"
@@ -132,14 +135,78 @@ TEST_F(ListSafetyPosix, ARunKilledHalfWayLeavesEveryListAsItWasAndTheNextRunTidi
   after.erase("base/temp.tmp");
   EXPECT_EQ(after, before);
 
-  // The killed run's folder list cannot be told from a file of the user's: it stays, and
-  // the next run takes another name.
-  const std::string killed_runs_folder_list = tree_.read_file("base/temp.tmp");
+  // The killed run's folder list is known for one: the next run removes it.
+  EXPECT_EQ(tree_.read_file("base/temp.tmp"),
+            "mapsweep folder list\r\n\"a\"\r\n\"b\"\r\n");
   EXPECT_EQ(run(), kExitDone);
   EXPECT_TRUE(files_named(".mapsweep-").empty());
-  EXPECT_EQ(files_named("temp"), (Files{{"base/temp.tmp", killed_runs_folder_list}}));
+  EXPECT_EQ(files_named("temp"), Files{});
   EXPECT_EQ(tree_.read_file("base/a/maps.lst"), "one \"One\"\r\n");
   EXPECT_EQ(tree_.read_file("base/maps.lst"), "one \"One\"\r\ntwo \"Two\"\r\n");
+}
+
+// Runs the program in a child process that is killed outright (as kill -9 would) when it
+// is about to enter the game folder `folder`; true when it died so.
+bool killed_entering(testing::FaultyOs& faulty, const std::string& folder,
+                     const std::function<int()>& run) {
+  const pid_t child = fork();
+  if (child == 0) {
+    faulty.before_named_calls([&](OsCall call, const std::string& name) {
+      if (call == OsCall::kSetCurrentDirectory && name == folder) ::raise(SIGKILL);
+    });
+    run();
+    _exit(0);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+TEST_F(ListSafetyPosix, AKilledRunsFolderListIsRemovedByTheNextRunAndNothingOfTheUsers) {
+  loose_map("a", "one", "One");
+  loose_map("b", "two", "Two");
+  // Names a run might take for its list, all the user's: a link to a whole folder list
+  // elsewhere, a dangling link, a folder, and a file that only starts like one.
+  const std::string whole = "mapsweep folder list\r\n\"a\"\r\n";
+  tree_.write_file("outside/list.tmp", whole);
+  fs::create_symlink(tree_.path("outside/list.tmp"), tree_.path("base/temp.tmp"));
+  fs::create_symlink(tree_.path("outside/nowhere"), tree_.path("base/temp1.tmp"));
+  tree_.write_file("base/temp2.tmp/inside", whole);
+  tree_.write_file("base/temp3.tmp", whole + "\"b");
+  ASSERT_TRUE(killed_entering(faulty_, "b", [this] { return run(); }));
+  // The killed run wrote its list under the first free name, and it stayed.
+  EXPECT_EQ(tree_.read_file("base/temp4.tmp"),
+            "mapsweep folder list\r\n\"a\"\r\n\"b\"\r\n");
+
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_FALSE(tree_.exists("base/temp4.tmp"));
+  EXPECT_EQ(files_named("temp"), (Files{{"base/temp2.tmp/inside", whole},
+                                        {"base/temp3.tmp", whole + "\"b"}}));
+  EXPECT_TRUE(fs::is_symlink(tree_.path("base/temp.tmp")));
+  EXPECT_TRUE(fs::is_symlink(tree_.path("base/temp1.tmp")));
+  EXPECT_EQ(tree_.read_file("outside/list.tmp"), whole);
+  EXPECT_FALSE(tree_.exists("outside/nowhere"));
+  EXPECT_EQ(tree_.read_file("base/maps.lst"), "one \"One\"\r\ntwo \"Two\"\r\n");
+}
+
+// A leftover folder list that turns into a link while it is judged is no longer the file
+// that was judged: the link stays, and so does what it leads to.
+TEST_F(ListSafetyPosix, AFolderListSwappedForALinkWhileItIsJudgedStays) {
+  loose_map("g", "one", "One");
+  const std::string whole = "mapsweep folder list\r\n\"g\"\r\n";
+  tree_.write_file("base/temp.tmp", whole);
+  tree_.write_file("outside/list.tmp", whole);
+  bool swapped = false;
+  faulty_.before_named_calls([&](OsCall call, const std::string& name) {
+    if (call != OsCall::kCreateFile || name != "temp.tmp" || swapped) return;
+    swapped = true;
+    fs::create_symlink(tree_.path("outside/list.tmp"), tree_.path("base/link.tmp"));
+    fs::rename(tree_.path("base/link.tmp"), tree_.path("base/temp.tmp"));
+  });
+  EXPECT_EQ(run(), kExitDone);
+  EXPECT_TRUE(swapped);
+  EXPECT_TRUE(fs::is_symlink(tree_.path("base/temp.tmp")));
+  EXPECT_EQ(tree_.read_file("outside/list.tmp"), whole);
+  EXPECT_EQ(tree_.read_file("base/maps.lst"), "one \"One\"\r\n");
 }
 
 }  // namespace

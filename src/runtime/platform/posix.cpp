@@ -32,6 +32,7 @@
 #include "runtime/platform/name_matching.h"
 #include "runtime/platform/os.h"
 #include "runtime/platform/posix_calls.h"
+#include "runtime/platform/posix_created.h"
 #include "runtime/platform/posix_lookup.h"
 #include "runtime/platform/posix_views.h"
 
@@ -368,8 +369,10 @@ OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
     return ::openat(at_fd, path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   });
   if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_path_errno(errno, path)};
-  const std::uint32_t error = vet_descriptor(fd, (flags & O_CREAT) != 0, access, share_mode);
+  const bool created = (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
+  const std::uint32_t error = vet_descriptor(fd, created, access, share_mode);
   if (error == kErrorSuccess) return {fd, kErrorSuccess};
+  if (created) posix_created::remove_if_still_created(at_fd, path, fd);
   ::close(fd);
   return {-1, error};
 }
