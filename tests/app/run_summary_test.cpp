@@ -3,6 +3,7 @@
 // removed, run for real, as a dry run and a second time; and exact mode's combined list.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -80,7 +81,9 @@ TEST_F(RunSummary, CountsWrittenUnchangedKeptAndRemovedListsApart) {
   EXPECT_EQ(tree_.read_file("base/kept/maps.lst"), "old kept\r\n");
   EXPECT_FALSE(tree_.exists("base/removed/maps.lst"));
   // Unchanged means left alone: not even its time was touched.
-  EXPECT_EQ(fs::last_write_time(tree_.path("base/unchanged/maps.lst")), long_ago);
+  // (Within seconds: Windows and Wine keep file times in coarser steps than the clock.)
+  const auto moved = fs::last_write_time(tree_.path("base/unchanged/maps.lst")) - long_ago;
+  EXPECT_LT(std::chrono::abs(moved), std::chrono::seconds(2));
 
   // Run again, every list that can be written is as the run would write it.
   const RunReport again = run_reporting(false);
@@ -125,8 +128,8 @@ TEST_F(CombinedListCase, ExactModeFoldsNamesThatDifferOnlyInLetterCase) {
                         Case{WINMAIN,
                              "DM4 \"Title\"\r\ne1m1 \"Other\"\r\ndm4 \"Title\"\r\n"
                              "E1M1 \"Another\"\r\n"}}) {
-    fs::remove_all(tree_.path("base"));
-    tree_.make_dir("base");
+    // The base's content, not the base: a run's current folder cannot be removed on Windows.
+    for (const auto& entry : fs::directory_iterator(tree_.path("base"))) fs::remove_all(entry);
     tree_.write_file("base/a/pak0.pak", tools::pack_archive({{"maps/DM4.bsp", titled("Title")},
                                                              {"maps/e1m1.bsp", titled("Other")}}));
     tree_.write_file("base/b/pak0.pak", tools::pack_archive({{"maps/dm4.bsp", titled("Title")},
