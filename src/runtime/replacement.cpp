@@ -53,6 +53,27 @@ int hold_existing(Runtime& rt, Replacement& r) {
   return failure_of(held, rt_error::kBadFileName);
 }
 
+// Removes a sibling, trying again a few times: a file another program has open for a
+// moment (a virus scanner, say) would otherwise stay behind until the next run removes it.
+void delete_sibling(Runtime& rt, const std::string& sibling) {
+  for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+    const SystemCall sc = system_call([&] { return rt.os.delete_file(sibling); });
+    if (sc.failure == 0 && sc.value != 0) break;
+  }
+}
+
+// The new file takes the owner and mode of the file it replaces (or, replacing none, the
+// folder's owner) now, while its own handle is open: its name lies in a folder others may
+// write, and later it may name anything. A new file that cannot be settled is removed.
+int settle_sibling(Runtime& rt, const Replacement& r, const std::string& sibling,
+                   os::Handle created) {
+  const SystemCall sc = system_call([&] { return rt.os.settle_ownership(created, r.held); });
+  if (sc.failure == 0 && sc.value != 0) return 0;
+  system_call([&] { return rt.os.close_handle(created); });
+  delete_sibling(rt, sibling);
+  return failure_of(sc, rt_error::kPermissionDenied);
+}
+
 int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
   for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
     const std::string sibling =
@@ -62,6 +83,7 @@ int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
     });
     const auto created = static_cast<os::Handle>(sc.value);
     if (sc.failure == 0 && created != os::kInvalidHandle) {
+      if (const int failure = settle_sibling(rt, r, sibling, created)) return failure;
       r.sibling = sibling;
       handle = created;
       return 0;
@@ -181,12 +203,7 @@ int commit_replacement(Runtime& rt, Replacement& replacement) {
 void discard_replacement(Runtime& rt, Replacement& replacement) {
   release_held(rt, replacement);
   if (replacement.sibling.empty()) return;
-  // Tried again a few times: a file another program has open for a moment (a virus
-  // scanner, say) would otherwise stay behind until the next run removes it.
-  for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-    const SystemCall sc = system_call([&] { return rt.os.delete_file(replacement.sibling); });
-    if (sc.failure == 0 && sc.value != 0) break;
-  }
+  delete_sibling(rt, replacement.sibling);
   replacement.sibling.clear();
 }
 

@@ -32,8 +32,10 @@ struct Replacement {
 // Checks the file to be replaced and holds it. Returns 0, or the runtime error number of
 // the failure (nothing is held then).
 int begin_replacement(Runtime& rt, const std::string& name, Replacement& replacement);
-// Creates the sibling for writing, once there is something to write to it; its handle goes
-// to `handle`. Returns 0, or the runtime error number of the failure.
+// Creates the sibling for writing, once there is something to write to it, and gives it
+// through its handle the owner and mode of the file it replaces (or of a new file in its
+// folder); its handle goes to `handle`. Returns 0, or the runtime error number of the
+// failure.
 int make_sibling(Runtime& rt, Replacement& replacement, os::Handle& handle);
 // Whether the file being replaced holds exactly `bytes`: then no sibling is needed at all.
 bool holds_exactly(Runtime& rt, const Replacement& replacement, std::string_view bytes);
