@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runtime/directory_search.h"
 #include "runtime/error_numbers.h"
 #include "runtime/runtime.h"
 #include "runtime/system_call.h"
@@ -158,12 +159,35 @@ void release_held(Runtime& rt, Replacement& r) {
 }  // namespace
 
 std::string random_name_part(std::minstd_rand& random) {
-  static constexpr char kAlphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
+  std::uniform_int_distribution<std::size_t> pick(0, kSiblingAlphabet.size() - 1);
   std::string part;
-  for (int i = 0; i < kSiblingRandomLength; ++i) part += kAlphabet[pick(random)];
+  for (int i = 0; i < kSiblingRandomLength; ++i) part += kSiblingAlphabet[pick(random)];
   return part;
+}
+
+bool is_sibling_name(std::string_view replaced, std::string_view name) {
+  const std::string_view infix = kSiblingInfix;
+  if (name.size() != replaced.size() + infix.size() + kSiblingRandomLength ||
+      !name.starts_with(replaced) || name.substr(replaced.size(), infix.size()) != infix) {
+    return false;
+  }
+  const std::string_view random = name.substr(replaced.size() + infix.size());
+  return random.find_first_not_of(kSiblingAlphabet) == std::string_view::npos;
+}
+
+void remove_leftover_siblings(Runtime& rt, const std::string& name) {
+  // A sibling is named after the file as it is stored (begin_replacement), which may differ
+  // from `name` in letter case; a run before the file existed named it after `name`.
+  std::string full;
+  const SystemCall sc = system_call([&] { return rt.os.full_path(name, full); });
+  const std::string stored =
+      sc.failure == 0 && sc.value != 0 ? full.substr(full.find_last_of("/\\") + 1) : name;
+  // The pattern lets in any letter case and any byte for each '?': the names are judged
+  // one by one before anything is deleted.
+  const std::string pattern = name + kSiblingInfix + std::string(kSiblingRandomLength, '?');
+  delete_files(rt, pattern, [&](std::string_view found) {
+    return is_sibling_name(name, found) || is_sibling_name(stored, found);
+  });
 }
 
 int begin_replacement(Runtime& rt, const std::string& name, Replacement& replacement) {

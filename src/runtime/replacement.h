@@ -20,6 +20,8 @@ struct Runtime;
 // digits, so that a run killed half-way leaves files the next run can recognise.
 inline constexpr char kSiblingInfix[] = ".mapsweep-";
 inline constexpr int kSiblingRandomLength = 6;
+inline constexpr std::string_view kSiblingAlphabet =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
 struct Replacement {
   std::string target;                    // full path of the file replaced (may not exist)
@@ -48,5 +50,13 @@ void discard_replacement(Runtime& rt, Replacement& replacement);
 
 // Six random letters and digits.
 std::string random_name_part(std::minstd_rand& random);
+// Whether `name` is one this code could have given a sibling of the file named `replaced`
+// (its bare name, in the letter case it is stored in): exactly that, the infix, and six
+// characters of the alphabet.
+bool is_sibling_name(std::string_view replaced, std::string_view name);
+// Removes what a run killed half-way through replacing the file `name` (a bare name in the
+// current directory) left beside it, and nothing else: only names this code could have
+// given its siblings. Failures are raised as delete_files raises them.
+void remove_leftover_siblings(Runtime& rt, const std::string& name);
 
 }  // namespace mapsweep

@@ -169,5 +169,29 @@ INSTANTIATE_TEST_SUITE_P(AtTheWorstMoments, NewFileSwappedForALink,
                            return name.str();
                          });
 
+// --- leftovers: only what a run could have made -------------------------------------------
+
+TEST_F(ListOwnershipPosix, LeftoversAreOnlyTheNamesARunCouldHaveMadeInTheCaseItWritesThem) {
+  loose_map("g", "one", "One");
+  loose_map("h", "two", "Two");
+  tree_.write_file("base/h/MAPS.LST", "old\r\n");
+  // The run names a new file after the list as it is stored, or as it writes it when there
+  // is none yet.
+  const char* leftovers[] = {"base/g/maps.lst.mapsweep-aZ09xy", "base/maps.lst.mapsweep-000000",
+                             "base/h/MAPS.LST.mapsweep-Q1w2E3", "base/h/maps.lst.mapsweep-zzzzzz"};
+  const char* users[] = {"base/g/MAPS.LST.MAPSWEEP-Abc123", "base/g/maps.lst.mapsweep-a\nc123",
+                         "base/g/maps.lst.mapsweep-a\xe9"
+                         "c123",
+                         "base/g/maps.lst.mapsweep-abc12", "base/g/maps.lst.mapsweep-abc1234",
+                         "base/g/maps.lst.mapsweep-ab_123", "base/g/Maps.lst.mapsweep-abc123",
+                         "base/h/MAPS.LST.MAPSWEEP-abc123"};
+  for (const char* name : leftovers) tree_.write_file(name, "a killed run's leftover");
+  for (const char* name : users) tree_.write_file(name, "the user's");
+  EXPECT_EQ(run(), kExitDone);
+  for (const char* name : leftovers) EXPECT_FALSE(tree_.exists(name)) << name;
+  for (const char* name : users) EXPECT_EQ(tree_.read_file(name), "the user's") << name;
+  EXPECT_EQ(tree_.read_file("base/h/MAPS.LST"), "two \"Two\"\r\n");
+}
+
 }  // namespace
 }  // namespace mapsweep
