@@ -81,10 +81,8 @@ bool is_plain_folder_name(const ByteString& name) {
 }
 
 // Sibling files a killed run left behind while it was replacing a list.
-void remove_leftover_siblings(Runtime& rt) {
-  const ByteString pattern =
-      ByteString(kListName) + kSiblingInfix + ByteString(kSiblingRandomLength, '?');
-  delete_files(rt, pattern);
+void remove_leftover_list_siblings(Runtime& rt) {
+  remove_leftover_siblings(rt, kListName);
   step_failed(rt);
 }
 
@@ -282,7 +280,7 @@ bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) 
 // from its maps sub-folder, so that nothing is written or deleted in the wrong place.
 bool work_on_game_folder(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
-  remove_leftover_siblings(rt);
+  remove_leftover_list_siblings(rt);
   // A list that cannot be opened (a link, read-only, held by another program) is left as
   // it is; the folder is still scanned for the combined list.
   const bool list_open = open_list(ctx, kFolderListChannel, ctx.folder_name + "/");
@@ -375,7 +373,7 @@ void run(ScanContext& ctx) {
     return;
   }
 
-  remove_leftover_siblings(rt);
+  remove_leftover_list_siblings(rt);
   // Before a name is chosen for this run's folder list: a killed run's list would
   // otherwise keep temp.tmp from it for good. The lock keeps every running run out.
   remove_leftover_folder_lists(rt);

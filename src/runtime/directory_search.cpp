@@ -105,10 +105,14 @@ std::string folder_part(const std::string& pattern) {
   return last == std::string::npos ? std::string() : pattern.substr(0, last + 1);
 }
 
-// Deletes the matching plain files of an open find; the failure to raise, or 0.
-int delete_found(Runtime& rt, os::Handle search, const std::string& folder, os::FindData& entry) {
+using NameFilter = std::function<bool(std::string_view)>;
+
+// Deletes the matching plain files of an open find that `wanted` accepts; the failure to
+// raise, or 0.
+int delete_found(Runtime& rt, os::Handle search, const std::string& folder, os::FindData& entry,
+                 const NameFilter& wanted) {
   for (;;) {
-    if (deletable(entry)) {
+    if (deletable(entry) && wanted(entry.name)) {
       const std::string path = folder + entry.name;
       const int failure = system_call([&] { return rt.os.delete_file(path); }).failure;
       if (failure != 0) return failure;
@@ -121,7 +125,7 @@ int delete_found(Runtime& rt, os::Handle search, const std::string& folder, os::
   }
 }
 
-void delete_files_unguarded(Runtime& rt, const ByteString& pattern) {
+void delete_files_unguarded(Runtime& rt, const ByteString& pattern, const NameFilter& wanted) {
   std::string system = system_name(pattern, kPatternLimit);
   if (system.empty()) return;
   complete_pattern(system);
@@ -136,7 +140,7 @@ void delete_files_unguarded(Runtime& rt, const ByteString& pattern) {
     if (first.failure != 0) rt.err.raise_error(first.failure);
     return;
   }
-  const int failure = delete_found(rt, search, folder, entry);
+  const int failure = delete_found(rt, search, folder, entry, wanted);
   system_call([&] { return rt.os.find_close(search); });
   if (failure != 0) rt.err.raise_error(failure);
 }
@@ -175,8 +179,12 @@ bool change_directory(Runtime& rt, const ByteString& path) {
 }
 
 void delete_files(Runtime& rt, const ByteString& pattern) {
+  delete_files(rt, pattern, [](std::string_view) { return true; });
+}
+
+void delete_files(Runtime& rt, const ByteString& pattern, const NameFilter& wanted) {
   with_storage(
-      rt.err, [&] { delete_files_unguarded(rt, pattern); }, [] {});
+      rt.err, [&] { delete_files_unguarded(rt, pattern, wanted); }, [] {});
 }
 
 void remove_file(Runtime& rt, const ByteString& name) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "runtime/byte_string.h"
@@ -38,6 +40,10 @@ void end_search(Runtime& rt);
 bool change_directory(Runtime& rt, const ByteString& path);
 // Deletes the plain files matching pattern (never folders, hidden or system files).
 void delete_files(Runtime& rt, const ByteString& pattern);
+// The same, for only those of the matching names that `wanted` accepts: a pattern's
+// wildcards and letter case let in more than some callers may delete.
+void delete_files(Runtime& rt, const ByteString& pattern,
+                  const std::function<bool(std::string_view)>& wanted);
 // Deletes the one file of this name, and only it.
 void remove_file(Runtime& rt, const ByteString& name);
 // As remove_file, but a link, folder or device of that name stays too (raising

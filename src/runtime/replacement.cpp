@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runtime/directory_search.h"
 #include "runtime/error_numbers.h"
 #include "runtime/runtime.h"
 #include "runtime/system_call.h"
@@ -53,6 +54,27 @@ int hold_existing(Runtime& rt, Replacement& r) {
   return failure_of(held, rt_error::kBadFileName);
 }
 
+// Removes a sibling, trying again a few times: a file another program has open for a
+// moment (a virus scanner, say) would otherwise stay behind until the next run removes it.
+void delete_sibling(Runtime& rt, const std::string& sibling) {
+  for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+    const SystemCall sc = system_call([&] { return rt.os.delete_file(sibling); });
+    if (sc.failure == 0 && sc.value != 0) break;
+  }
+}
+
+// The new file takes the owner and mode of the file it replaces (or, replacing none, the
+// folder's owner) now, while its own handle is open: its name lies in a folder others may
+// write, and later it may name anything. A new file that cannot be settled is removed.
+int settle_sibling(Runtime& rt, const Replacement& r, const std::string& sibling,
+                   os::Handle created) {
+  const SystemCall sc = system_call([&] { return rt.os.settle_ownership(created, r.held); });
+  if (sc.failure == 0 && sc.value != 0) return 0;
+  system_call([&] { return rt.os.close_handle(created); });
+  delete_sibling(rt, sibling);
+  return failure_of(sc, rt_error::kPermissionDenied);
+}
+
 int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
   for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
     const std::string sibling =
@@ -62,6 +84,7 @@ int create_sibling(Runtime& rt, Replacement& r, os::Handle& handle) {
     });
     const auto created = static_cast<os::Handle>(sc.value);
     if (sc.failure == 0 && created != os::kInvalidHandle) {
+      if (const int failure = settle_sibling(rt, r, sibling, created)) return failure;
       r.sibling = sibling;
       handle = created;
       return 0;
@@ -136,12 +159,35 @@ void release_held(Runtime& rt, Replacement& r) {
 }  // namespace
 
 std::string random_name_part(std::minstd_rand& random) {
-  static constexpr char kAlphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
+  std::uniform_int_distribution<std::size_t> pick(0, kSiblingAlphabet.size() - 1);
   std::string part;
-  for (int i = 0; i < kSiblingRandomLength; ++i) part += kAlphabet[pick(random)];
+  for (int i = 0; i < kSiblingRandomLength; ++i) part += kSiblingAlphabet[pick(random)];
   return part;
+}
+
+bool is_sibling_name(std::string_view replaced, std::string_view name) {
+  const std::string_view infix = kSiblingInfix;
+  if (name.size() != replaced.size() + infix.size() + kSiblingRandomLength ||
+      !name.starts_with(replaced) || name.substr(replaced.size(), infix.size()) != infix) {
+    return false;
+  }
+  const std::string_view random = name.substr(replaced.size() + infix.size());
+  return random.find_first_not_of(kSiblingAlphabet) == std::string_view::npos;
+}
+
+void remove_leftover_siblings(Runtime& rt, const std::string& name) {
+  // A sibling is named after the file as it is stored (begin_replacement), which may differ
+  // from `name` in letter case; a run before the file existed named it after `name`.
+  std::string full;
+  const SystemCall sc = system_call([&] { return rt.os.full_path(name, full); });
+  const std::string stored =
+      sc.failure == 0 && sc.value != 0 ? full.substr(full.find_last_of("/\\") + 1) : name;
+  // The pattern lets in any letter case and any byte for each '?': the names are judged
+  // one by one before anything is deleted.
+  const std::string pattern = name + kSiblingInfix + std::string(kSiblingRandomLength, '?');
+  delete_files(rt, pattern, [&](std::string_view found) {
+    return is_sibling_name(name, found) || is_sibling_name(stored, found);
+  });
 }
 
 int begin_replacement(Runtime& rt, const std::string& name, Replacement& replacement) {
@@ -182,12 +228,7 @@ int commit_replacement(Runtime& rt, Replacement& replacement) {
 void discard_replacement(Runtime& rt, Replacement& replacement) {
   release_held(rt, replacement);
   if (replacement.sibling.empty()) return;
-  // Tried again a few times: a file another program has open for a moment (a virus
-  // scanner, say) would otherwise stay behind until the next run removes it.
-  for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-    const SystemCall sc = system_call([&] { return rt.os.delete_file(replacement.sibling); });
-    if (sc.failure == 0 && sc.value != 0) break;
-  }
+  delete_sibling(rt, replacement.sibling);
   replacement.sibling.clear();
 }
 

@@ -20,6 +20,8 @@ struct Runtime;
 // digits, so that a run killed half-way leaves files the next run can recognise.
 inline constexpr char kSiblingInfix[] = ".mapsweep-";
 inline constexpr int kSiblingRandomLength = 6;
+inline constexpr std::string_view kSiblingAlphabet =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
 struct Replacement {
   std::string target;                    // full path of the file replaced (may not exist)
@@ -33,8 +35,10 @@ struct Replacement {
 // Checks the file to be replaced and holds it. Returns 0, or the runtime error number of
 // the failure (nothing is held then).
 int begin_replacement(Runtime& rt, const std::string& name, Replacement& replacement);
-// Creates the sibling for writing, once there is something to write to it; its handle goes
-// to `handle`. Returns 0, or the runtime error number of the failure.
+// Creates the sibling for writing, once there is something to write to it, and gives it
+// through its handle the owner and mode of the file it replaces (or of a new file in its
+// folder); its handle goes to `handle`. Returns 0, or the runtime error number of the
+// failure.
 int make_sibling(Runtime& rt, Replacement& replacement, os::Handle& handle);
 // Whether the file being replaced holds exactly `bytes`: then no sibling is needed at all.
 bool holds_exactly(Runtime& rt, const Replacement& replacement, std::string_view bytes);
@@ -47,5 +51,13 @@ void discard_replacement(Runtime& rt, Replacement& replacement);
 
 // Six random letters and digits.
 std::string random_name_part(std::minstd_rand& random);
+// Whether `name` is one this code could have given a sibling of the file named `replaced`
+// (its bare name, in the letter case it is stored in): exactly that, the infix, and six
+// characters of the alphabet.
+bool is_sibling_name(std::string_view replaced, std::string_view name);
+// Removes what a run killed half-way through replacing the file `name` (a bare name in the
+// current directory) left beside it, and nothing else: only names this code could have
+// given its siblings. Failures are raised as delete_files raises them.
+void remove_leftover_siblings(Runtime& rt, const std::string& name);
 
 }  // namespace mapsweep

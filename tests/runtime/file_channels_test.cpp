@@ -815,8 +815,10 @@ TEST_F(ChannelTest, CloseAllClosesNewestFirstAndRaisesTheFirstFailure) {
   const std::vector<OsCall> calls(faulty_.log().begin() + static_cast<std::ptrdiff_t>(logged),
                                   faulty_.log().end());
   EXPECT_EQ(calls,
-            // The list's new file is made at its close, as nothing was written before.
-            (std::vector<OsCall>{OsCall::kCreateFile, OsCall::kFileType, OsCall::kCloseHandle,
+            // The list's new file is made at its close, as nothing was written before, and
+            // takes its owner and mode at once.
+            (std::vector<OsCall>{OsCall::kCreateFile, OsCall::kSettleOwnership,
+                                 OsCall::kFileType, OsCall::kCloseHandle,
                                  OsCall::kReplaceFile, OsCall::kDeleteFile, OsCall::kCloseHandle,
                                  OsCall::kCloseHandle}));
   EXPECT_TRUE(rt_.channels.open.empty());

@@ -50,6 +50,7 @@ class NoOs final : public os::Os {
   os::Result full_path(const std::string&, std::string&) override { return refuse(); }
   os::Result file_attributes(const std::string&) override { return refuse(); }
   os::Result replace_file(const std::string&, const std::string&) override { return refuse(); }
+  os::Result settle_ownership(os::Handle, os::Handle) override { return refuse(); }
   os::Result lock_folder(const std::string&) override { return refuse(); }
   os::Result unlock_folder(os::Handle) override { return refuse(); }
   os::Result encloses_current_directory(const std::string&) override { return refuse(); }

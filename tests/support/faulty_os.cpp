@@ -52,7 +52,11 @@ template <class Forward>
 os::Result FaultyOs::guarded(OsCall call, std::int64_t failed, Forward&& forward,
                              const std::string* name) {
   const Fault* fault = hit(call, name);
-  if (fault == nullptr) return forward();
+  if (fault == nullptr) {
+    const os::Result result = forward();
+    if (name != nullptr && after_hook_) after_hook_(call, *name, result);
+    return result;
+  }
   return {fault->value.value_or(failed), fault->code};
 }
 
@@ -160,6 +164,11 @@ os::Result FaultyOs::file_attributes(const std::string& name) {
 os::Result FaultyOs::replace_file(const std::string& from, const std::string& to) {
   return guarded(
       OsCall::kReplaceFile, 0, [&] { return inner_.replace_file(from, to); }, &to);
+}
+
+os::Result FaultyOs::settle_ownership(os::Handle created, os::Handle replaced) {
+  return guarded(OsCall::kSettleOwnership, 0,
+                 [&] { return inner_.settle_ownership(created, replaced); });
 }
 
 os::Result FaultyOs::lock_folder(const std::string& path) {

@@ -44,6 +44,7 @@ enum class OsCall {
   kFullPath,
   kFileAttributes,
   kReplaceFile,
+  kSettleOwnership,
   kLockFolder,
   kUnlockFolder,
   kEnclosesCurrentDirectory,
@@ -85,6 +86,12 @@ class FaultyOs final : public os::Os {
   void before_named_calls(std::function<void(OsCall, const std::string&)> hook) {
     hook_ = std::move(hook);
   }
+  // Runs after every call that names a file or folder and reached the inner OS, with that
+  // name and what it returned, so that a test can change the tree right after the program
+  // made or changed something there.
+  void after_named_calls(std::function<void(OsCall, const std::string&, const os::Result&)> hook) {
+    after_hook_ = std::move(hook);
+  }
   // Drops every fault; calls go through unchanged again.
   void clear() { faults_.clear(); }
 
@@ -114,6 +121,7 @@ class FaultyOs final : public os::Os {
   os::Result full_path(const std::string& name, std::string& full) override;
   os::Result file_attributes(const std::string& name) override;
   os::Result replace_file(const std::string& from, const std::string& to) override;
+  os::Result settle_ownership(os::Handle created, os::Handle replaced) override;
   os::Result lock_folder(const std::string& path) override;
   os::Result unlock_folder(os::Handle lock) override;
   os::Result encloses_current_directory(const std::string& path) override;
@@ -136,6 +144,7 @@ class FaultyOs final : public os::Os {
   std::vector<Armed> faults_;
   std::vector<OsCall> log_;
   std::function<void(OsCall, const std::string&)> hook_;
+  std::function<void(OsCall, const std::string&, const os::Result&)> after_hook_;
 };
 
 }  // namespace mapsweep::testing

@@ -12,6 +12,10 @@ namespace mapsweep::testing {
 // permission, which a process running as root is not held to.
 bool read_only_files_are_refused();
 
+// Whether the tests run as the system's superuser (root), who may give files away. Never
+// on Windows, which has no such user.
+bool runs_as_root();
+
 // Makes the file at this absolute path read-only as its system marks files so: readable,
 // but without write permission on POSIX, with the read-only attribute on Windows. False
 // when that cannot be done.

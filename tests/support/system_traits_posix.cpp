@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -8,6 +10,10 @@ namespace mapsweep::testing {
 // The POSIX layer judges the permission bits itself, so root is refused like anyone.
 bool read_only_files_are_refused() {
   return true;
+}
+
+bool runs_as_root() {
+  return ::geteuid() == 0;
 }
 
 bool make_read_only(const std::string& absolute_path) {

@@ -25,6 +25,10 @@ bool read_only_files_are_refused() {
   return refused;
 }
 
+bool runs_as_root() {
+  return false;
+}
+
 bool make_read_only(const std::string& absolute_path) {
   return SetFileAttributesA(absolute_path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
 }

@@ -109,10 +109,18 @@ class Os {
   // attributes, or -1 with 2 or 3 when no entry has the name.
   virtual Result file_attributes(const std::string& name) = 0;
   // MoveFileExA with replace-existing and write-through: `to` is replaced by `from` in one
-  // step, so a reader sees either the old file or the new one, never a part. Where the
-  // system keeps permission bits apart from the data, the new file takes the old one's.
-  // Value: 1 on success, 0 on failure.
+  // step, so a reader sees either the old file or the new one, never a part. A link at
+  // `to` is replaced itself, never what it leads to. Value: 1 on success, 0 on failure.
   virtual Result replace_file(const std::string& from, const std::string& to) = 0;
+  // Gives `created`, a file this Os has just created to take another's place, what its
+  // system keeps of a file apart from the bytes: the owner, group and permission bits of
+  // the file open as `replaced`; or, when it replaces none (kInvalidHandle), the owner and
+  // group of the folder it was created in where this process may give a file away, its
+  // permission bits staying as created. Only the open handles are used, so that no name,
+  // whatever it has been swapped for meanwhile, can turn this onto another file. Where new
+  // files inherit their folder's permissions (Windows) there is nothing to do. Value: 1 on
+  // success, 0 on failure.
+  virtual Result settle_ownership(Handle created, Handle replaced) = 0;
 
   // A lock that keeps a second process from working in the same folder. The system drops
   // it when the process ends, however it ends. Value: a lock handle, or kInvalidHandle

@@ -34,6 +34,7 @@
 #include "runtime/platform/posix_calls.h"
 #include "runtime/platform/posix_created.h"
 #include "runtime/platform/posix_lookup.h"
+#include "runtime/platform/posix_ownership.h"
 #include "runtime/platform/posix_views.h"
 
 namespace mapsweep::os {
@@ -409,6 +410,7 @@ class PosixOs final : public Os {
   Result full_path(const std::string& name, std::string& full) override;
   Result file_attributes(const std::string& name) override;
   Result replace_file(const std::string& from, const std::string& to) override;
+  Result settle_ownership(Handle created, Handle replaced) override;
   Result lock_folder(const std::string& path) override;
   Result unlock_folder(Handle lock) override;
   Result encloses_current_directory(const std::string& path) override;
@@ -416,6 +418,7 @@ class PosixOs final : public Os {
  private:
   struct FileRecord {
     bool writable = false;
+    std::optional<posix_ownership::Owner> folder_owner;  // of a file this Os created
   };
   struct Search {
     std::vector<FindData> entries;  // the matches at find_first, in NTFS order
@@ -528,7 +531,7 @@ std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
                                 : open_vetted(child_path(join_components(*current_), name),
                                               O_RDONLY, kGenericRead, share_mode);
   if (opened.fd < 0) return std::nullopt;
-  remember_file(opened.fd, FileRecord{false});
+  remember_file(opened.fd, FileRecord{false, std::nullopt});
   return Result{opened.fd, kErrorSuccess};
 }
 
@@ -550,13 +553,14 @@ void PosixOs::forget_current_folder() {
 // found it), a link dangling or not, makes it fail with 80, as it cannot be the caller's.
 Result PosixOs::create_new(const std::string& path, std::uint32_t access,
                            std::uint32_t share_mode) {
-  const OpenedFile opened =
-      open_vetted(path, open_flags_for(access) | O_CREAT | O_EXCL, access, share_mode);
+  const posix_ownership::CreationFolder folder(path);
+  const OpenedFile opened = open_vetted(folder.name(), open_flags_for(access) | O_CREAT | O_EXCL,
+                                        access, share_mode, folder.descriptor());
   if (opened.fd < 0) {
     return failure(opened.error == kErrorAlreadyExists ? kErrorFileExists : opened.error,
                    kInvalidHandle);
   }
-  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0});
+  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, folder.owner()});
   return {opened.fd, kErrorSuccess};
 }
 
@@ -588,7 +592,7 @@ Result PosixOs::open_resolved(const std::string& path, const ExactLook& look, st
   if (!exists) flags |= O_CREAT | O_EXCL;
   const OpenedFile opened = open_vetted(path, flags, access, share_mode);
   if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
-  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0});
+  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, std::nullopt});
   const bool reopened = exists && disposition == kOpenAlways;
   return {opened.fd, reopened ? kErrorAlreadyExists : kErrorSuccess};
 }
@@ -869,33 +873,29 @@ Result PosixOs::file_attributes(const std::string& raw_name) {
   return {posix_lookup::attributes_of(name, st), kErrorSuccess};
 }
 
-// The replaced file's owner and permission bits go to its successor, so that replacing a
-// list changes nothing but its bytes. Only root may give a file away; for anyone else the
-// owner is already the same.
-std::uint32_t take_over_ownership(const std::string& from, const struct stat& old) {
-  struct stat fresh;
-  if (::stat(from.c_str(), &fresh) != 0) return code_for_errno(errno);
-  if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
-      ::chown(from.c_str(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
-    return code_for_errno(errno);
-  }
-  if (::chmod(from.c_str(), old.st_mode & 07777) != 0) return code_for_errno(errno);
-  return kErrorSuccess;
-}
-
 Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw_to) {
   const std::optional<std::string> from = resolved_path(raw_from);
   const std::optional<std::string> to = resolved_path(raw_to);
   if (!from || !to) return failure(kErrorInvalidName);
-  struct stat old;
-  if (::lstat(to->c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-    const std::uint32_t error = take_over_ownership(*from, old);
-    if (error != kErrorSuccess) return failure(error);
-  }
   // rename replaces a link at `to` itself, never what it points to.
   if (::rename(from->c_str(), to->c_str()) != 0) {
     return failure(errno == EXDEV ? kErrorNotSameDevice : code_for_path_errno(errno, *to));
   }
+  return {1, kErrorSuccess};
+}
+
+// Through the descriptors alone: the new file's name is in a folder others may write, and
+// whatever it names by now, this changes only the file this Os created.
+Result PosixOs::settle_ownership(Handle created, Handle replaced) {
+  const FileRecord* record = file_record(created);
+  if (record == nullptr || (replaced != kInvalidHandle && file_record(replaced) == nullptr)) {
+    return failure(kErrorInvalidHandle);
+  }
+  const int error =
+      replaced == kInvalidHandle
+          ? posix_ownership::give_to_folder_owner(static_cast<int>(created), record->folder_owner)
+          : posix_ownership::take_over(static_cast<int>(created), static_cast<int>(replaced));
+  if (error != 0) return failure(code_for_errno(error));
   return {1, kErrorSuccess};
 }
 

@@ -281,6 +281,12 @@ class Win32Os final : public Os {
     });
   }
 
+  // A new file inherits its folder's permissions, and the file it replaces keeps none of
+  // its own through the move: there is nothing to give.
+  Result settle_ownership(Handle /*created*/, Handle /*replaced*/) override {
+    return {1, kErrorSuccess};
+  }
+
   // A named mutex stands for the folder: the system removes it with the last handle, so a
   // run that is killed leaves nothing behind. Its name is derived from the folder's full
   // path in one letter case, as Windows names folders ignoring case.
