@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
+
+#include "runtime/platform/os.h"
 
 namespace mapsweep::os {
 
@@ -14,5 +17,11 @@ inline unsigned char ascii_upper(char c) {
 // case. Only the last star is ever backtracked to, so a hostile pattern costs at most
 // quadratic time.
 bool wildcard_match(std::string_view pattern, std::string_view name);
+// Equal but for the letter case of ASCII letters.
+bool same_ignoring_case(std::string_view a, std::string_view b);
+// The order NTFS lists a folder in: upper-cased bytes, ties broken by the raw bytes.
+bool ntfs_less(std::string_view a, std::string_view b);
+// Puts a folder's entries in the order NTFS lists them.
+void sort_in_ntfs_order(std::vector<FindData>& entries);
 
 }  // namespace mapsweep::os

@@ -33,6 +33,7 @@
 #include "runtime/platform/os.h"
 #include "runtime/platform/posix_calls.h"
 #include "runtime/platform/posix_created.h"
+#include "runtime/platform/posix_folders.h"
 #include "runtime/platform/posix_lookup.h"
 #include "runtime/platform/posix_ownership.h"
 #include "runtime/platform/posix_views.h"
@@ -40,16 +41,11 @@
 namespace mapsweep::os {
 namespace {
 
+using posix_folders::ExactLook;
+using posix_folders::Located;
+
 // ---------------------------------------------------------------------------------------
 // System calls
-
-// A folder opened only to look names up in it needs no read permission where the system
-// has O_PATH.
-#ifdef O_PATH
-constexpr int kPathOnly = O_PATH;
-#else
-constexpr int kPathOnly = O_RDONLY;
-#endif
 
 // errno to the Windows last-error code the runtime's translation expects:
 //
@@ -92,23 +88,10 @@ std::uint32_t code_for_errno(int error) {
   // clang-format on
 }
 
-bool is_folder(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string parent_of(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
-// Windows tells a missing file (2) from a missing folder on its way (3).
-std::uint32_t code_for_missing(const std::string& path) {
-  return is_folder(parent_of(path)) ? kErrorFileNotFound : kErrorPathNotFound;
-}
-
-std::uint32_t code_for_path_errno(int error, const std::string& path) {
-  return error == ENOENT ? code_for_missing(path) : code_for_errno(error);
+// A folder on the way to a name could not be opened: missing or no folder, Windows says the
+// path is not found.
+std::uint32_t code_for_walk(int error) {
+  return error == ENOENT || error == ENOTDIR ? kErrorPathNotFound : code_for_errno(error);
 }
 
 Result failure(std::uint32_t code, std::int64_t value = 0) {
@@ -119,87 +102,6 @@ Result failure(std::uint32_t code, std::int64_t value = 0) {
 // Names: ASCII case folding, NTFS order and DOS wildcards. Bytes above 127 are never
 // folded, so names in any encoding compare byte for byte.
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return ascii_upper(x) == ascii_upper(y);
-         });
-}
-
-// Where two names first differ in their raw bytes, from `from` on: words of eight bytes
-// at a time, as names in one folder mostly share a long start.
-std::size_t first_difference(std::string_view a, std::string_view b, std::size_t from,
-                             std::size_t common) {
-  std::size_t i = from;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 8 <= common; i += 8) {
-      std::uint64_t x = 0;
-      std::uint64_t y = 0;
-      std::memcpy(&x, a.data() + i, 8);
-      std::memcpy(&y, b.data() + i, 8);
-      if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
-    }
-  }
-  while (i < common && a[i] == b[i]) ++i;
-  return i;
-}
-
-// The order NTFS lists a folder in: upper-cased bytes, ties broken by the raw bytes.
-// Sorting a large folder compares names a million times: equal raw bytes are equal when
-// folded too, so only the bytes that differ are folded.
-bool ntfs_less(std::string_view a, std::string_view b) {
-  const std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = first_difference(a, b, 0, common); i < common;
-       i = first_difference(a, b, i + 1, common)) {
-    const unsigned char x = ascii_upper(a[i]);
-    const unsigned char y = ascii_upper(b[i]);
-    if (x != y) return x < y;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a.compare(b) < 0;  // char_traits<char> compares as unsigned bytes
-}
-
-// The first eight bytes of a name, upper-cased, as one number that orders names as
-// ntfs_less does wherever they differ there (a name shorter than eight bytes ends in zeros,
-// and no name holds a zero byte).
-std::uint64_t ntfs_key(std::string_view name) {
-  std::uint64_t key = 0;
-  for (std::size_t i = 0; i < 8; ++i) {
-    key = key << 8 | (i < name.size() ? ascii_upper(name[i]) : 0u);
-  }
-  return key;
-}
-
-// Puts a folder's entries in NTFS order. A large folder's names are compared a million
-// times: most comparisons are settled on the keys, and the entries, forty bytes each, are
-// moved once at the end rather than at every step.
-void sort_in_ntfs_order(std::vector<FindData>& entries) {
-  struct Keyed {
-    std::uint64_t key;
-    std::size_t index;
-  };
-  std::vector<Keyed> order(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) order[i] = {ntfs_key(entries[i].name), i};
-  std::sort(order.begin(), order.end(), [&](const Keyed& a, const Keyed& b) {
-    if (a.key != b.key) return a.key < b.key;
-    return ntfs_less(entries[a.index].name, entries[b.index].name);
-  });
-  // Place i takes the entry at order[i].index: each cycle of that permutation is followed
-  // once, and a followed place is marked with the index it can never have.
-  constexpr std::size_t kPlaced = SIZE_MAX;
-  for (std::size_t start = 0; start < entries.size(); ++start) {
-    if (order[start].index == kPlaced) continue;
-    FindData held = std::move(entries[start]);
-    std::size_t place = start;
-    for (;;) {
-      const std::size_t from = std::exchange(order[place].index, kPlaced);
-      if (from == start) break;
-      entries[place] = std::move(entries[from]);
-      place = from;
-    }
-    entries[place] = std::move(held);
-  }
-}
-
 bool has_wildcards(std::string_view name) {
   return name.find_first_of("*?") != name.npos;
 }
@@ -207,114 +109,6 @@ bool has_wildcards(std::string_view name) {
 // "*.*" means every name on Windows, dot or not; any other pattern matches plainly.
 bool search_pattern_matches(std::string_view pattern, std::string_view name) {
   return pattern == "*.*" || wildcard_match(pattern, name);
-}
-
-bool is_dot_entry(std::string_view name) {
-  return name == "." || name == "..";
-}
-
-// ---------------------------------------------------------------------------------------
-// Paths: the runtime writes Windows-style paths, so both separators are accepted.
-
-using Components = std::vector<std::string>;
-
-bool is_separator(char c) {
-  return c == '/' || c == '\\';
-}
-
-Components split_components(std::string_view path) {
-  Components parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = start;
-    while (end < path.size() && !is_separator(path[end])) ++end;
-    if (end > start) parts.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
-std::string join_components(const Components& parts) {
-  if (parts.empty()) return "/";
-  std::string path;
-  for (const std::string& part : parts) path += "/" + part;
-  return path;
-}
-
-std::string child_path(const std::string& folder, const std::string& name) {
-  return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-class FolderReader {
- public:
-  explicit FolderReader(const std::string& folder) {
-    const int fd =
-        retry_on_eintr([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (fd < 0) {
-      error_ = errno;
-      return;
-    }
-    dir_ = ::fdopendir(fd);
-    if (dir_ == nullptr) {
-      error_ = errno;
-      ::close(fd);
-    }
-  }
-  ~FolderReader() {
-    if (dir_ != nullptr) ::closedir(dir_);
-  }
-  FolderReader(const FolderReader&) = delete;
-  FolderReader& operator=(const FolderReader&) = delete;
-
-  bool is_open() const { return dir_ != nullptr; }
-  int error() const { return error_; }
-  int descriptor() const { return ::dirfd(dir_); }
-
-  // The next entry other than "." and "..", or nullptr at the end, or after a failure
-  // (error() tells). It lasts until the next call.
-  const dirent* next_entry() {
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir_)) {
-      if (!is_dot_entry(entry->d_name)) return entry;
-      errno = 0;
-    }
-    error_ = errno;
-    return nullptr;
-  }
-
- private:
-  DIR* dir_ = nullptr;
-  int error_ = 0;
-};
-
-// What the look at a name's exact spelling found, for an open to go on from without looking
-// at the same path again.
-struct ExactLook {
-  bool taken = false;  // the exact name was looked at (lstat) and exists
-  struct stat st {};
-};
-
-// The name as stored in folder: the exact name when it exists, else the first name equal
-// but for ASCII case in NTFS order, else the name as given (so it can be created). The
-// folder is listed only when the exact name does not exist.
-std::string stored_name(const std::string& folder, const std::string& name,
-                        ExactLook* look = nullptr) {
-  struct stat st;
-  if (::lstat(child_path(folder, name).c_str(), &st) == 0) {
-    if (look != nullptr) *look = {true, st};
-    return name;
-  }
-  if (errno != ENOENT) return name;
-  FolderReader reader(folder);
-  if (!reader.is_open()) return name;
-  std::optional<std::string> best;
-  while (const dirent* entry = reader.next_entry()) {
-    const std::string_view candidate = entry->d_name;
-    if (same_ignoring_case(candidate, name) && (!best || ntfs_less(candidate, *best))) {
-      best = std::string(candidate);
-    }
-  }
-  return best ? *best : name;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -363,13 +157,13 @@ std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::ui
   return lock_for_share_mode(fd, share_mode);
 }
 
-// path is taken relative to the folder open as at_fd (AT_FDCWD: the process's own).
-OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
-                       std::uint32_t share_mode, int at_fd = AT_FDCWD) {
+// name is taken in the folder open as at_fd.
+OpenedFile open_vetted(int at_fd, const std::string& path, int flags, std::uint32_t access,
+                       std::uint32_t share_mode) {
   const int fd = retry_on_eintr([&] {
     return ::openat(at_fd, path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   });
-  if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_path_errno(errno, path)};
+  if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_errno(errno)};
   const bool created = (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
   const std::uint32_t error = vet_descriptor(fd, created, access, share_mode);
   if (error == kErrorSuccess) return {fd, kErrorSuccess};
@@ -383,8 +177,7 @@ OpenedFile open_vetted(const std::string& path, int flags, std::uint32_t access,
 
 class PosixOs final : public Os {
  public:
-  PosixOs() : current_(process_directory()) {}
-  ~PosixOs() override { forget_current_folder(); }
+  PosixOs() = default;
   PosixOs(const PosixOs&) = delete;
   PosixOs& operator=(const PosixOs&) = delete;
 
@@ -427,63 +220,50 @@ class PosixOs final : public Os {
     std::unique_ptr<posix_lookup::ReadOnlyBits> read_only_bits;
   };
 
-  static std::optional<Components> process_directory();
-  std::optional<Components> resolve(std::string_view name, ExactLook* last = nullptr) const;
+  // A folder the enclosure check opened, kept for entering it next without a second look
+  // at its name, which its owner may have swapped for a link meanwhile.
+  struct CheckedFolder {
+    std::string name;
+    std::uint64_t from = 0;  // the current directory it was checked from
+    posix_folders::OpenedFolder opened;
+  };
+
+  std::optional<Located> locate(const std::string& raw_name) const;
   std::optional<Result> open_exact_for_reading(const std::string& name, std::uint32_t share_mode);
-  Result open_resolved(const std::string& path, const ExactLook& look, std::uint32_t access,
-                       std::uint32_t share_mode, std::uint32_t disposition);
-  Result create_new(const std::string& path, std::uint32_t access, std::uint32_t share_mode);
-  std::optional<std::string> resolved_path(const std::string& raw_name) const;
+  Result open_resolved(const Located& located, std::uint32_t access, std::uint32_t share_mode,
+                       std::uint32_t disposition);
+  Result create_new(const Located& located, std::uint32_t access, std::uint32_t share_mode);
+  std::optional<posix_folders::OpenedFolder> take_checked_folder(const std::string& name);
+  std::uint32_t code_for_unopened_folder(const std::string& name,
+                                         const posix_folders::OpenedFolder& opened) const;
+  bool is_physical_ancestor(const struct stat& folder);
   void remember_file(int fd, FileRecord record);
   const FileRecord* file_record(Handle file) const;
   Search* search_at(Handle search);
   Handle store_search(Search search);
-  int current_folder();
-  void forget_current_folder();
 
   // The current directory is logical, as on Windows: components as entered, links kept,
-  // so ".." returns to where the link was entered from. Empty when the process's own
+  // so ".." returns to where the link was entered from. It and the folders on the way to
+  // it are held open, and names are resolved through them. Empty when the process's own
   // directory could not be named; relative names then find nothing.
-  std::optional<Components> current_;
-  // The current directory opened, had at its first use (-1 until then): a scan opens
-  // thousands of files there, and naming each by its full path would make the system walk
-  // every folder above it again for each one.
-  int current_fd_ = -1;
+  posix_folders::HeldFolders folders_;
+  std::optional<CheckedFolder> checked_;
+  // The folders that hold the current directory on disk, links resolved: learnt once per
+  // current directory, as every game folder's check asks of the same one.
+  std::vector<std::pair<dev_t, ino_t>> physical_ancestors_;
+  std::uint64_t ancestors_of_ = 0;  // the current directory they were learnt of
   // The files this Os opened, by descriptor: descriptors are small numbers, reused at once.
   std::vector<std::optional<FileRecord>> files_;
   std::set<int> folder_locks_;
   std::vector<std::optional<Search>> searches_;  // search handle h is slot h - 1
 };
 
-std::optional<Components> PosixOs::process_directory() {
-  std::vector<char> buffer(256);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return std::nullopt;
-    buffer.resize(buffer.size() * 2);
-  }
-  return split_components(buffer.data());
-}
-
-// Resolves a name against the current directory: "." is dropped, ".." drops the last
-// component (never above the root), and every other component is looked up ignoring
-// ASCII case, one folder at a time. `last` gets what the look at the last component's
-// exact spelling found.
-std::optional<Components> PosixOs::resolve(std::string_view name, ExactLook* last) const {
-  Components parts;
-  if (name.empty() || !is_separator(name.front())) {
-    if (!current_) return std::nullopt;
-    parts = *current_;
-  }
-  for (const std::string& part : split_components(name)) {
-    if (last != nullptr) *last = {};
-    if (part == ".") continue;
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-      continue;
-    }
-    parts.push_back(stored_name(join_components(parts), part, last));
-  }
-  return parts;
+// A name resolved against the current directory through the folders held open; nothing for
+// a name the system could not take.
+std::optional<Located> PosixOs::locate(const std::string& raw_name) const {
+  const std::string name(up_to_nul(raw_name));
+  if (name.empty() || has_wildcards(name)) return std::nullopt;
+  return folders_.locate(name);
 }
 
 Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
@@ -499,18 +279,17 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
       return *opened;
     }
   }
-  ExactLook look;
-  const std::optional<Components> parts = resolve(name, &look);
-  if (!parts) return failure(kErrorPathNotFound, kInvalidHandle);
-  const std::string path = join_components(*parts);
-  if (disposition == kCreateNew) return create_new(path, access, share_mode);
+  std::optional<Located> located = folders_.locate(name);
+  if (!located) return failure(kErrorPathNotFound, kInvalidHandle);
+  if (!located->folder.valid()) return failure(code_for_walk(located->error), kInvalidHandle);
+  if (disposition == kCreateNew) return create_new(*located, access, share_mode);
   // The name can be taken between the look and the exclusive create; look again then.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const Result opened = open_resolved(path, look, access, share_mode, disposition);
+    const Result opened = open_resolved(*located, access, share_mode, disposition);
     if (opened.value != kInvalidHandle || opened.last_error != kErrorAlreadyExists) {
       return opened;
     }
-    look = {};
+    located->look = {};
   }
   return failure(kErrorAccessDenied, kInvalidHandle);
 }
@@ -522,75 +301,66 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
 // then decides, and says why.
 std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
                                                       std::uint32_t share_mode) {
-  if (!current_ || name.find_first_of("/\\") != std::string::npos || is_dot_entry(name)) {
+  if (!folders_.has_current() || name.find_first_of("/\\") != std::string::npos ||
+      name == "." || name == "..") {
     return std::nullopt;
   }
-  const int folder = current_folder();
-  const OpenedFile opened = folder >= 0
-                                ? open_vetted(name, O_RDONLY, kGenericRead, share_mode, folder)
-                                : open_vetted(child_path(join_components(*current_), name),
-                                              O_RDONLY, kGenericRead, share_mode);
+  const OpenedFile opened =
+      open_vetted(folders_.current_descriptor(), name, O_RDONLY, kGenericRead, share_mode);
   if (opened.fd < 0) return std::nullopt;
   remember_file(opened.fd, FileRecord{false, std::nullopt});
   return Result{opened.fd, kErrorSuccess};
 }
 
-int PosixOs::current_folder() {
-  if (current_fd_ < 0 && current_) {
-    current_fd_ = retry_on_eintr([&] {
-      return ::open(join_components(*current_).c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC);
-    });
-  }
-  return current_fd_;
-}
-
-void PosixOs::forget_current_folder() {
-  if (current_fd_ >= 0) ::close(current_fd_);
-  current_fd_ = -1;
-}
-
 // Creates the file exclusively: any entry of that name, in any letter case (resolving
 // found it), a link dangling or not, makes it fail with 80, as it cannot be the caller's.
-Result PosixOs::create_new(const std::string& path, std::uint32_t access,
+// The owner the new file may be given is that of the folder it was made in, learnt from
+// the descriptor it was made through.
+Result PosixOs::create_new(const Located& located, std::uint32_t access,
                            std::uint32_t share_mode) {
-  const posix_ownership::CreationFolder folder(path);
-  const OpenedFile opened = open_vetted(folder.name(), open_flags_for(access) | O_CREAT | O_EXCL,
-                                        access, share_mode, folder.descriptor());
+  const int folder = located.folder.get();
+  const OpenedFile opened = open_vetted(folder, located.leaf(),
+                                        open_flags_for(access) | O_CREAT | O_EXCL, access,
+                                        share_mode);
   if (opened.fd < 0) {
     return failure(opened.error == kErrorAlreadyExists ? kErrorFileExists : opened.error,
                    kInvalidHandle);
   }
-  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, folder.owner()});
+  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0,
+                                      posix_ownership::owner_of(folder)});
   return {opened.fd, kErrorSuccess};
 }
 
-// Opens the existing regular file at path, or creates it for kOpenAlways. Only regular
-// files are opened: folders, devices, FIFOs, sockets and dangling links are refused
-// before any open, so none can block or be created through. A plain file that resolving
-// has just looked at is not looked at again; a link is followed.
-Result PosixOs::open_resolved(const std::string& path, const ExactLook& look, std::uint32_t access,
+// Opens the existing regular file, or creates it for kOpenAlways. Only regular files are
+// opened: folders, devices, FIFOs, sockets and dangling links are refused before any open,
+// so none can block or be created through. A plain file that resolving has just looked at
+// is not looked at again; a link is followed.
+Result PosixOs::open_resolved(const Located& located, std::uint32_t access,
                               std::uint32_t share_mode, std::uint32_t disposition) {
+  const int folder = located.folder.get();
+  const std::string leaf = located.leaf();
+  const ExactLook& look = located.look;
   struct stat st;
   bool exists = true;
   if (look.taken && S_ISREG(look.st.st_mode)) {
     // Opened as it was judged: the descriptor is checked again once open.
   } else if (look.taken && !S_ISLNK(look.st.st_mode)) {
     return failure(kErrorAccessDenied, kInvalidHandle);
-  } else if (::stat(path.c_str(), &st) == 0) {
+  } else if (::fstatat(folder, leaf.c_str(), &st, 0) == 0) {
     if (!S_ISREG(st.st_mode)) return failure(kErrorAccessDenied, kInvalidHandle);
   } else if (errno != ENOENT) {
     return failure(code_for_errno(errno), kInvalidHandle);
-  } else if (::lstat(path.c_str(), &st) == 0) {
+  } else if (::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     return failure(kErrorAccessDenied, kInvalidHandle);  // a link to nothing
   } else if (disposition == kOpenExisting) {
-    return failure(code_for_missing(path), kInvalidHandle);
+    return failure(kErrorFileNotFound, kInvalidHandle);
   } else {
     exists = false;
   }
   // Never O_TRUNC: the file is emptied, if at all, only once it is locked.
   int flags = open_flags_for(access);
   if (!exists) flags |= O_CREAT | O_EXCL;
-  const OpenedFile opened = open_vetted(path, flags, access, share_mode);
+  const OpenedFile opened = open_vetted(folder, leaf, flags, access, share_mode);
   if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
   remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, std::nullopt});
   const bool reopened = exists && disposition == kOpenAlways;
@@ -729,10 +499,13 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
   const std::string_view folder_part = std::string_view(pattern).substr(0, name_start);
   const std::string_view name_pattern = std::string_view(pattern).substr(name_start);
   if (has_wildcards(folder_part)) return failure(kErrorInvalidName, kInvalidHandle);
-  const std::optional<Components> parts = resolve(folder_part);
-  if (!parts) return failure(kErrorPathNotFound, kInvalidHandle);
+  std::optional<posix_folders::OpenedFolder> folder = folders_.open_folder(folder_part, true);
+  if (!folder) return failure(kErrorPathNotFound, kInvalidHandle);
+  if (!folder->folder.valid()) return failure(code_for_walk(folder->error), kInvalidHandle);
 
-  FolderReader reader(join_components(*parts));
+  posix_folders::FolderReader reader(folder->listable
+                                         ? folder->folder.release_owned()
+                                         : posix_folders::open_for_listing(folder->folder.get()));
   if (!reader.is_open()) {
     const bool missing = reader.error() == ENOENT || reader.error() == ENOTDIR;
     return failure(missing ? kErrorPathNotFound : code_for_errno(reader.error()), kInvalidHandle);
@@ -799,23 +572,45 @@ Result PosixOs::find_close(Handle search) {
 Result PosixOs::set_current_directory(const std::string& raw_path) {
   const std::string name(up_to_nul(raw_path));
   if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName);
-  std::optional<Components> parts = resolve(name);
-  if (!parts) return failure(kErrorPathNotFound);
-  const std::string path = join_components(*parts);
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return failure(code_for_path_errno(errno, path));
-  if (!S_ISDIR(st.st_mode)) return failure(kErrorDirectory);
+  std::optional<posix_folders::OpenedFolder> opened = take_checked_folder(name);
+  if (!opened) opened = folders_.open_folder(name);
+  if (!opened) return failure(kErrorPathNotFound);
+  if (!opened->folder.valid()) return failure(code_for_unopened_folder(name, *opened));
   // A folder that cannot be searched could not be the process's directory either.
-  if (::access(path.c_str(), X_OK) != 0) return failure(code_for_errno(errno));
-  current_ = std::move(parts);
-  forget_current_folder();
+  if (::faccessat(opened->folder.get(), ".", X_OK, 0) != 0) return failure(code_for_errno(errno));
+  folders_.enter(std::move(opened->parts), std::move(opened->folder));
   return {1, kErrorSuccess};
 }
 
+// The folder the enclosure check opened for this very name, from this very directory.
+std::optional<posix_folders::OpenedFolder> PosixOs::take_checked_folder(const std::string& name) {
+  std::optional<CheckedFolder> checked = std::exchange(checked_, std::nullopt);
+  if (!checked || !folders_.has_current() || checked->name != name ||
+      checked->from != folders_.current_id()) {
+    return std::nullopt;
+  }
+  return std::move(checked->opened);
+}
+
+// Windows tells a missing folder (2) from a missing folder on its way (3), and an entry
+// that is no folder (267).
+std::uint32_t PosixOs::code_for_unopened_folder(const std::string& name,
+                                                const posix_folders::OpenedFolder& opened) const {
+  if (!opened.failed_at_last) return code_for_walk(opened.error);
+  if (opened.error == ENOENT) return kErrorFileNotFound;
+  if (opened.error != ENOTDIR) return code_for_errno(opened.error);
+  const std::optional<Located> located = folders_.locate(name);
+  struct stat st;
+  const bool exists = located && located->folder.valid() &&
+                      ::fstatat(located->folder.get(), located->leaf().c_str(), &st, 0) == 0;
+  return exists ? kErrorDirectory : kErrorPathNotFound;
+}
+
 // A file another open holds exclusively cannot be deleted, as on Windows.
-bool held_by_another_open(const std::string& path) {
-  const int fd = retry_on_eintr(
-      [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); });
+bool held_by_another_open(int folder, const std::string& name) {
+  const int fd = retry_on_eintr([&] {
+    return ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  });
   if (fd < 0) return false;  // unreadable: nobody's lock can be seen, nor matters here
   const bool held =
       retry_on_eintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK;
@@ -824,62 +619,64 @@ bool held_by_another_open(const std::string& path) {
 }
 
 Result PosixOs::delete_file(const std::string& raw_name) {
-  const std::string name(up_to_nul(raw_name));
-  if (name.empty()) return failure(kErrorPathNotFound);
-  if (has_wildcards(name)) return failure(kErrorInvalidName);
-  const std::optional<Components> parts = resolve(name);
-  if (!parts) return failure(kErrorPathNotFound);
-  const std::string path = join_components(*parts);
+  if (up_to_nul(raw_name).empty()) return failure(kErrorPathNotFound);
+  const std::optional<Located> located = locate(raw_name);
+  if (!located) return failure(has_wildcards(up_to_nul(raw_name)) ? kErrorInvalidName
+                                                                  : kErrorPathNotFound);
+  if (!located->folder.valid()) return failure(code_for_walk(located->error));
+  const int folder = located->folder.get();
+  const std::string leaf = located->leaf();
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return failure(code_for_path_errno(errno, path));
+  if (::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return failure(code_for_errno(errno));
+  }
   // Judged as the search shows it (links followed): only writable regular files go.
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || is_read_only_file(st)) {
+  if (::fstatat(folder, leaf.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode) ||
+      is_read_only_file(st)) {
     return failure(kErrorAccessDenied);
   }
-  if (held_by_another_open(path)) return failure(kErrorSharingViolation);
-  if (::unlink(path.c_str()) != 0) return failure(code_for_path_errno(errno, path));
+  if (held_by_another_open(folder, leaf)) return failure(kErrorSharingViolation);
+  if (::unlinkat(folder, leaf.c_str(), 0) != 0) return failure(code_for_errno(errno));
   return {1, kErrorSuccess};
 }
 
-// The path a name resolves to, or nothing for a name the system could not take.
-std::optional<std::string> PosixOs::resolved_path(const std::string& raw_name) const {
-  const std::string name(up_to_nul(raw_name));
-  if (name.empty() || has_wildcards(name)) return std::nullopt;
-  const std::optional<Components> parts = resolve(name);
-  if (!parts) return std::nullopt;
-  return join_components(*parts);
-}
-
 Result PosixOs::full_path(const std::string& raw_name, std::string& full) {
-  const std::optional<std::string> path = resolved_path(raw_name);
-  if (!path) return failure(kErrorInvalidName);
-  full = *path;
+  const std::optional<Located> located = locate(raw_name);
+  if (!located) return failure(kErrorInvalidName);
+  full = located->path();
   return {1, kErrorSuccess};
 }
 
 Result PosixOs::file_attributes(const std::string& raw_name) {
-  const std::optional<std::string> path = resolved_path(raw_name);
-  if (!path) return failure(kErrorInvalidName, -1);
+  const std::optional<Located> located = locate(raw_name);
+  if (!located) return failure(kErrorInvalidName, -1);
+  if (!located->folder.valid()) return failure(code_for_walk(located->error), -1);
+  const int folder = located->folder.get();
+  const std::string leaf = located->leaf();
   struct stat st;
-  if (::lstat(path->c_str(), &st) != 0) return failure(code_for_path_errno(errno, *path), -1);
-  const std::size_t slash = path->find_last_of('/');
-  const std::string name = path->substr(slash + 1);
+  if (::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return failure(code_for_errno(errno), -1);
+  }
   if (S_ISLNK(st.st_mode)) {
     struct stat target;
-    const bool to_folder = ::stat(path->c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    const bool to_folder = ::fstatat(folder, leaf.c_str(), &target, 0) == 0 &&
+                           S_ISDIR(target.st_mode);
     return {kAttributeReparsePoint | (to_folder ? kAttributeDirectory : 0u), kErrorSuccess};
   }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return {kAttributeDevice, kErrorSuccess};
-  return {posix_lookup::attributes_of(name, st), kErrorSuccess};
+  return {posix_lookup::attributes_of(leaf, st), kErrorSuccess};
 }
 
 Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw_to) {
-  const std::optional<std::string> from = resolved_path(raw_from);
-  const std::optional<std::string> to = resolved_path(raw_to);
+  const std::optional<Located> from = locate(raw_from);
+  const std::optional<Located> to = locate(raw_to);
   if (!from || !to) return failure(kErrorInvalidName);
+  if (!from->folder.valid()) return failure(code_for_walk(from->error));
+  if (!to->folder.valid()) return failure(code_for_walk(to->error));
   // rename replaces a link at `to` itself, never what it points to.
-  if (::rename(from->c_str(), to->c_str()) != 0) {
-    return failure(errno == EXDEV ? kErrorNotSameDevice : code_for_path_errno(errno, *to));
+  if (::renameat(from->folder.get(), from->leaf().c_str(), to->folder.get(),
+                 to->leaf().c_str()) != 0) {
+    return failure(errno == EXDEV ? kErrorNotSameDevice : code_for_errno(errno));
   }
   return {1, kErrorSuccess};
 }
@@ -902,11 +699,15 @@ Result PosixOs::settle_ownership(Handle created, Handle replaced) {
 // flock on the folder itself: the kernel drops it with the last descriptor, so a run that
 // is killed leaves nothing behind to clear.
 Result PosixOs::lock_folder(const std::string& raw_path) {
-  const std::optional<std::string> path = resolved_path(raw_path);
-  if (!path) return failure(kErrorInvalidName, kInvalidHandle);
-  const int fd = retry_on_eintr(
-      [&] { return ::open(path->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY); });
-  if (fd < 0) return failure(code_for_path_errno(errno, *path), kInvalidHandle);
+  const std::string name(up_to_nul(raw_path));
+  if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName, kInvalidHandle);
+  const std::optional<posix_folders::OpenedFolder> opened = folders_.open_folder(name);
+  if (!opened) return failure(kErrorInvalidName, kInvalidHandle);
+  if (!opened->folder.valid()) {
+    return failure(code_for_unopened_folder(name, *opened), kInvalidHandle);
+  }
+  const int fd = posix_folders::open_for_listing(opened->folder.get());
+  if (fd < 0) return failure(code_for_errno(errno), kInvalidHandle);
   const std::uint32_t code = lock_for_share_mode(fd, 0);  // held as an exclusive open is
   if (code != kErrorSuccess) {
     ::close(fd);
@@ -925,21 +726,42 @@ Result PosixOs::unlock_folder(Handle lock) {
 }
 
 // Compared as the file system stores them (links resolved), so that neither a link nor a
-// logical ".." can hide that a folder lies above the current one.
+// logical ".." can hide that a folder lies above the current one. The folder is opened for
+// the check, and entering it next (the caller's usual step) takes this very descriptor:
+// had its name been looked up again, its owner could swap it for a link to "/" between the
+// check and the entry.
 Result PosixOs::encloses_current_directory(const std::string& raw_path) {
-  const std::optional<std::string> path = resolved_path(raw_path);
-  if (!path || !current_) return {0, kErrorSuccess};
-  char folder[PATH_MAX];
-  char current[PATH_MAX];
-  if (::realpath(path->c_str(), folder) == nullptr ||
-      ::realpath(join_components(*current_).c_str(), current) == nullptr) {
+  checked_.reset();
+  const std::string name(up_to_nul(raw_path));
+  if (name.empty() || has_wildcards(name) || !folders_.has_current()) return {0, kErrorSuccess};
+  std::optional<posix_folders::OpenedFolder> opened = folders_.open_folder(name);
+  struct stat folder;
+  if (!opened || !opened->folder.valid() || ::fstat(opened->folder.get(), &folder) != 0) {
     return {0, kErrorSuccess};
   }
-  const std::string_view outer(folder);
-  const std::string_view inner(current);
-  const bool encloses =
-      outer == "/" || inner == outer || (inner.starts_with(outer) && inner[outer.size()] == '/');
+  const bool encloses = is_physical_ancestor(folder);
+  if (!encloses) checked_ = CheckedFolder{name, folders_.current_id(), std::move(*opened)};
   return {encloses ? 1 : 0, kErrorSuccess};
+}
+
+// Whether the folder is the current directory or holds it, on disk: learnt by going up
+// from the current directory's descriptor to the root, once per current directory.
+bool PosixOs::is_physical_ancestor(const struct stat& folder) {
+  if (ancestors_of_ != folders_.current_id()) {
+    physical_ancestors_.clear();
+    ancestors_of_ = folders_.current_id();
+    posix_folders::Descriptor at(folders_.current_descriptor(), false);
+    struct stat st;
+    while (at.valid() && ::fstat(at.get(), &st) == 0) {
+      const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+      if (!physical_ancestors_.empty() && physical_ancestors_.back() == id) break;  // the root
+      physical_ancestors_.push_back(id);
+      at = posix_folders::Descriptor(posix_folders::open_folder_at(at.get(), ".."), true);
+    }
+  }
+  const std::pair<dev_t, ino_t> id{folder.st_dev, folder.st_ino};
+  return std::find(physical_ancestors_.begin(), physical_ancestors_.end(), id) !=
+         physical_ancestors_.end();
 }
 
 }  // namespace

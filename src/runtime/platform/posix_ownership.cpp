@@ -11,14 +11,6 @@
 namespace mapsweep::os::posix_ownership {
 namespace {
 
-// A folder opened only to create in it and to learn its owner needs no read permission
-// where the system has O_PATH.
-#ifdef O_PATH
-constexpr int kFolderOnly = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-constexpr int kFolderOnly = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-
 // The permission bits a list may carry. Set-user-ID, set-group-ID and sticky bits are
 // never passed on: a list is text others' files went into, never a program to run with
 // its owner's rights, whatever the file it replaces was made to be.
@@ -36,31 +28,10 @@ int change_owner(int file, Owner owner) {
 
 }  // namespace
 
-CreationFolder::CreationFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    name_ = path;
-    return;
-  }
-  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  fd_ = retry_on_eintr([&] { return ::open(folder.c_str(), kFolderOnly); });
+std::optional<Owner> owner_of(int folder) {
   struct stat st;
-  if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
-    name_ = path.substr(slash + 1);
-    owner_ = Owner{st.st_uid, st.st_gid};
-    return;
-  }
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  name_ = path;
-}
-
-CreationFolder::~CreationFolder() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int CreationFolder::descriptor() const {
-  return fd_ >= 0 ? fd_ : AT_FDCWD;
+  if (::fstat(folder, &st) != 0) return std::nullopt;
+  return Owner{st.st_uid, st.st_gid};
 }
 
 int take_over(int created, int replaced) {

@@ -1,0 +1,264 @@
+#include "runtime/platform/posix_folders.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "runtime/platform/name_matching.h"
+#include "runtime/platform/posix_calls.h"
+
+namespace mapsweep::os::posix_folders {
+namespace {
+
+// A folder opened only to look names up in it needs no read permission where the system
+// has O_PATH.
+#ifdef O_PATH
+constexpr int kPathOnly = O_PATH;
+#else
+constexpr int kPathOnly = O_RDONLY;
+#endif
+
+bool is_dot_entry(std::string_view name) {
+  return name == "." || name == "..";
+}
+
+bool begins_with(const Components& whole, const Components& start) {
+  return start.size() <= whole.size() && std::equal(start.begin(), start.end(), whole.begin());
+}
+
+int open_root() {
+  return retry_on_eintr([] { return ::open("/", kPathOnly | O_DIRECTORY | O_CLOEXEC); });
+}
+
+std::optional<Components> process_directory() {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+  return split_components(buffer.data());
+}
+
+}  // namespace
+
+bool is_separator(char c) {
+  return c == '/' || c == '\\';
+}
+
+Components split_components(std::string_view path) {
+  Components parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = start;
+    while (end < path.size() && !is_separator(path[end])) ++end;
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+std::string join_components(const Components& parts) {
+  if (parts.empty()) return "/";
+  std::string path;
+  for (const std::string& part : parts) path += "/" + part;
+  return path;
+}
+
+Descriptor::~Descriptor() {
+  if (owned_ && fd_ >= 0) ::close(fd_);
+}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+  if (this != &other) {
+    if (owned_ && fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    owned_ = std::exchange(other.owned_, false);
+  }
+  return *this;
+}
+
+int Descriptor::release_owned() {
+  if (fd_ < 0) return -1;
+  const int fd = owned_ ? fd_ : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  fd_ = -1;
+  owned_ = false;
+  return fd;
+}
+
+int open_folder_at(int at, const std::string& name) {
+  return retry_on_eintr(
+      [&] { return ::openat(at, name.c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC); });
+}
+
+int open_listing_at(int at, const std::string& name) {
+  return retry_on_eintr(
+      [&] { return ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY); });
+}
+
+int open_for_listing(int folder) {
+  return open_listing_at(folder, ".");
+}
+
+FolderReader::FolderReader(int fd) {
+  if (fd < 0) {
+    error_ = errno;
+    return;
+  }
+  dir_ = ::fdopendir(fd);
+  if (dir_ == nullptr) {
+    error_ = errno;
+    ::close(fd);
+  }
+}
+
+FolderReader::~FolderReader() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+int FolderReader::descriptor() const {
+  return ::dirfd(dir_);
+}
+
+const dirent* FolderReader::next_entry() {
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir_)) {
+    if (!is_dot_entry(entry->d_name)) return entry;
+    errno = 0;
+  }
+  error_ = errno;
+  return nullptr;
+}
+
+std::string stored_name(int folder, const std::string& name, ExactLook* look) {
+  struct stat st;
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (look != nullptr) *look = {true, st};
+    return name;
+  }
+  if (errno != ENOENT) return name;
+  FolderReader reader(open_for_listing(folder));
+  if (!reader.is_open()) return name;
+  std::optional<std::string> best;
+  while (const dirent* entry = reader.next_entry()) {
+    const std::string_view candidate = entry->d_name;
+    if (same_ignoring_case(candidate, name) && (!best || ntfs_less(candidate, *best))) {
+      best = std::string(candidate);
+    }
+  }
+  return best ? *best : name;
+}
+
+HeldFolders::HeldFolders() {
+  std::optional<Components> parts = process_directory();
+  if (!parts) return;
+  const int fd = open_folder_at(AT_FDCWD, ".");
+  if (fd >= 0) held_.push_back({std::move(*parts), fd, next_id_++});
+}
+
+HeldFolders::~HeldFolders() {
+  for (const Held& held : held_) ::close(held.fd);
+}
+
+// "." is dropped and ".." drops the last component (never above the root), as the logical
+// current directory of Windows does: a link entered is left the way it was entered.
+std::optional<Components> HeldFolders::logical_parts(std::string_view name) const {
+  Components parts;
+  if (name.empty() || !is_separator(name.front())) {
+    if (!has_current()) return std::nullopt;
+    parts = current();
+  }
+  for (std::string& part : split_components(name)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
+const HeldFolders::Held* HeldFolders::deepest_held(const Components& parts,
+                                                   std::size_t limit) const {
+  for (auto held = held_.rbegin(); held != held_.rend(); ++held) {
+    if (held->parts.size() <= limit && begins_with(parts, held->parts)) return &*held;
+  }
+  return nullptr;
+}
+
+Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Components& walked,
+                             int& error, std::size_t* failed_at, bool* listable) const {
+  Descriptor folder;
+  std::size_t next = 0;
+  if (const Held* held = deepest_held(parts, depth)) {
+    folder = Descriptor(held->fd, false);
+    walked = held->parts;
+    next = held->parts.size();
+  } else {
+    folder = Descriptor(open_root(), true);
+    walked.clear();
+    if (!folder.valid()) error = errno;
+  }
+  for (; folder.valid() && next < depth; ++next) {
+    walked.push_back(stored_name(folder.get(), parts[next]));
+    // A folder to be listed is opened for reading from its parent: that takes leave to
+    // read it, not to search it.
+    const bool for_listing = listable != nullptr && next + 1 == depth;
+    folder = Descriptor(for_listing ? open_listing_at(folder.get(), walked.back())
+                                    : open_folder_at(folder.get(), walked.back()),
+                        true);
+    if (for_listing) *listable = folder.valid();
+    if (!folder.valid()) {
+      error = errno;
+      if (failed_at != nullptr) *failed_at = next;
+    }
+  }
+  // What could not be walked is kept as given, so that messages still name it.
+  walked.insert(walked.end(), parts.begin() + static_cast<std::ptrdiff_t>(walked.size()),
+                parts.begin() + static_cast<std::ptrdiff_t>(depth));
+  return folder;
+}
+
+std::optional<Located> HeldFolders::locate(std::string_view name) const {
+  const std::optional<Components> parts = logical_parts(name);
+  if (!parts) return std::nullopt;
+  Located located;
+  const std::size_t depth = parts->empty() ? 0 : parts->size() - 1;
+  located.folder = walk(*parts, depth, located.parts, located.error);
+  if (parts->empty()) return located;
+  located.parts.push_back(located.folder.valid()
+                              ? stored_name(located.folder.get(), parts->back(), &located.look)
+                              : parts->back());
+  return located;
+}
+
+std::optional<OpenedFolder> HeldFolders::open_folder(std::string_view name,
+                                                     bool for_listing) const {
+  const std::optional<Components> parts = logical_parts(name);
+  if (!parts) return std::nullopt;
+  OpenedFolder opened;
+  std::size_t failed_at = 0;
+  opened.folder = walk(*parts, parts->size(), opened.parts, opened.error, &failed_at,
+                       for_listing ? &opened.listable : nullptr);
+  opened.failed_at_last = !opened.folder.valid() && failed_at + 1 == parts->size();
+  return opened;
+}
+
+void HeldFolders::enter(Components parts, Descriptor folder) {
+  while (!held_.empty() && !begins_with(parts, held_.back().parts)) {
+    ::close(held_.back().fd);
+    held_.pop_back();
+  }
+  if (!held_.empty() && held_.back().parts == parts) {
+    if (folder.get() == held_.back().fd) return;  // back where it was held
+    ::close(held_.back().fd);
+    held_.back().fd = folder.release_owned();
+    held_.back().id = next_id_++;
+    return;
+  }
+  held_.push_back({std::move(parts), folder.release_owned(), next_id_++});
+}
+
+}  // namespace mapsweep::os::posix_folders

@@ -1,0 +1,165 @@
+// Names resolved through folders held open. The runtime names files by path, as on Windows,
+// with a logical current directory; on POSIX a path looked up again from the root at every
+// use would follow whatever a folder's owner has swapped a name for since the run checked
+// it, and would cost one lookup per folder on the way each time. So the current directory
+// and the folders entered on the way to it are held open, and a name is resolved from the
+// deepest held folder its path passes through: a folder the run has entered stays the
+// folder it checked, however its name changes meanwhile, and a name in it costs one lookup.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace mapsweep::os::posix_folders {
+
+using Components = std::vector<std::string>;
+
+bool is_separator(char c);
+// The path's names, separators (either kind) dropped.
+Components split_components(std::string_view path);
+// "/" and the components joined.
+std::string join_components(const Components& parts);
+
+// A descriptor either owned (closed when this goes) or borrowed from the held folders.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  Descriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  ~Descriptor();
+  Descriptor(Descriptor&& other) noexcept
+      : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // The descriptor to keep: the owned one itself, a borrowed one duplicated. -1 on failure.
+  int release_owned();
+
+ private:
+  int fd_ = -1;
+  bool owned_ = false;
+};
+
+// What the look at a name's exact spelling found, for an open to go on from without looking
+// at the same name again.
+struct ExactLook {
+  bool taken = false;  // the exact name was looked at (lstat) and exists
+  struct stat st {};
+};
+
+// A name resolved to where it stands: the folder that holds its last component, open, and
+// every component as stored. When a folder on the way could not be opened, `folder` is not
+// valid and `error` holds the errno of that failure.
+struct Located {
+  Components parts;  // empty for the root itself
+  Descriptor folder;
+  int error = 0;
+  ExactLook look;
+
+  // The last component: the name to use with `folder` ("." for the root).
+  std::string leaf() const { return parts.empty() ? "." : parts.back(); }
+  std::string path() const { return join_components(parts); }
+};
+
+// A folder opened from a name, links followed, with the components it was reached by.
+struct OpenedFolder {
+  Components parts;
+  Descriptor folder;
+  int error = 0;  // errno when it could not be opened
+  bool failed_at_last = false;  // the folders on the way were there, the last was not
+  bool listable = false;        // `folder` is open for reading its entries
+};
+
+// Reads a folder's entries, "." and ".." left out.
+class FolderReader {
+ public:
+  // Takes over fd, a folder open for reading (or -1 after a failed open, errno telling why).
+  explicit FolderReader(int fd);
+  ~FolderReader();
+  FolderReader(const FolderReader&) = delete;
+  FolderReader& operator=(const FolderReader&) = delete;
+
+  bool is_open() const { return dir_ != nullptr; }
+  int error() const { return error_; }
+  int descriptor() const;
+  // The next entry, or nullptr at the end or after a failure (error() tells). It lasts
+  // until the next call.
+  const dirent* next_entry();
+
+ private:
+  DIR* dir_ = nullptr;
+  int error_ = 0;
+};
+
+// The name as stored in the folder open as `folder`: the exact name when it exists, else the
+// first name equal but for ASCII case in NTFS order, else the name as given (so it can be
+// created). The folder is listed only when the exact name does not exist.
+std::string stored_name(int folder, const std::string& name, ExactLook* look = nullptr);
+
+// Opens `name` in the folder open as `at` as a folder to resolve names in (links followed):
+// a descriptor, or -1 with errno set.
+int open_folder_at(int at, const std::string& name);
+// Opens `name` in the folder open as `at` for reading its entries: a descriptor, or -1.
+int open_listing_at(int at, const std::string& name);
+// Opens the folder open as `folder` for reading its entries (this takes leave to search it):
+// a descriptor, or -1.
+int open_for_listing(int folder);
+
+// The current directory and the folders entered on the way to it, held open.
+class HeldFolders {
+ public:
+  // Starts in the process's directory; holds nothing when it cannot be named.
+  HeldFolders();
+  ~HeldFolders();
+  HeldFolders(const HeldFolders&) = delete;
+  HeldFolders& operator=(const HeldFolders&) = delete;
+
+  bool has_current() const { return !held_.empty(); }
+  const Components& current() const { return held_.back().parts; }
+  int current_descriptor() const { return held_.back().fd; }
+  // Which folder the current directory is: every folder this holds gets a number of its
+  // own, so that what was learnt of one is never taken for another's.
+  std::uint64_t current_id() const { return held_.back().id; }
+
+  // The name resolved against the current directory; nothing for a relative name when
+  // there is none.
+  std::optional<Located> locate(std::string_view name) const;
+  // The folder the name leads to, opened (for reading its entries where it need not be
+  // searched, when for_listing); nothing for a relative name when there is no current
+  // directory.
+  std::optional<OpenedFolder> open_folder(std::string_view name, bool for_listing = false) const;
+  // Makes `folder` the current directory, reached by `parts`. The folders held that lead
+  // to it stay held; the others are closed.
+  void enter(Components parts, Descriptor folder);
+
+ private:
+  struct Held {
+    Components parts;
+    int fd = -1;
+    std::uint64_t id = 0;
+  };
+  std::optional<Components> logical_parts(std::string_view name) const;
+  // The deepest held folder whose components begin `parts`, at most `limit` of them deep.
+  const Held* deepest_held(const Components& parts, std::size_t limit) const;
+  // Walks from the deepest held folder (or the root) through parts[0, depth), each opened
+  // in turn and stored in `walked` as stored; the folder reached, or an invalid one with
+  // `error` set.
+  // failed_at: where it stopped, when it could not go on; listable: the last folder is to
+  // be opened for reading, and whether it was.
+  Descriptor walk(const Components& parts, std::size_t depth, Components& walked, int& error,
+                  std::size_t* failed_at = nullptr, bool* listable = nullptr) const;
+
+  std::vector<Held> held_;  // outermost first; the last is the current directory
+  std::uint64_t next_id_ = 1;
+};
+
+}  // namespace mapsweep::os::posix_folders
