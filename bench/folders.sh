@@ -17,6 +17,8 @@
 #
 # The tree is generated in WORK_DIR/many (default BUILD_DIR/folders) when it is missing or
 # of the other size. Times are wall-clock times of the whole process, page cache warm.
+# Compare figures taken in the same WORK_DIR: resolving a path costs system calls for each
+# of its components, so a deeper base costs more calls per folder.
 # Exits non-zero when a run of mapsweep fails, lists other than the expected maps, or a
 # second run rewrites a list.
 set -euo pipefail
