@@ -512,10 +512,10 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
   }
   Search search;
   std::vector<unsigned char> types;  // each entry's type as the listing gave it
-  while (const dirent* entry = reader.next_entry()) {
-    if (search_pattern_matches(name_pattern, entry->d_name)) {
-      search.entries.push_back(FindData{posix_lookup::kPassedOver, entry->d_name});
-      types.push_back(entry->d_type);
+  while (const std::optional<posix_folders::ListedEntry> entry = reader.next_entry()) {
+    if (search_pattern_matches(name_pattern, entry->name)) {
+      search.entries.push_back(FindData{posix_lookup::kPassedOver, std::string(entry->name)});
+      types.push_back(entry->type);
     }
   }
   // A listing cut short is no answer: the caller would take it for the whole folder.

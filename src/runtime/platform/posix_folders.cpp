@@ -1,10 +1,13 @@
 #include "runtime/platform/posix_folders.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 #include "runtime/platform/name_matching.h"
 #include "runtime/platform/posix_calls.h"
@@ -101,7 +104,58 @@ int open_for_listing(int folder) {
   return open_listing_at(folder, ".");
 }
 
-FolderReader::FolderReader(int fd) {
+#ifdef __linux__
+
+// The record getdents64 fills in, as the kernel lays it out.
+struct KernelEntry {
+  std::uint64_t ino;
+  std::int64_t off;
+  unsigned short reclen;
+  unsigned char type;
+  char name[1];
+};
+
+constexpr std::size_t kListingPiece = 32 * 1024;
+
+FolderReader::FolderReader(int fd) : fd_(fd) {
+  if (fd < 0) error_ = errno;
+}
+
+FolderReader::~FolderReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderReader::refill() {
+  if (buffer_.empty()) buffer_.resize(kListingPiece);
+  const long n = retry_on_eintr(
+      [&] { return ::syscall(SYS_getdents64, fd_, buffer_.data(), buffer_.size()); });
+  if (n < 0) error_ = errno;
+  filled_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+  at_ = 0;
+  return filled_ > 0;
+}
+
+std::optional<ListedEntry> FolderReader::next_entry() {
+  for (;;) {
+    if (at_ >= filled_ && !refill()) return std::nullopt;
+    const char* record = buffer_.data() + at_;
+    unsigned short length = 0;
+    std::memcpy(&length, record + offsetof(KernelEntry, reclen), sizeof length);
+    if (length == 0 || length > filled_ - at_) {  // never from a sound kernel
+      error_ = EIO;
+      return std::nullopt;
+    }
+    at_ += length;
+    const char* name = record + offsetof(KernelEntry, name);
+    const ListedEntry entry{std::string_view(name, ::strnlen(name, length - offsetof(KernelEntry, name))),
+                            static_cast<unsigned char>(record[offsetof(KernelEntry, type)])};
+    if (!is_dot_entry(entry.name)) return entry;
+  }
+}
+
+#else
+
+FolderReader::FolderReader(int fd) : fd_(fd) {
   if (fd < 0) {
     error_ = errno;
     return;
@@ -110,6 +164,7 @@ FolderReader::FolderReader(int fd) {
   if (dir_ == nullptr) {
     error_ = errno;
     ::close(fd);
+    fd_ = -1;
   }
 }
 
@@ -117,19 +172,17 @@ FolderReader::~FolderReader() {
   if (dir_ != nullptr) ::closedir(dir_);
 }
 
-int FolderReader::descriptor() const {
-  return ::dirfd(dir_);
-}
-
-const dirent* FolderReader::next_entry() {
+std::optional<ListedEntry> FolderReader::next_entry() {
   errno = 0;
   while (const dirent* entry = ::readdir(dir_)) {
-    if (!is_dot_entry(entry->d_name)) return entry;
+    if (!is_dot_entry(entry->d_name)) return ListedEntry{entry->d_name, entry->d_type};
     errno = 0;
   }
   error_ = errno;
-  return nullptr;
+  return std::nullopt;
 }
+
+#endif
 
 std::string stored_name(int folder, const std::string& name, ExactLook* look) {
   struct stat st;
@@ -141,8 +194,8 @@ std::string stored_name(int folder, const std::string& name, ExactLook* look) {
   FolderReader reader(open_for_listing(folder));
   if (!reader.is_open()) return name;
   std::optional<std::string> best;
-  while (const dirent* entry = reader.next_entry()) {
-    const std::string_view candidate = entry->d_name;
+  while (const std::optional<ListedEntry> entry = reader.next_entry()) {
+    const std::string_view candidate = entry->name;
     if (same_ignoring_case(candidate, name) && (!best || ntfs_less(candidate, *best))) {
       best = std::string(candidate);
     }
