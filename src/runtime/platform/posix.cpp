@@ -139,15 +139,18 @@ std::uint32_t lock_for_share_mode(int fd, std::uint32_t share_mode) {
 struct OpenedFile {
   int fd = -1;
   std::uint32_t error = kErrorSuccess;
+  std::int64_t size = -1;  // when it was opened
 };
 
 // Checks the descriptor itself, so that what is kept open is what was judged: a regular
 // file, writable when asked to be, and not held by anyone else. It was opened nonblocking,
 // so that an entry that turned into a FIFO since it was checked cannot make the open wait;
 // the flag stays, as it changes nothing for a regular file.
-std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::uint32_t share_mode) {
+std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::uint32_t share_mode,
+                             std::int64_t& size) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return code_for_errno(errno);
+  size = static_cast<std::int64_t>(st.st_size);
   if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
   // Decided from the mode bits: root could write anyway, Windows could not. A file this
   // open has just created is writable whatever the umask made of its mode.
@@ -165,8 +168,9 @@ OpenedFile open_vetted(int at_fd, const std::string& path, int flags, std::uint3
   });
   if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_errno(errno)};
   const bool created = (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
-  const std::uint32_t error = vet_descriptor(fd, created, access, share_mode);
-  if (error == kErrorSuccess) return {fd, kErrorSuccess};
+  std::int64_t size = -1;
+  const std::uint32_t error = vet_descriptor(fd, created, access, share_mode, size);
+  if (error == kErrorSuccess) return {fd, kErrorSuccess, size};
   if (created) posix_created::remove_if_still_created(at_fd, path, fd);
   ::close(fd);
   return {-1, error};
@@ -212,6 +216,9 @@ class PosixOs final : public Os {
   struct FileRecord {
     bool writable = false;
     std::optional<posix_ownership::Owner> folder_owner;  // of a file this Os created
+    // Its length when it was opened, for a file opened only to be read: what a reader
+    // reads is bounded by it anyway, and asking again would cost a call per file.
+    std::int64_t size_at_open = -1;
   };
   struct Search {
     std::vector<FindData> entries;  // the matches at find_first, in NTFS order
@@ -308,7 +315,7 @@ std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
   const OpenedFile opened =
       open_vetted(folders_.current_descriptor(), name, O_RDONLY, kGenericRead, share_mode);
   if (opened.fd < 0) return std::nullopt;
-  remember_file(opened.fd, FileRecord{false, std::nullopt});
+  remember_file(opened.fd, FileRecord{false, std::nullopt, opened.size});
   return Result{opened.fd, kErrorSuccess};
 }
 
@@ -326,6 +333,7 @@ Result PosixOs::create_new(const Located& located, std::uint32_t access,
     return failure(opened.error == kErrorAlreadyExists ? kErrorFileExists : opened.error,
                    kInvalidHandle);
   }
+  folders_.note_added(located.folder_id, located.leaf());
   remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0,
                                       posix_ownership::owner_of(folder)});
   return {opened.fd, kErrorSuccess};
@@ -362,7 +370,9 @@ Result PosixOs::open_resolved(const Located& located, std::uint32_t access,
   if (!exists) flags |= O_CREAT | O_EXCL;
   const OpenedFile opened = open_vetted(folder, leaf, flags, access, share_mode);
   if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
-  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, std::nullopt});
+  if (!exists) folders_.note_added(located.folder_id, leaf);
+  const bool writable = (access & kGenericWrite) != 0;
+  remember_file(opened.fd, FileRecord{writable, std::nullopt, writable ? -1 : opened.size});
   const bool reopened = exists && disposition == kOpenAlways;
   return {opened.fd, reopened ? kErrorAlreadyExists : kErrorSuccess};
 }
@@ -452,7 +462,9 @@ Result PosixOs::set_end_of_file(Handle file) {
 }
 
 Result PosixOs::file_size(Handle file) {
-  if (file_record(file) == nullptr) return failure(kErrorInvalidHandle, -1);
+  const FileRecord* record = file_record(file);
+  if (record == nullptr) return failure(kErrorInvalidHandle, -1);
+  if (record->size_at_open >= 0) return {record->size_at_open, kErrorSuccess};
   struct stat st;
   if (::fstat(static_cast<int>(file), &st) != 0) return failure(code_for_errno(errno), -1);
   return {static_cast<std::int64_t>(st.st_size), kErrorSuccess};
@@ -503,30 +515,40 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
   if (!folder) return failure(kErrorPathNotFound, kInvalidHandle);
   if (!folder->folder.valid()) return failure(code_for_walk(folder->error), kInvalidHandle);
 
-  posix_folders::FolderReader reader(folder->listable
-                                         ? folder->folder.release_owned()
-                                         : posix_folders::open_for_listing(folder->folder.get()));
-  if (!reader.is_open()) {
-    const bool missing = reader.error() == ENOENT || reader.error() == ENOTDIR;
-    return failure(missing ? kErrorPathNotFound : code_for_errno(reader.error()), kInvalidHandle);
-  }
   Search search;
   std::vector<unsigned char> types;  // each entry's type as the listing gave it
-  while (const std::optional<posix_folders::ListedEntry> entry = reader.next_entry()) {
-    if (search_pattern_matches(name_pattern, entry->name)) {
-      search.entries.push_back(FindData{posix_lookup::kPassedOver, std::string(entry->name)});
-      types.push_back(entry->type);
+  const auto take = [&](std::string_view name, unsigned char type) {
+    if (!search_pattern_matches(name_pattern, name)) return;
+    search.entries.push_back(FindData{posix_lookup::kPassedOver, std::string(name)});
+    types.push_back(type);
+  };
+  // A folder the run holds has been listed once for its visit; any other is listed now.
+  int looked_up_in = folder->folder.get();
+  std::optional<posix_folders::FolderReader> reader;
+  if (const auto* listing = folders_.listing_of(folder->folder_id)) {
+    for (const auto& [name, type] : *listing) take(name, type);
+  } else {
+    reader.emplace(folder->listable ? folder->folder.release_owned()
+                                    : posix_folders::open_for_listing(folder->folder.get()));
+    if (!reader->is_open()) {
+      const bool missing = reader->error() == ENOENT || reader->error() == ENOTDIR;
+      return failure(missing ? kErrorPathNotFound : code_for_errno(reader->error()),
+                     kInvalidHandle);
     }
+    while (const std::optional<posix_folders::ListedEntry> entry = reader->next_entry()) {
+      take(entry->name, entry->type);
+    }
+    // A listing cut short is no answer: the caller would take it for the whole folder.
+    if (reader->error() != 0) return failure(code_for_errno(reader->error()), kInvalidHandle);
+    looked_up_in = reader->descriptor();
   }
-  // A listing cut short is no answer: the caller would take it for the whole folder.
-  if (reader.error() != 0) return failure(code_for_errno(reader.error()), kInvalidHandle);
-  posix_lookup::look_up_entries(reader.descriptor(), search.entries, types);
+  posix_lookup::look_up_entries(looked_up_in, search.entries, types);
   std::erase_if(search.entries, [](const FindData& entry) {
     return entry.attributes == posix_lookup::kPassedOver;
   });
   if (search.entries.empty()) return failure(kErrorFileNotFound, kInvalidHandle);
   sort_in_ntfs_order(search.entries);
-  search.read_only_bits = posix_lookup::learn_read_only_bits(reader.descriptor(), search.entries);
+  search.read_only_bits = posix_lookup::learn_read_only_bits(looked_up_in, search.entries);
   if (search.read_only_bits) search.read_only_bits->wait_for(0);
   first = search.entries.front();
   search.next = 1;
@@ -576,8 +598,11 @@ Result PosixOs::set_current_directory(const std::string& raw_path) {
   if (!opened) opened = folders_.open_folder(name);
   if (!opened) return failure(kErrorPathNotFound);
   if (!opened->folder.valid()) return failure(code_for_unopened_folder(name, *opened));
-  // A folder that cannot be searched could not be the process's directory either.
-  if (::faccessat(opened->folder.get(), ".", X_OK, 0) != 0) return failure(code_for_errno(errno));
+  // A folder that cannot be searched could not be the process's directory either. One held
+  // was checked when it was entered.
+  if (opened->folder_id == 0 && ::faccessat(opened->folder.get(), ".", X_OK, 0) != 0) {
+    return failure(code_for_errno(errno));
+  }
   folders_.enter(std::move(opened->parts), std::move(opened->folder));
   return {1, kErrorSuccess};
 }
@@ -626,8 +651,8 @@ Result PosixOs::delete_file(const std::string& raw_name) {
   if (!located->folder.valid()) return failure(code_for_walk(located->error));
   const int folder = located->folder.get();
   const std::string leaf = located->leaf();
-  struct stat st;
-  if (::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  struct stat st = located->look.st;
+  if (!located->look.taken && ::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return failure(code_for_errno(errno));
   }
   // Judged as the search shows it (links followed): only writable regular files go.
@@ -637,6 +662,7 @@ Result PosixOs::delete_file(const std::string& raw_name) {
   }
   if (held_by_another_open(folder, leaf)) return failure(kErrorSharingViolation);
   if (::unlinkat(folder, leaf.c_str(), 0) != 0) return failure(code_for_errno(errno));
+  folders_.note_removed(located->folder_id, leaf);
   return {1, kErrorSuccess};
 }
 
@@ -653,8 +679,9 @@ Result PosixOs::file_attributes(const std::string& raw_name) {
   if (!located->folder.valid()) return failure(code_for_walk(located->error), -1);
   const int folder = located->folder.get();
   const std::string leaf = located->leaf();
-  struct stat st;
-  if (::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  // The look that resolved the name is the look asked for.
+  struct stat st = located->look.st;
+  if (!located->look.taken && ::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return failure(code_for_errno(errno), -1);
   }
   if (S_ISLNK(st.st_mode)) {
@@ -678,6 +705,8 @@ Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw
                  to->leaf().c_str()) != 0) {
     return failure(errno == EXDEV ? kErrorNotSameDevice : code_for_errno(errno));
   }
+  folders_.note_removed(from->folder_id, from->leaf());
+  folders_.note_added(to->folder_id, to->leaf());
   return {1, kErrorSuccess};
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -25,6 +26,32 @@ constexpr int kPathOnly = O_RDONLY;
 
 bool is_dot_entry(std::string_view name) {
   return name == "." || name == "..";
+}
+
+// The listings kept: the base, a game folder and its maps folder are held at once.
+constexpr std::size_t kKeptListings = 4;
+constexpr std::size_t kLargestKeptListing = 4096;
+
+bool same_time(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether a folder's times, as they stand now, will tell any later change of its entries.
+// A change is stamped with the system's coarse clock, cut to what the file system keeps:
+// one made in the same tick as the last would leave the times as they are. So a listing is
+// trusted only when the folder last changed well before it was read: a tenth of a second
+// where the file system keeps fractions of a second, two and a half seconds where it may
+// keep whole or even seconds only (its times then end in zero nanoseconds).
+bool times_can_tell_changes(const struct stat& folder) {
+  timespec now{};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const auto nanoseconds = [](const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
+  const bool fine = folder.st_mtim.tv_nsec != 0 && folder.st_ctim.tv_nsec != 0;
+  const std::int64_t margin = fine ? 100'000'000 : 2'500'000'000;
+  const std::int64_t latest = std::max(nanoseconds(folder.st_mtim), nanoseconds(folder.st_ctim));
+  return nanoseconds(now) - latest > margin;
 }
 
 bool begins_with(const Components& whole, const Components& start) {
@@ -191,6 +218,10 @@ std::string stored_name(int folder, const std::string& name, ExactLook* look) {
     return name;
   }
   if (errno != ENOENT) return name;
+  return stored_variant(folder, name);
+}
+
+std::string stored_variant(int folder, const std::string& name) {
   FolderReader reader(open_for_listing(folder));
   if (!reader.is_open()) return name;
   std::optional<std::string> best;
@@ -242,10 +273,13 @@ const HeldFolders::Held* HeldFolders::deepest_held(const Components& parts,
 }
 
 Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Components& walked,
-                             int& error, std::size_t* failed_at, bool* listable) const {
+                             int& error, std::uint64_t& id, std::size_t* failed_at,
+                             bool* listable) const {
   Descriptor folder;
   std::size_t next = 0;
-  if (const Held* held = deepest_held(parts, depth)) {
+  const Held* held = deepest_held(parts, depth);
+  id = held != nullptr && held->parts.size() == depth ? held->id : 0;
+  if (held != nullptr) {
     folder = Descriptor(held->fd, false);
     walked = held->parts;
     next = held->parts.size();
@@ -255,7 +289,9 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
     if (!folder.valid()) error = errno;
   }
   for (; folder.valid() && next < depth; ++next) {
-    walked.push_back(stored_name(folder.get(), parts[next]));
+    walked.push_back(folder.get() == (held != nullptr ? held->fd : -1)
+                         ? stored_in_held(*held, parts[next])
+                         : stored_name(folder.get(), parts[next]));
     // A folder to be listed is opened for reading from its parent: that takes leave to
     // read it, not to search it.
     const bool for_listing = listable != nullptr && next + 1 == depth;
@@ -279,11 +315,15 @@ std::optional<Located> HeldFolders::locate(std::string_view name) const {
   if (!parts) return std::nullopt;
   Located located;
   const std::size_t depth = parts->empty() ? 0 : parts->size() - 1;
-  located.folder = walk(*parts, depth, located.parts, located.error);
+  located.folder = walk(*parts, depth, located.parts, located.error, located.folder_id);
   if (parts->empty()) return located;
-  located.parts.push_back(located.folder.valid()
-                              ? stored_name(located.folder.get(), parts->back(), &located.look)
-                              : parts->back());
+  if (!located.folder.valid()) {
+    located.parts.push_back(parts->back());
+  } else if (const Held* held = held_by_id(located.folder_id)) {
+    located.parts.push_back(stored_in_held(*held, parts->back(), &located.look));
+  } else {
+    located.parts.push_back(stored_name(located.folder.get(), parts->back(), &located.look));
+  }
   return located;
 }
 
@@ -293,25 +333,126 @@ std::optional<OpenedFolder> HeldFolders::open_folder(std::string_view name,
   if (!parts) return std::nullopt;
   OpenedFolder opened;
   std::size_t failed_at = 0;
-  opened.folder = walk(*parts, parts->size(), opened.parts, opened.error, &failed_at,
-                       for_listing ? &opened.listable : nullptr);
+  opened.folder = walk(*parts, parts->size(), opened.parts, opened.error, opened.folder_id,
+                       &failed_at, for_listing ? &opened.listable : nullptr);
   opened.failed_at_last = !opened.folder.valid() && failed_at + 1 == parts->size();
   return opened;
 }
 
 void HeldFolders::enter(Components parts, Descriptor folder) {
   while (!held_.empty() && !begins_with(parts, held_.back().parts)) {
+    forget_listing(held_.back().id);
     ::close(held_.back().fd);
     held_.pop_back();
   }
   if (!held_.empty() && held_.back().parts == parts) {
     if (folder.get() == held_.back().fd) return;  // back where it was held
+    forget_listing(held_.back().id);
     ::close(held_.back().fd);
     held_.back().fd = folder.release_owned();
     held_.back().id = next_id_++;
     return;
   }
   held_.push_back({std::move(parts), folder.release_owned(), next_id_++});
+}
+
+const HeldFolders::Held* HeldFolders::held_by_id(std::uint64_t id) const {
+  if (id == 0) return nullptr;
+  for (const Held& held : held_) {
+    if (held.id == id) return &held;
+  }
+  return nullptr;
+}
+
+HeldFolders::Listing* HeldFolders::kept_listing(std::uint64_t id) const {
+  for (Listing& listing : listings_) {
+    if (listing.id == id) return &listing;
+  }
+  return nullptr;
+}
+
+const std::vector<std::pair<std::string, unsigned char>>* HeldFolders::listing_of(
+    std::uint64_t id) const {
+  const Held* held = held_by_id(id);
+  struct stat st;
+  if (held == nullptr || ::fstat(held->fd, &st) != 0) return nullptr;
+  Listing* kept = kept_listing(id);
+  if (kept != nullptr && kept->trusted && same_time(kept->modified, st.st_mtim) &&
+      same_time(kept->changed, st.st_ctim)) {
+    return &kept->entries;
+  }
+  FolderReader reader(open_for_listing(held->fd));
+  Listing listing{id, {}, st.st_mtim, st.st_ctim, times_can_tell_changes(st)};
+  while (const std::optional<ListedEntry> entry = reader.next_entry()) {
+    // A folder this large is listed afresh for each use instead: keeping it would cost
+    // megabytes for the few lookups a visit makes.
+    if (listing.entries.size() == kLargestKeptListing) return nullptr;
+    listing.entries.emplace_back(entry->name, entry->type);
+  }
+  if (!reader.is_open() || reader.error() != 0) return nullptr;
+  if (kept != nullptr) {
+    *kept = std::move(listing);
+    return &kept->entries;
+  }
+  if (listings_.size() == kKeptListings) listings_.erase(listings_.begin());
+  listings_.push_back(std::move(listing));
+  return &listings_.back().entries;
+}
+
+// The change this process just made is in the listing already. Another made by someone
+// else in the same clock tick would go unseen: no worse than one made just after a listing
+// was read, which any listing misses.
+void HeldFolders::restamp(Listing& listing, std::uint64_t id) {
+  const Held* held = held_by_id(id);
+  struct stat st;
+  if (!listing.trusted || held == nullptr || ::fstat(held->fd, &st) != 0) {
+    listing.trusted = false;
+    return;
+  }
+  listing.modified = st.st_mtim;
+  listing.changed = st.st_ctim;
+}
+
+// The exact name is looked at first, as elsewhere: that one look also serves the caller,
+// and the listing is needed only for a name that is not stored as given.
+std::string HeldFolders::stored_in_held(const Held& held, const std::string& name,
+                                        ExactLook* look) const {
+  struct stat st;
+  if (::fstatat(held.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (look != nullptr) *look = {true, st};
+    return name;
+  }
+  if (errno != ENOENT) return name;
+  const auto* entries = listing_of(held.id);
+  if (entries == nullptr) return stored_variant(held.fd, name);
+  const std::string* best = nullptr;
+  for (const auto& [candidate, type] : *entries) {
+    if (candidate == name) return name;
+    if (same_ignoring_case(candidate, name) && (best == nullptr || ntfs_less(candidate, *best))) {
+      best = &candidate;
+    }
+  }
+  return best != nullptr ? *best : name;
+}
+
+void HeldFolders::note_added(std::uint64_t id, const std::string& name) {
+  Listing* listing = kept_listing(id);
+  if (listing == nullptr) return;
+  const bool known = std::any_of(listing->entries.begin(), listing->entries.end(),
+                                 [&](const auto& entry) { return entry.first == name; });
+  if (!known) listing->entries.emplace_back(name, DT_REG);
+  restamp(*listing, id);
+}
+
+void HeldFolders::forget_listing(std::uint64_t id) {
+  std::erase_if(listings_, [&](const Listing& listing) { return listing.id == id; });
+}
+
+void HeldFolders::note_removed(std::uint64_t id, const std::string& name) {
+  Listing* listing = kept_listing(id);
+  if (listing == nullptr) return;
+  std::erase_if(listing->entries, [&](const auto& entry) { return entry.first == name; });
+  restamp(*listing, id);
 }
 
 }  // namespace mapsweep::os::posix_folders

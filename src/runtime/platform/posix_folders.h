@@ -62,6 +62,7 @@ struct ExactLook {
 struct Located {
   Components parts;  // empty for the root itself
   Descriptor folder;
+  std::uint64_t folder_id = 0;  // the held folder `folder` is, or 0
   int error = 0;
   ExactLook look;
 
@@ -74,6 +75,7 @@ struct Located {
 struct OpenedFolder {
   Components parts;
   Descriptor folder;
+  std::uint64_t folder_id = 0;  // the held folder `folder` is, or 0
   int error = 0;  // errno when it could not be opened
   bool failed_at_last = false;  // the folders on the way were there, the last was not
   bool listable = false;        // `folder` is open for reading its entries
@@ -121,6 +123,8 @@ class FolderReader {
 // first name equal but for ASCII case in NTFS order, else the name as given (so it can be
 // created). The folder is listed only when the exact name does not exist.
 std::string stored_name(int folder, const std::string& name, ExactLook* look = nullptr);
+// The same for a name known not to be stored exactly as given: the folder is listed.
+std::string stored_variant(int folder, const std::string& name);
 
 // Opens `name` in the folder open as `at` as a folder to resolve names in (links followed):
 // a descriptor, or -1 with errno set.
@@ -154,6 +158,17 @@ class HeldFolders {
   // searched, when for_listing); nothing for a relative name when there is no current
   // directory.
   std::optional<OpenedFolder> open_folder(std::string_view name, bool for_listing = false) const;
+  // The entries of the held folder `id` (name and listed type). A listing is kept, kept
+  // current with what this process creates, renames and removes there, and answered again
+  // for as long as the folder's times show no change by anyone else; otherwise the folder
+  // is listed afresh. Nothing when the folder cannot be listed, or holds too many entries
+  // to keep.
+  const std::vector<std::pair<std::string, unsigned char>>* listing_of(std::uint64_t id) const;
+  // This process made a plain file of that name in the held folder `id` (0: none held).
+  void note_added(std::uint64_t id, const std::string& name);
+  // This process removed the entry of that name from the held folder `id` (0: none held).
+  void note_removed(std::uint64_t id, const std::string& name);
+
   // Makes `folder` the current directory, reached by `parts`. The folders held that lead
   // to it stay held; the others are closed.
   void enter(Components parts, Descriptor folder);
@@ -164,19 +179,39 @@ class HeldFolders {
     int fd = -1;
     std::uint64_t id = 0;
   };
+  struct Listing {
+    std::uint64_t id = 0;
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    // The folder's modification and change times when it was listed (or last changed by
+    // this process), and whether they can tell a later change at all.
+    timespec modified{};
+    timespec changed{};
+    bool trusted = false;
+  };
+  Listing* kept_listing(std::uint64_t id) const;
+  // Takes the folder's times after this process changed it.
+  void restamp(Listing& listing, std::uint64_t id);
+
   std::optional<Components> logical_parts(std::string_view name) const;
+  const Held* held_by_id(std::uint64_t id) const;
+  void forget_listing(std::uint64_t id);
+  // The name as stored in a held folder, answered from its listing where there is one.
+  std::string stored_in_held(const Held& held, const std::string& name,
+                             ExactLook* look = nullptr) const;
   // The deepest held folder whose components begin `parts`, at most `limit` of them deep.
   const Held* deepest_held(const Components& parts, std::size_t limit) const;
   // Walks from the deepest held folder (or the root) through parts[0, depth), each opened
   // in turn and stored in `walked` as stored; the folder reached, or an invalid one with
   // `error` set.
   // failed_at: where it stopped, when it could not go on; listable: the last folder is to
-  // be opened for reading, and whether it was.
+  // be opened for reading, and whether it was; id: the held folder reached, or 0.
   Descriptor walk(const Components& parts, std::size_t depth, Components& walked, int& error,
-                  std::size_t* failed_at = nullptr, bool* listable = nullptr) const;
+                  std::uint64_t& id, std::size_t* failed_at = nullptr,
+                  bool* listable = nullptr) const;
 
   std::vector<Held> held_;  // outermost first; the last is the current directory
   std::uint64_t next_id_ = 1;
+  mutable std::vector<Listing> listings_;  // the most recently read last
 };
 
 }  // namespace mapsweep::os::posix_folders
