@@ -243,6 +243,30 @@ bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteStr
   return true;
 }
 
+// The game folder's list whose lines were collected as they were written: closed as it
+// stands when the consolidation keeps every line, else written once more without the lines
+// that go. False when it could not be written; it is then left as it was.
+bool settle_collected_list(ScanContext& ctx, const ByteString& path, bool& changed) {
+  Runtime& rt = ctx.rt;
+  rt.err.arm_recovery(kGeneralRecovery);
+  run_routine(ctx, collected_list_consolidation);
+  if (channel_is_open(rt, kFolderListChannel)) {
+    close_channel(rt, kFolderListChannel);
+    if (step_failed(rt)) {
+      note_passed_over(ctx, path, list_refusal(rt.err.number()));
+      return false;
+    }
+    changed = last_close_changed_file(rt);
+    return true;
+  }
+  if (ctx.consolidation_failed) {
+    note_passed_over(ctx, path, list_refusal(rt.err.number()));
+    return false;
+  }
+  changed = ctx.consolidation_changed_file;
+  return true;
+}
+
 // What becomes of the folder's list once both scans ran. An incomplete scan (a file that
 // could not be read, a folder that could not be listed) never replaces or removes a list
 // that is there; without one, the folder gets what was found. The report tells a list
@@ -262,9 +286,11 @@ void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
     return;
   }
   bool changed = false;
-  if (close_and_consolidate(ctx, kFolderListChannel, ctx.folder_name + "/" + kListName, changed)) {
-    ++(changed ? report.lists_written : report.lists_unchanged);
-  }
+  const ByteString path = ctx.folder_name + "/" + kListName;
+  const bool settled = complete && ctx.collecting_folder_lines
+                           ? settle_collected_list(ctx, path, changed)
+                           : close_and_consolidate(ctx, kFolderListChannel, path, changed);
+  if (settled) ++(changed ? report.lists_written : report.lists_unchanged);
 }
 
 // Opens a list for replacing; a list that cannot be is noted in the report.
@@ -284,6 +310,8 @@ bool work_on_game_folder(ScanContext& ctx) {
   // A list that cannot be opened (a link, read-only, held by another program) is left as
   // it is; the folder is still scanned for the combined list.
   const bool list_open = open_list(ctx, kFolderListChannel, ctx.folder_name + "/");
+  ctx.entry_count = 0;
+  ctx.collecting_folder_lines = list_open;
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;

@@ -44,6 +44,26 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
   return staying;
 }
 
+// Either consolidation with its lines at hand: a failure abandons it, the list as it was.
+template <class Consolidate>
+void consolidate_guarded(ScanContext& ctx, Consolidate consolidate) {
+  Runtime& rt = ctx.rt;
+  ctx.consolidation_changed_file = false;
+  ctx.consolidation_failed = false;
+  try {
+    consolidate();
+  } catch (const Trap& trap) {
+    ctx.consolidation_failed = true;
+    // An abandoned list must not hold its channel (the next folder opens channel 2 again),
+    // and a rewrite cut short must not replace the list.
+    abandon_channel(rt, kFolderListChannel);
+    rethrow_unless_mine(trap, kGeneralRecovery);
+    rt.err.arm_recovery(kArchiveRecovery);
+    rt.err.clear_error();
+  }
+  ctx.entry_count = 0;
+}
+
 void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kListBufferLength);
@@ -125,21 +145,45 @@ std::vector<std::int32_t> without_name_case_variants(const StringArray& lines,
 // Expects the general recovery armed: any failure abandons the consolidation, and the file
 // is rewritten only after it was read whole and the selection made.
 void list_consolidation(ScanContext& ctx) {
-  Runtime& rt = ctx.rt;
   ctx.entry_count = 0;
-  ctx.consolidation_changed_file = false;
-  try {
+  consolidate_guarded(ctx, [&] {
     read_list(ctx);
     rewrite_list(ctx, select_lines(ctx));
-  } catch (const Trap& trap) {
-    // An abandoned list must not hold its channel (the next folder opens channel 2 again),
-    // and a rewrite cut short must not replace the list.
+  });
+}
+
+// Reading the list back would give the very lines collected, so its consolidation needs
+// no read; and a list none of whose lines goes is what the closed file holds already.
+// This spares two opens and a comparison of every list, and a list with a repeated line
+// is written once, consolidated, instead of twice.
+void collected_list_consolidation(ScanContext& ctx) {
+  Runtime& rt = ctx.rt;
+  ctx.collecting_folder_lines = false;
+  consolidate_guarded(ctx, [&] {
+    const std::vector<std::int32_t> staying = select_lines(ctx);
+    if (staying.size() == static_cast<std::size_t>(ctx.entry_count)) {
+      ctx.consolidated_lines = ctx.entry_count;
+      return;
+    }
     abandon_channel(rt, kFolderListChannel);
-    rethrow_unless_mine(trap, kGeneralRecovery);
-    rt.err.arm_recovery(kArchiveRecovery);
-    rt.err.clear_error();
+    rewrite_list(ctx, staying);
+  });
+}
+
+void collect_folder_line(ScanContext& ctx, const ByteString& line) {
+  if (!ctx.collecting_folder_lines) return;
+  if (line.empty() || line.find('\r') != ByteString::npos) {
+    ctx.collecting_folder_lines = false;
+    return;
   }
-  ctx.entry_count = 0;
+  // A copy that finds no memory only ends the collecting: the list is then read back.
+  ErrorState copying;
+  assign_element(copying, ctx.list_lines, ctx.entry_count + 1, line);
+  if (copying.raised_count() != 0) {
+    ctx.collecting_folder_lines = false;
+    return;
+  }
+  ++ctx.entry_count;
 }
 
 }  // namespace mapsweep

@@ -75,7 +75,10 @@ void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteSt
 }
 
 void write_list_line(ScanContext& ctx, const ByteString& line) {
-  if (channel_is_open(ctx.rt, kFolderListChannel)) write_line(ctx, kFolderListChannel, line);
+  if (channel_is_open(ctx.rt, kFolderListChannel)) {
+    write_line(ctx, kFolderListChannel, line);
+    collect_folder_line(ctx, line);
+  }
   if (channel_is_open(ctx.rt, kCombinedListChannel)) write_line(ctx, kCombinedListChannel, line);
 }
 

@@ -121,6 +121,10 @@ struct ScanContext {
   ByteString map_suffix;       // .bsp
 
   StringArray list_lines;
+  // The lines written to the game folder's list so far are also in list_lines, 1 to
+  // entry_count, just as the consolidation would read them back from the file: none empty,
+  // none holding a CR. Cleared for good by a line that is not, or that found no memory.
+  bool collecting_folder_lines = false;
   // Only ever appended to, and emptied when an archive ends: an archive can hold millions
   // of map paths, each of which costs its bytes plus a few here.
   StringList archive_names;
@@ -148,6 +152,7 @@ struct ScanContext {
   std::uint64_t bytes_read = 0;
   int consolidated_lines = 0;  // lines the last consolidation wrote
   bool consolidation_changed_file = false;  // the last consolidation changed its list's bytes
+  bool consolidation_failed = false;        // the last consolidation was abandoned
   // The consolidation takes lines that differ only in the letter case of the map name for
   // one (exact mode's combined list).
   bool fold_name_case = false;
@@ -186,6 +191,12 @@ void archive_scan(ScanContext& ctx);
 void map_entry_extraction(ScanContext& ctx);
 void map_file_scan(ScanContext& ctx);
 void list_consolidation(ScanContext& ctx);
+// Consolidates the game folder's list from the lines collected as they were written: the
+// file it closes already holds the consolidated list unless a line goes, and only then is
+// it written again. Expects the general recovery armed, as list_consolidation does.
+void collected_list_consolidation(ScanContext& ctx);
+// Keeps a copy of a line written to the game folder's list, while that is collected.
+void collect_folder_line(ScanContext& ctx, const ByteString& line);
 
 }  // namespace mapsweep
 

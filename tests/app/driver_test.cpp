@@ -257,13 +257,15 @@ TEST_F(Driver, ACombinedListHeldByAnotherProgramIsLeftExactlyAsItWas) {
 }
 
 TEST_F(Driver, AnAbandonedConsolidationDoesNotBlockTheNextFolder) {
+  // a's list holds its one line twice (the archive's map and the loose one), so its
+  // consolidation writes it again; that write fails, and a keeps the list it had.
+  tree_.write_file("a/pak0.pak", pack_archive({{"maps/x.bsp", ""}}));
   tree_.write_file("a/maps/x.bsp", "");
+  tree_.write_file("a/maps.lst", "old\r\n");
   tree_.write_file("b/maps/y.bsp", "");
-  // Reads: temp.tmp's first buffer, x.bsp, a's maps.lst at its open, then the refill
-  // that fails while the list is open.
-  faulty_.fail(OsCall::kReadFile, 4, os::kErrorCrc);
+  faulty_.fail_named(OsCall::kCreateFile, "/a/maps.lst.mapsweep-", os::kErrorHandleDiskFull);
   run();
-  EXPECT_EQ(lists(), (Files{{"a/maps.lst", "x \"\"\r\n"},
+  EXPECT_EQ(lists(), (Files{{"a/maps.lst", "old\r\n"},
                             {"b/maps.lst", "y \"\"\r\n"},
                             {"maps.lst", "x \"\"\r\ny \"\"\r\n"}}));
 }

@@ -94,6 +94,26 @@ TEST_F(RunSummary, CountsWrittenUnchangedKeptAndRemovedListsApart) {
   EXPECT_EQ(again.combined, CombinedList::kUnchanged);
 }
 
+// A folder whose scans find one map twice (in its archive and loose) gets the line once,
+// and a second run leaves that list alone and says so: it is written once, consolidated.
+TEST_F(RunSummary, AListWhoseLineRepeatsIsWrittenOnceAndThenLeftAlone) {
+  loose_map("repeats", "three", "Three");
+  tree_.write_file("base/repeats/pak1.pak",
+                   tools::pack_archive({{"maps/three.bsp",
+                                         tree_.read_file("base/repeats/maps/three.bsp")}}));
+  const RunReport first = run_reporting(false);
+  EXPECT_EQ(tree_.read_file("base/repeats/maps.lst"), "three \"Three\"\r\n");
+  EXPECT_EQ(first.lists_written, 2);
+  const fs::file_time_type long_ago = fs::file_time_type::clock::now() - std::chrono::hours(48);
+  fs::last_write_time(tree_.path("base/repeats/maps.lst"), long_ago);
+
+  const RunReport again = run_reporting(false);
+  EXPECT_EQ(again.lists_written, 0);
+  EXPECT_EQ(again.lists_unchanged, 3) << summary_text(again, Language::kEnglish);
+  const auto moved = fs::last_write_time(tree_.path("base/repeats/maps.lst")) - long_ago;
+  EXPECT_LT(std::chrono::abs(moved), std::chrono::seconds(2));
+}
+
 TEST_F(RunSummary, DecliningTheQuestionSaysNothingWasDone) {
   RunReport report;
   dialog_ = testing::ScriptedDialog({kButtonNo});
