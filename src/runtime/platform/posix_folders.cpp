@@ -289,20 +289,36 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
     if (!folder.valid()) error = errno;
   }
   for (; folder.valid() && next < depth; ++next) {
-    walked.push_back(folder.get() == (held != nullptr ? held->fd : -1)
-                         ? stored_in_held(*held, parts[next])
-                         : stored_name(folder.get(), parts[next]));
     // A folder to be listed is opened for reading from its parent: that takes leave to
     // read it, not to search it.
     const bool for_listing = listable != nullptr && next + 1 == depth;
-    folder = Descriptor(for_listing ? open_listing_at(folder.get(), walked.back())
-                                    : open_folder_at(folder.get(), walked.back()),
+    const auto open_next = [&](const std::string& name) {
+      return Descriptor(for_listing ? open_listing_at(folder.get(), name)
+                                    : open_folder_at(folder.get(), name),
                         true);
-    if (for_listing) *listable = folder.valid();
-    if (!folder.valid()) {
+    };
+    // The name as given is tried first, as it is mostly stored so: found, it is the stored
+    // name, and no look before the open is needed. Only a name not there (or a link that
+    // leads nowhere, which is there all the same) is looked up ignoring case.
+    Descriptor next_folder = open_next(parts[next]);
+    std::string stored = parts[next];
+    if (!next_folder.valid() && errno == ENOENT) {
+      stored = folder.get() == (held != nullptr ? held->fd : -1)
+                   ? stored_in_held(*held, parts[next])
+                   : stored_name(folder.get(), parts[next]);
+      if (stored != parts[next]) {
+        next_folder = open_next(stored);
+      } else {
+        errno = ENOENT;
+      }
+    }
+    if (!next_folder.valid()) {
       error = errno;
       if (failed_at != nullptr) *failed_at = next;
     }
+    if (for_listing) *listable = next_folder.valid();
+    walked.push_back(std::move(stored));
+    folder = std::move(next_folder);
   }
   // What could not be walked is kept as given, so that messages still name it.
   walked.insert(walked.end(), parts.begin() + static_cast<std::ptrdiff_t>(walked.size()),
