@@ -97,5 +97,27 @@ INSTANTIATE_TEST_SUITE_P(
       return name.str();
     });
 
+// The list itself swapped for a link between the look that found it a plain file and the
+// open that holds it: a list that is a link is left as it is, and what it leads to is
+// neither written nor made the model of the new list's owner and mode.
+using ListSwappedForALink = testing::ProgramTree;
+
+TEST_F(ListSwappedForALink, IsLeftALinkAndItsTargetUntouched) {
+  loose_map("g", "one", "One");
+  tree_.write_file("base/g/maps.lst", "old\r\n");
+  tree_.write_file("outside/victim", "the victim's bytes\n");
+  bool swapped = false;
+  faulty_.before_named_calls([&](OsCall call, const std::string& name) {
+    if (swapped || call != OsCall::kCreateFile || !name.ends_with("/g/maps.lst")) return;
+    swapped = true;
+    fs::remove(tree_.path("base/g/maps.lst"));
+    fs::create_symlink(tree_.path("outside/victim"), tree_.path("base/g/maps.lst"));
+  });
+  run();
+  ASSERT_TRUE(swapped);
+  EXPECT_TRUE(fs::is_symlink(tree_.path("base/g/maps.lst")));
+  EXPECT_EQ(tree_.read_file("outside/victim"), "the victim's bytes\n");
+}
+
 }  // namespace
 }  // namespace mapsweep

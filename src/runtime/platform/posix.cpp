@@ -233,14 +233,15 @@ class PosixOs final : public Os {
     std::string name;
     std::uint64_t from = 0;  // the current directory it was checked from
     posix_folders::OpenedFolder opened;
+    struct stat looked_at {};
   };
 
-  std::optional<Located> locate(const std::string& raw_name) const;
+  std::optional<Located> locate(const std::string& raw_name, bool look = true) const;
   std::optional<Result> open_exact_for_reading(const std::string& name, std::uint32_t share_mode);
   Result open_resolved(const Located& located, std::uint32_t access, std::uint32_t share_mode,
                        std::uint32_t disposition);
   Result create_new(const Located& located, std::uint32_t access, std::uint32_t share_mode);
-  std::optional<posix_folders::OpenedFolder> take_checked_folder(const std::string& name);
+  std::optional<CheckedFolder> take_checked_folder(const std::string& name);
   std::uint32_t code_for_unopened_folder(const std::string& name,
                                          const posix_folders::OpenedFolder& opened) const;
   bool is_physical_ancestor(const struct stat& folder);
@@ -267,10 +268,10 @@ class PosixOs final : public Os {
 
 // A name resolved against the current directory through the folders held open; nothing for
 // a name the system could not take.
-std::optional<Located> PosixOs::locate(const std::string& raw_name) const {
+std::optional<Located> PosixOs::locate(const std::string& raw_name, bool look) const {
   const std::string name(up_to_nul(raw_name));
   if (name.empty() || has_wildcards(name)) return std::nullopt;
-  return folders_.locate(name);
+  return folders_.locate(name, look);
 }
 
 Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
@@ -333,9 +334,14 @@ Result PosixOs::create_new(const Located& located, std::uint32_t access,
     return failure(opened.error == kErrorAlreadyExists ? kErrorFileExists : opened.error,
                    kInvalidHandle);
   }
-  folders_.note_added(located.folder_id, located.leaf());
-  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0,
-                                      posix_ownership::owner_of(folder)});
+  // One look at the folder, now that it holds the file, serves both its listing and the
+  // owner the file may be given.
+  struct stat folder_now;
+  const bool looked = ::fstat(folder, &folder_now) == 0;
+  folders_.note_added(located.folder_id, located.leaf(), looked ? &folder_now : nullptr);
+  std::optional<posix_ownership::Owner> owner;
+  if (looked) owner = posix_ownership::Owner{folder_now.st_uid, folder_now.st_gid};
+  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, owner});
   return {opened.fd, kErrorSuccess};
 }
 
@@ -365,9 +371,12 @@ Result PosixOs::open_resolved(const Located& located, std::uint32_t access,
   } else {
     exists = false;
   }
-  // Never O_TRUNC: the file is emptied, if at all, only once it is locked.
+  // Never O_TRUNC: the file is emptied, if at all, only once it is locked. A file opened to
+  // be written is never reached through a link: a name judged a plain file a moment ago may
+  // be a link to anything by now.
   int flags = open_flags_for(access);
   if (!exists) flags |= O_CREAT | O_EXCL;
+  if ((access & kGenericWrite) != 0) flags |= O_NOFOLLOW;
   const OpenedFile opened = open_vetted(folder, leaf, flags, access, share_mode);
   if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
   if (!exists) folders_.note_added(located.folder_id, leaf);
@@ -594,8 +603,13 @@ Result PosixOs::find_close(Handle search) {
 Result PosixOs::set_current_directory(const std::string& raw_path) {
   const std::string name(up_to_nul(raw_path));
   if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName);
-  std::optional<posix_folders::OpenedFolder> opened = take_checked_folder(name);
-  if (!opened) opened = folders_.open_folder(name);
+  std::optional<CheckedFolder> checked = take_checked_folder(name);
+  std::optional<posix_folders::OpenedFolder> opened;
+  if (checked) {
+    opened = std::move(checked->opened);
+  } else {
+    opened = folders_.open_folder(name);
+  }
   if (!opened) return failure(kErrorPathNotFound);
   if (!opened->folder.valid()) return failure(code_for_unopened_folder(name, *opened));
   // A folder that cannot be searched could not be the process's directory either. One held
@@ -603,18 +617,19 @@ Result PosixOs::set_current_directory(const std::string& raw_path) {
   if (opened->folder_id == 0 && ::faccessat(opened->folder.get(), ".", X_OK, 0) != 0) {
     return failure(code_for_errno(errno));
   }
-  folders_.enter(std::move(opened->parts), std::move(opened->folder));
+  folders_.enter(std::move(opened->parts), std::move(opened->folder),
+                 checked ? &checked->looked_at : nullptr);
   return {1, kErrorSuccess};
 }
 
 // The folder the enclosure check opened for this very name, from this very directory.
-std::optional<posix_folders::OpenedFolder> PosixOs::take_checked_folder(const std::string& name) {
+std::optional<PosixOs::CheckedFolder> PosixOs::take_checked_folder(const std::string& name) {
   std::optional<CheckedFolder> checked = std::exchange(checked_, std::nullopt);
   if (!checked || !folders_.has_current() || checked->name != name ||
       checked->from != folders_.current_id()) {
     return std::nullopt;
   }
-  return std::move(checked->opened);
+  return checked;
 }
 
 // Windows tells a missing folder (2) from a missing folder on its way (3), and an entry
@@ -667,7 +682,7 @@ Result PosixOs::delete_file(const std::string& raw_name) {
 }
 
 Result PosixOs::full_path(const std::string& raw_name, std::string& full) {
-  const std::optional<Located> located = locate(raw_name);
+  const std::optional<Located> located = locate(raw_name, false);
   if (!located) return failure(kErrorInvalidName);
   full = located->path();
   return {1, kErrorSuccess};
@@ -695,8 +710,8 @@ Result PosixOs::file_attributes(const std::string& raw_name) {
 }
 
 Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw_to) {
-  const std::optional<Located> from = locate(raw_from);
-  const std::optional<Located> to = locate(raw_to);
+  const std::optional<Located> from = locate(raw_from, false);
+  const std::optional<Located> to = locate(raw_to, false);
   if (!from || !to) return failure(kErrorInvalidName);
   if (!from->folder.valid()) return failure(code_for_walk(from->error));
   if (!to->folder.valid()) return failure(code_for_walk(to->error));
@@ -705,8 +720,7 @@ Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw
                  to->leaf().c_str()) != 0) {
     return failure(errno == EXDEV ? kErrorNotSameDevice : code_for_errno(errno));
   }
-  folders_.note_removed(from->folder_id, from->leaf());
-  folders_.note_added(to->folder_id, to->leaf());
+  folders_.note_renamed(from->folder_id, from->leaf(), to->folder_id, to->leaf());
   return {1, kErrorSuccess};
 }
 
@@ -769,7 +783,7 @@ Result PosixOs::encloses_current_directory(const std::string& raw_path) {
     return {0, kErrorSuccess};
   }
   const bool encloses = is_physical_ancestor(folder);
-  if (!encloses) checked_ = CheckedFolder{name, folders_.current_id(), std::move(*opened)};
+  if (!encloses) checked_ = CheckedFolder{name, folders_.current_id(), std::move(*opened), folder};
   return {encloses ? 1 : 0, kErrorSuccess};
 }
 

@@ -54,6 +54,20 @@ bool times_can_tell_changes(const struct stat& folder) {
   return nanoseconds(now) - latest > margin;
 }
 
+// The name as a listing holds it: itself, else its first variant in letter case in NTFS
+// order, else as given.
+std::string stored_in_listing(const std::vector<std::pair<std::string, unsigned char>>& entries,
+                              const std::string& name) {
+  const std::string* best = nullptr;
+  for (const auto& [candidate, type] : entries) {
+    if (candidate == name) return name;
+    if (same_ignoring_case(candidate, name) && (best == nullptr || ntfs_less(candidate, *best))) {
+      best = &candidate;
+    }
+  }
+  return best != nullptr ? *best : name;
+}
+
 bool begins_with(const Components& whole, const Components& start) {
   return start.size() <= whole.size() && std::equal(start.begin(), start.end(), whole.begin());
 }
@@ -238,7 +252,7 @@ HeldFolders::HeldFolders() {
   std::optional<Components> parts = process_directory();
   if (!parts) return;
   const int fd = open_folder_at(AT_FDCWD, ".");
-  if (fd >= 0) held_.push_back({std::move(*parts), fd, next_id_++});
+  if (fd >= 0) held_.push_back({std::move(*parts), fd, next_id_++, std::nullopt});
 }
 
 HeldFolders::~HeldFolders() {
@@ -326,7 +340,7 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
   return folder;
 }
 
-std::optional<Located> HeldFolders::locate(std::string_view name) const {
+std::optional<Located> HeldFolders::locate(std::string_view name, bool look) const {
   const std::optional<Components> parts = logical_parts(name);
   if (!parts) return std::nullopt;
   Located located;
@@ -336,9 +350,10 @@ std::optional<Located> HeldFolders::locate(std::string_view name) const {
   if (!located.folder.valid()) {
     located.parts.push_back(parts->back());
   } else if (const Held* held = held_by_id(located.folder_id)) {
-    located.parts.push_back(stored_in_held(*held, parts->back(), &located.look));
+    located.parts.push_back(stored_in_held(*held, parts->back(), look ? &located.look : nullptr));
   } else {
-    located.parts.push_back(stored_name(located.folder.get(), parts->back(), &located.look));
+    located.parts.push_back(
+        stored_name(located.folder.get(), parts->back(), look ? &located.look : nullptr));
   }
   return located;
 }
@@ -355,7 +370,7 @@ std::optional<OpenedFolder> HeldFolders::open_folder(std::string_view name,
   return opened;
 }
 
-void HeldFolders::enter(Components parts, Descriptor folder) {
+void HeldFolders::enter(Components parts, Descriptor folder, const struct stat* looked_at) {
   while (!held_.empty() && !begins_with(parts, held_.back().parts)) {
     forget_listing(held_.back().id);
     ::close(held_.back().fd);
@@ -367,9 +382,12 @@ void HeldFolders::enter(Components parts, Descriptor folder) {
     ::close(held_.back().fd);
     held_.back().fd = folder.release_owned();
     held_.back().id = next_id_++;
+    held_.back().looked_at.reset();
+    if (looked_at != nullptr) held_.back().looked_at = *looked_at;
     return;
   }
-  held_.push_back({std::move(parts), folder.release_owned(), next_id_++});
+  held_.push_back({std::move(parts), folder.release_owned(), next_id_++, std::nullopt});
+  if (looked_at != nullptr) held_.back().looked_at = *looked_at;
 }
 
 const HeldFolders::Held* HeldFolders::held_by_id(std::uint64_t id) const {
@@ -390,9 +408,17 @@ HeldFolders::Listing* HeldFolders::kept_listing(std::uint64_t id) const {
 const std::vector<std::pair<std::string, unsigned char>>* HeldFolders::listing_of(
     std::uint64_t id) const {
   const Held* held = held_by_id(id);
-  struct stat st;
-  if (held == nullptr || ::fstat(held->fd, &st) != 0) return nullptr;
+  if (held == nullptr) return nullptr;
   Listing* kept = kept_listing(id);
+  // A folder's times taken when it was opened are older than any listing of it: a change
+  // after them shows as surely as one after a look taken now.
+  struct stat st;
+  if (kept == nullptr && held->looked_at) {
+    st = *held->looked_at;
+  } else if (::fstat(held->fd, &st) != 0) {
+    return nullptr;
+  }
+  held->looked_at.reset();
   if (kept != nullptr && kept->trusted && same_time(kept->modified, st.st_mtim) &&
       same_time(kept->changed, st.st_ctim)) {
     return &kept->entries;
@@ -418,10 +444,11 @@ const std::vector<std::pair<std::string, unsigned char>>* HeldFolders::listing_o
 // The change this process just made is in the listing already. Another made by someone
 // else in the same clock tick would go unseen: no worse than one made just after a listing
 // was read, which any listing misses.
-void HeldFolders::restamp(Listing& listing, std::uint64_t id) {
+void HeldFolders::restamp(Listing& listing, std::uint64_t id, const struct stat* now) {
   const Held* held = held_by_id(id);
   struct stat st;
-  if (!listing.trusted || held == nullptr || ::fstat(held->fd, &st) != 0) {
+  if (now != nullptr) st = *now;
+  if (!listing.trusted || held == nullptr || (now == nullptr && ::fstat(held->fd, &st) != 0)) {
     listing.trusted = false;
     return;
   }
@@ -429,10 +456,15 @@ void HeldFolders::restamp(Listing& listing, std::uint64_t id) {
   listing.changed = st.st_ctim;
 }
 
-// The exact name is looked at first, as elsewhere: that one look also serves the caller,
-// and the listing is needed only for a name that is not stored as given.
+// A caller that wants the look at the name gets the exact name looked at first: that one
+// look serves it, and the listing is needed only for a name not stored as given. One that
+// wants only the stored name gets it from the listing, which costs one look at the folder
+// whether the name is there or not.
 std::string HeldFolders::stored_in_held(const Held& held, const std::string& name,
                                         ExactLook* look) const {
+  if (look == nullptr) {
+    if (const auto* entries = listing_of(held.id)) return stored_in_listing(*entries, name);
+  }
   struct stat st;
   if (::fstatat(held.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (look != nullptr) *look = {true, st};
@@ -440,35 +472,46 @@ std::string HeldFolders::stored_in_held(const Held& held, const std::string& nam
   }
   if (errno != ENOENT) return name;
   const auto* entries = listing_of(held.id);
-  if (entries == nullptr) return stored_variant(held.fd, name);
-  const std::string* best = nullptr;
-  for (const auto& [candidate, type] : *entries) {
-    if (candidate == name) return name;
-    if (same_ignoring_case(candidate, name) && (best == nullptr || ntfs_less(candidate, *best))) {
-      best = &candidate;
-    }
-  }
-  return best != nullptr ? *best : name;
-}
-
-void HeldFolders::note_added(std::uint64_t id, const std::string& name) {
-  Listing* listing = kept_listing(id);
-  if (listing == nullptr) return;
-  const bool known = std::any_of(listing->entries.begin(), listing->entries.end(),
-                                 [&](const auto& entry) { return entry.first == name; });
-  if (!known) listing->entries.emplace_back(name, DT_REG);
-  restamp(*listing, id);
+  return entries != nullptr ? stored_in_listing(*entries, name) : stored_variant(held.fd, name);
 }
 
 void HeldFolders::forget_listing(std::uint64_t id) {
   std::erase_if(listings_, [&](const Listing& listing) { return listing.id == id; });
 }
 
+void HeldFolders::add_entry(Listing& listing, const std::string& name) {
+  const bool known = std::any_of(listing.entries.begin(), listing.entries.end(),
+                                 [&](const auto& entry) { return entry.first == name; });
+  if (!known) listing.entries.emplace_back(name, DT_REG);
+}
+
+void HeldFolders::remove_entry(Listing& listing, const std::string& name) {
+  std::erase_if(listing.entries, [&](const auto& entry) { return entry.first == name; });
+}
+
+void HeldFolders::note_added(std::uint64_t id, const std::string& name,
+                             const struct stat* folder_now) {
+  Listing* listing = kept_listing(id);
+  if (listing == nullptr) return;
+  add_entry(*listing, name);
+  restamp(*listing, id, folder_now);
+}
+
 void HeldFolders::note_removed(std::uint64_t id, const std::string& name) {
   Listing* listing = kept_listing(id);
   if (listing == nullptr) return;
-  std::erase_if(listing->entries, [&](const auto& entry) { return entry.first == name; });
+  remove_entry(*listing, name);
   restamp(*listing, id);
+}
+
+void HeldFolders::note_renamed(std::uint64_t from_id, const std::string& from,
+                               std::uint64_t to_id, const std::string& to) {
+  Listing* source = kept_listing(from_id);
+  Listing* target = kept_listing(to_id);
+  if (source != nullptr) remove_entry(*source, from);
+  if (target != nullptr) add_entry(*target, to);
+  if (source != nullptr) restamp(*source, from_id);
+  if (target != nullptr && target != source) restamp(*target, to_id);
 }
 
 }  // namespace mapsweep::os::posix_folders

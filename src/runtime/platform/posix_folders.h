@@ -152,8 +152,9 @@ class HeldFolders {
   std::uint64_t current_id() const { return held_.back().id; }
 
   // The name resolved against the current directory; nothing for a relative name when
-  // there is none.
-  std::optional<Located> locate(std::string_view name) const;
+  // there is none. `look`: the caller will look at the entry (its look is then taken in
+  // passing where it can be); otherwise only the stored name is needed.
+  std::optional<Located> locate(std::string_view name, bool look = true) const;
   // The folder the name leads to, opened (for reading its entries where it need not be
   // searched, when for_listing); nothing for a relative name when there is no current
   // directory.
@@ -164,20 +165,27 @@ class HeldFolders {
   // is listed afresh. Nothing when the folder cannot be listed, or holds too many entries
   // to keep.
   const std::vector<std::pair<std::string, unsigned char>>* listing_of(std::uint64_t id) const;
-  // This process made a plain file of that name in the held folder `id` (0: none held).
-  void note_added(std::uint64_t id, const std::string& name);
+  // This process made a plain file of that name in the held folder `id` (0: none held);
+  // `folder_now`, when given, is how the folder looked right after.
+  void note_added(std::uint64_t id, const std::string& name,
+                  const struct stat* folder_now = nullptr);
   // This process removed the entry of that name from the held folder `id` (0: none held).
   void note_removed(std::uint64_t id, const std::string& name);
+  // This process renamed `from` in the held folder `from_id` to `to` in `to_id`.
+  void note_renamed(std::uint64_t from_id, const std::string& from, std::uint64_t to_id,
+                    const std::string& to);
 
   // Makes `folder` the current directory, reached by `parts`. The folders held that lead
-  // to it stay held; the others are closed.
-  void enter(Components parts, Descriptor folder);
+  // to it stay held; the others are closed. `looked_at`, when given, is how the folder
+  // looked when it was opened: its first listing takes its times from there.
+  void enter(Components parts, Descriptor folder, const struct stat* looked_at = nullptr);
 
  private:
   struct Held {
     Components parts;
     int fd = -1;
     std::uint64_t id = 0;
+    mutable std::optional<struct stat> looked_at;  // until its first listing
   };
   struct Listing {
     std::uint64_t id = 0;
@@ -189,8 +197,11 @@ class HeldFolders {
     bool trusted = false;
   };
   Listing* kept_listing(std::uint64_t id) const;
-  // Takes the folder's times after this process changed it.
-  void restamp(Listing& listing, std::uint64_t id);
+  // Takes the folder's times after this process changed it (from `now` when given).
+  void restamp(Listing& listing, std::uint64_t id, const struct stat* now = nullptr);
+  // Drops the name from the listing, or adds it as a plain file; the times left as they are.
+  static void remove_entry(Listing& listing, const std::string& name);
+  static void add_entry(Listing& listing, const std::string& name);
 
   std::optional<Components> logical_parts(std::string_view name) const;
   const Held* held_by_id(std::uint64_t id) const;

@@ -28,12 +28,6 @@ int change_owner(int file, Owner owner) {
 
 }  // namespace
 
-std::optional<Owner> owner_of(int folder) {
-  struct stat st;
-  if (::fstat(folder, &st) != 0) return std::nullopt;
-  return Owner{st.st_uid, st.st_gid};
-}
-
 int take_over(int created, int replaced) {
   struct stat old;
   if (::fstat(replaced, &old) != 0) return errno;

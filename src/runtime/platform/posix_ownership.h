@@ -20,9 +20,6 @@ struct Owner {
   gid_t gid = 0;
 };
 
-// The owner and group of the folder open as `folder`, when it can be looked at.
-std::optional<Owner> owner_of(int folder);
-
 // Gives `created` the owner, group and permission bits of `replaced`. 0, or the errno of
 // the failure; a refused change of owner (the process is not root) is no failure.
 int take_over(int created, int replaced);
