@@ -139,7 +139,7 @@ std::uint32_t lock_for_share_mode(int fd, std::uint32_t share_mode) {
 struct OpenedFile {
   int fd = -1;
   std::uint32_t error = kErrorSuccess;
-  std::int64_t size = -1;  // when it was opened
+  struct stat st {};  // the file when it was opened
 };
 
 // Checks the descriptor itself, so that what is kept open is what was judged: a regular
@@ -147,10 +147,8 @@ struct OpenedFile {
 // so that an entry that turned into a FIFO since it was checked cannot make the open wait;
 // the flag stays, as it changes nothing for a regular file.
 std::uint32_t vet_descriptor(int fd, bool created, std::uint32_t access, std::uint32_t share_mode,
-                             std::int64_t& size) {
-  struct stat st;
+                             struct stat& st) {
   if (::fstat(fd, &st) != 0) return code_for_errno(errno);
-  size = static_cast<std::int64_t>(st.st_size);
   if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
   // Decided from the mode bits: root could write anyway, Windows could not. A file this
   // open has just created is writable whatever the umask made of its mode.
@@ -168,9 +166,9 @@ OpenedFile open_vetted(int at_fd, const std::string& path, int flags, std::uint3
   });
   if (fd < 0) return {-1, errno == EEXIST ? kErrorAlreadyExists : code_for_errno(errno)};
   const bool created = (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
-  std::int64_t size = -1;
-  const std::uint32_t error = vet_descriptor(fd, created, access, share_mode, size);
-  if (error == kErrorSuccess) return {fd, kErrorSuccess, size};
+  struct stat st {};
+  const std::uint32_t error = vet_descriptor(fd, created, access, share_mode, st);
+  if (error == kErrorSuccess) return {fd, kErrorSuccess, st};
   if (created) posix_created::remove_if_still_created(at_fd, path, fd);
   ::close(fd);
   return {-1, error};
@@ -219,6 +217,9 @@ class PosixOs final : public Os {
     // Its length when it was opened, for a file opened only to be read: what a reader
     // reads is bounded by it anyway, and asking again would cost a call per file.
     std::int64_t size_at_open = -1;
+    // Of a file this Os created: who it belonged to when it was made, as its owner is
+    // changed only by the one who made it.
+    std::optional<posix_ownership::Owner> created_as;
   };
   struct Search {
     std::vector<FindData> entries;  // the matches at find_first, in NTFS order
@@ -287,7 +288,9 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
       return *opened;
     }
   }
-  std::optional<Located> located = folders_.locate(name);
+  // An exclusive create needs no look at the name: the create itself tells whether it is
+  // taken, and resolving finds it under another letter case.
+  std::optional<Located> located = folders_.locate(name, disposition != kCreateNew);
   if (!located) return failure(kErrorPathNotFound, kInvalidHandle);
   if (!located->folder.valid()) return failure(code_for_walk(located->error), kInvalidHandle);
   if (disposition == kCreateNew) return create_new(*located, access, share_mode);
@@ -316,7 +319,7 @@ std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
   const OpenedFile opened =
       open_vetted(folders_.current_descriptor(), name, O_RDONLY, kGenericRead, share_mode);
   if (opened.fd < 0) return std::nullopt;
-  remember_file(opened.fd, FileRecord{false, std::nullopt, opened.size});
+  remember_file(opened.fd, FileRecord{false, std::nullopt, opened.st.st_size, std::nullopt});
   return Result{opened.fd, kErrorSuccess};
 }
 
@@ -341,7 +344,8 @@ Result PosixOs::create_new(const Located& located, std::uint32_t access,
   folders_.note_added(located.folder_id, located.leaf(), looked ? &folder_now : nullptr);
   std::optional<posix_ownership::Owner> owner;
   if (looked) owner = posix_ownership::Owner{folder_now.st_uid, folder_now.st_gid};
-  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, owner});
+  remember_file(opened.fd, FileRecord{(access & kGenericWrite) != 0, owner, -1,
+                                      posix_ownership::Owner{opened.st.st_uid, opened.st.st_gid}});
   return {opened.fd, kErrorSuccess};
 }
 
@@ -381,7 +385,8 @@ Result PosixOs::open_resolved(const Located& located, std::uint32_t access,
   if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
   if (!exists) folders_.note_added(located.folder_id, leaf);
   const bool writable = (access & kGenericWrite) != 0;
-  remember_file(opened.fd, FileRecord{writable, std::nullopt, writable ? -1 : opened.size});
+  remember_file(opened.fd,
+                FileRecord{writable, std::nullopt, writable ? -1 : opened.st.st_size, std::nullopt});
   const bool reopened = exists && disposition == kOpenAlways;
   return {opened.fd, reopened ? kErrorAlreadyExists : kErrorSuccess};
 }
@@ -733,8 +738,10 @@ Result PosixOs::settle_ownership(Handle created, Handle replaced) {
   }
   const int error =
       replaced == kInvalidHandle
-          ? posix_ownership::give_to_folder_owner(static_cast<int>(created), record->folder_owner)
-          : posix_ownership::take_over(static_cast<int>(created), static_cast<int>(replaced));
+          ? posix_ownership::give_to_folder_owner(static_cast<int>(created), record->folder_owner,
+                                                  record->created_as)
+          : posix_ownership::take_over(static_cast<int>(created), static_cast<int>(replaced),
+                                       record->created_as);
   if (error != 0) return failure(code_for_errno(error));
   return {1, kErrorSuccess};
 }

@@ -18,26 +18,35 @@ constexpr mode_t kListPermissions = 0777;
 
 // Only root may give a file away; for anyone else the refusal leaves the file their own,
 // which is what it should be then.
-int change_owner(int file, Owner owner) {
-  struct stat now;
-  if (::fstat(file, &now) != 0) return errno;
-  if (now.st_uid == owner.uid && now.st_gid == owner.gid) return 0;
+int change_owner(int file, Owner owner, const std::optional<Owner>& known) {
+  Owner now{};
+  if (known) {
+    now = *known;
+  } else {
+    struct stat st;
+    if (::fstat(file, &st) != 0) return errno;
+    now = Owner{st.st_uid, st.st_gid};
+  }
+  if (now.uid == owner.uid && now.gid == owner.gid) return 0;
   if (::fchown(file, owner.uid, owner.gid) != 0 && errno != EPERM) return errno;
   return 0;
 }
 
 }  // namespace
 
-int take_over(int created, int replaced) {
+int take_over(int created, int replaced, const std::optional<Owner>& created_as) {
   struct stat old;
   if (::fstat(replaced, &old) != 0) return errno;
-  if (const int error = change_owner(created, Owner{old.st_uid, old.st_gid})) return error;
+  if (const int error = change_owner(created, Owner{old.st_uid, old.st_gid}, created_as)) {
+    return error;
+  }
   if (::fchmod(created, old.st_mode & kListPermissions) != 0) return errno;
   return 0;
 }
 
-int give_to_folder_owner(int created, const std::optional<Owner>& folder_owner) {
-  return folder_owner ? change_owner(created, *folder_owner) : 0;
+int give_to_folder_owner(int created, const std::optional<Owner>& folder_owner,
+                         const std::optional<Owner>& created_as) {
+  return folder_owner ? change_owner(created, *folder_owner, created_as) : 0;
 }
 
 }  // namespace mapsweep::os::posix_ownership

@@ -22,9 +22,11 @@ struct Owner {
 
 // Gives `created` the owner, group and permission bits of `replaced`. 0, or the errno of
 // the failure; a refused change of owner (the process is not root) is no failure.
-int take_over(int created, int replaced);
+// `created_as`: whom `created` belongs to, when known (it is looked at otherwise).
+int take_over(int created, int replaced, const std::optional<Owner>& created_as = std::nullopt);
 // Gives `created` the folder's owner and group, when there is one and the process may.
 // 0, or the errno of the failure.
-int give_to_folder_owner(int created, const std::optional<Owner>& folder_owner);
+int give_to_folder_owner(int created, const std::optional<Owner>& folder_owner,
+                         const std::optional<Owner>& created_as = std::nullopt);
 
 }  // namespace mapsweep::os::posix_ownership
