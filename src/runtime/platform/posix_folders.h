@@ -125,6 +125,10 @@ class FolderReader {
 std::string stored_name(int folder, const std::string& name, ExactLook* look = nullptr);
 // The same for a name known not to be stored exactly as given: the folder is listed.
 std::string stored_variant(int folder, const std::string& name);
+// The name as a listing holds it: itself, else its first variant in letter case in NTFS
+// order, else as given.
+std::string stored_in_listing(const std::vector<std::pair<std::string, unsigned char>>& entries,
+                              const std::string& name);
 
 // Opens `name` in the folder open as `at` as a folder to resolve names in (links followed):
 // a descriptor, or -1 with errno set.
