@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <ctime>
 
-
 namespace mapsweep::os::posix_folders {
 namespace {
 
