@@ -378,6 +378,9 @@ bool visit_listed_folders(ScanContext& ctx) {
 // could not be written whole stays as it was.
 void finish_combined_list(ScanContext& ctx) {
   bool changed = false;
+  // The consolidation that follows holds every line of the run at once: the peak of its
+  // memory. What the visits freed goes back first, rather than lie in pieces beside it.
+  release_free_memory(ctx.rt);
   // The folders' lists hold each map once already; across folders an exact run may meet
   // one map under two letter cases. The byte search keeps its lines as they always were.
   ctx.fold_name_case = ctx.options.mode == ScanMode::kExact;

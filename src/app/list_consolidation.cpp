@@ -44,6 +44,19 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
   return staying;
 }
 
+// Lines a game folder's list is collected up to.
+constexpr std::int32_t kLargestCollectedList = 4096;
+
+// The copies go at once: their memory is what stopping may be for.
+void stop_collecting(ScanContext& ctx) {
+  ctx.collecting_folder_lines = false;
+  std::vector<ByteString>& elements = ctx.list_lines.elements;
+  for (std::int32_t i = 1; i <= ctx.entry_count; ++i) {
+    ByteString().swap(elements[static_cast<std::size_t>(i - ctx.list_lines.lower)]);
+  }
+  ctx.entry_count = 0;
+}
+
 // Either consolidation with its lines at hand: a failure abandons it, the list as it was.
 template <class Consolidate>
 void consolidate_guarded(ScanContext& ctx, Consolidate consolidate) {
@@ -172,15 +185,19 @@ void collected_list_consolidation(ScanContext& ctx) {
 
 void collect_folder_line(ScanContext& ctx, const ByteString& line) {
   if (!ctx.collecting_folder_lines) return;
-  if (line.empty() || line.find('\r') != ByteString::npos) {
-    ctx.collecting_folder_lines = false;
+  // A long list is read back instead: held while the scan still holds a large folder's
+  // listing, its copy would raise the run's peak of memory, and reading it back costs
+  // little beside the scan of that many files.
+  if (line.empty() || line.find('\r') != ByteString::npos ||
+      ctx.entry_count == kLargestCollectedList) {
+    stop_collecting(ctx);
     return;
   }
   // A copy that finds no memory only ends the collecting: the list is then read back.
   ErrorState copying;
   assign_element(copying, ctx.list_lines, ctx.entry_count + 1, line);
   if (copying.raised_count() != 0) {
-    ctx.collecting_folder_lines = false;
+    stop_collecting(ctx);
     return;
   }
   ++ctx.entry_count;

@@ -260,6 +260,10 @@ void unlock_directory(Runtime& rt) {
   rt.lock.handle = os::kInvalidHandle;
 }
 
+void release_free_memory(Runtime& rt) {
+  rt.os.release_free_memory();
+}
+
 bool encloses_current_directory(Runtime& rt, const ByteString& path) {
   const std::string system = system_name(path, kPathLimit);
   return system_call([&] { return rt.os.encloses_current_directory(system); }).value == 1;

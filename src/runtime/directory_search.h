@@ -68,5 +68,7 @@ void unlock_directory(Runtime& rt);
 // Whether the folder named by path, links followed, is the current directory or one of
 // its ancestors.
 bool encloses_current_directory(Runtime& rt, const ByteString& path);
+// Gives the memory the process has freed back to the system.
+void release_free_memory(Runtime& rt);
 
 }  // namespace mapsweep

@@ -58,6 +58,7 @@ class DryRunOs final : public os::Os {
   os::Result lock_folder(const std::string& path) override;
   os::Result unlock_folder(os::Handle lock) override;
   os::Result encloses_current_directory(const std::string& path) override;
+  void release_free_memory() override { real_.release_free_memory(); }
 
  private:
   struct MemoryFile {

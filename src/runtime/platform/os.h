@@ -130,6 +130,11 @@ class Os {
   // Whether the folder named by path, links followed, is the current directory or one of
   // its ancestors, as the file system stores them. Value: 1 or 0.
   virtual Result encloses_current_directory(const std::string& path) = 0;
+
+  // Gives the memory the process has freed back to the system, where its allocator keeps
+  // it otherwise: a long run's work leaves its heap in pieces, and the largest allocation
+  // of the run comes last.
+  virtual void release_free_memory() {}
 };
 
 // The message box: shows text and title (both already cut at their first NUL, the title

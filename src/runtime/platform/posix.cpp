@@ -7,6 +7,9 @@
 // channels, strings or maps.
 
 #include <dirent.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -209,6 +212,7 @@ class PosixOs final : public Os {
   Result lock_folder(const std::string& path) override;
   Result unlock_folder(Handle lock) override;
   Result encloses_current_directory(const std::string& path) override;
+  void release_free_memory() override;
 
  private:
   struct FileRecord {
@@ -536,11 +540,18 @@ Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
     search.entries.push_back(FindData{posix_lookup::kPassedOver, std::string(name)});
     types.push_back(type);
   };
-  // A folder the run holds has been listed once for its visit; any other is listed now.
+  // A folder the run holds is listed once and its listing kept while its times show no
+  // change; any other is listed now.
   int looked_up_in = folder->folder.get();
   std::optional<posix_folders::FolderReader> reader;
-  if (const auto* listing = folders_.listing_of(folder->folder_id)) {
-    for (const auto& [name, type] : *listing) take(name, type);
+  struct stat stamp;
+  bool stamped = false;
+  if (const posix_folders::Entries* kept =
+          folders_.valid_listing(folder->folder_id, stamp, stamped)) {
+    for (const auto& [name, type] : *kept) take(name, type);
+  } else if (stamped) {
+    const int error = folders_.list_afresh(folder->folder_id, &stamp, take);
+    if (error != 0) return failure(code_for_errno(error), kInvalidHandle);
   } else {
     reader.emplace(folder->listable ? folder->folder.release_owned()
                                     : posix_folders::open_for_listing(folder->folder.get()));
@@ -812,6 +823,12 @@ bool PosixOs::is_physical_ancestor(const struct stat& folder) {
   const std::pair<dev_t, ino_t> id{folder.st_dev, folder.st_ino};
   return std::find(physical_ancestors_.begin(), physical_ancestors_.end(), id) !=
          physical_ancestors_.end();
+}
+
+void PosixOs::release_free_memory() {
+#ifdef __GLIBC__
+  ::malloc_trim(0);
+#endif
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 
 // The listings kept: the base, a game folder and its maps folder are held at once.
 constexpr std::size_t kKeptListings = 4;
-constexpr std::size_t kLargestKeptListing = 4096;
+constexpr std::size_t kLargestKeptListing = 1024;
 
 bool same_time(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -256,40 +256,66 @@ HeldFolders::Listing* HeldFolders::kept_listing(std::uint64_t id) const {
   return nullptr;
 }
 
-const std::vector<std::pair<std::string, unsigned char>>* HeldFolders::listing_of(
-    std::uint64_t id) const {
+const Entries* HeldFolders::valid_listing(std::uint64_t id, struct stat& stamp,
+                                          bool& stamped) const {
+  stamped = false;
   const Held* held = held_by_id(id);
   if (held == nullptr) return nullptr;
   Listing* kept = kept_listing(id);
   // A folder's times taken when it was opened are older than any listing of it: a change
   // after them shows as surely as one after a look taken now.
-  struct stat st;
   if (kept == nullptr && held->looked_at) {
-    st = *held->looked_at;
-  } else if (::fstat(held->fd, &st) != 0) {
+    stamp = *held->looked_at;
+  } else if (::fstat(held->fd, &stamp) != 0) {
     return nullptr;
   }
   held->looked_at.reset();
-  if (kept != nullptr && kept->trusted && same_time(kept->modified, st.st_mtim) &&
-      same_time(kept->changed, st.st_ctim)) {
+  stamped = true;
+  if (kept != nullptr && kept->trusted && same_time(kept->modified, stamp.st_mtim) &&
+      same_time(kept->changed, stamp.st_ctim)) {
     return &kept->entries;
   }
+  return nullptr;
+}
+
+int HeldFolders::list_afresh(std::uint64_t id, const struct stat* stamp,
+                             const EntrySink& each) const {
+  forget_listing(id);
+  const Held* held = held_by_id(id);
+  if (held == nullptr) return EBADF;
   FolderReader reader(open_for_listing(held->fd));
-  Listing listing{id, {}, st.st_mtim, st.st_ctim, times_can_tell_changes(st)};
+  // A large folder's entries are handed out and not kept: keeping them would cost megabytes
+  // for the few lookups a visit makes, and such a folder is listed afresh each time.
+  std::optional<Listing> listing;
+  if (stamp != nullptr) {
+    listing = Listing{id, {}, stamp->st_mtim, stamp->st_ctim, times_can_tell_changes(*stamp)};
+  }
   while (const std::optional<ListedEntry> entry = reader.next_entry()) {
-    // A folder this large is listed afresh for each use instead: keeping it would cost
-    // megabytes for the few lookups a visit makes.
-    if (listing.entries.size() == kLargestKeptListing) return nullptr;
-    listing.entries.emplace_back(entry->name, entry->type);
+    each(entry->name, entry->type);
+    if (!listing) continue;
+    if (listing->entries.size() == kLargestKeptListing) {
+      listing.reset();
+      continue;
+    }
+    listing->entries.emplace_back(entry->name, entry->type);
   }
-  if (!reader.is_open() || reader.error() != 0) return nullptr;
-  if (kept != nullptr) {
-    *kept = std::move(listing);
-    return &kept->entries;
+  if (!reader.is_open() || reader.error() != 0) return reader.error() != 0 ? reader.error() : EIO;
+  if (listing) {
+    if (listings_.size() == kKeptListings) listings_.erase(listings_.begin());
+    listings_.push_back(std::move(*listing));
   }
-  if (listings_.size() == kKeptListings) listings_.erase(listings_.begin());
-  listings_.push_back(std::move(listing));
-  return &listings_.back().entries;
+  return 0;
+}
+
+const Entries* HeldFolders::listing_of(std::uint64_t id) const {
+  struct stat stamp;
+  bool stamped = false;
+  if (const Entries* kept = valid_listing(id, stamp, stamped)) return kept;
+  if (!stamped || list_afresh(id, &stamp, [](std::string_view, unsigned char) {}) != 0) {
+    return nullptr;
+  }
+  const Listing* kept = kept_listing(id);
+  return kept != nullptr ? &kept->entries : nullptr;
 }
 
 // The change this process just made is in the listing already. Another made by someone
@@ -326,7 +352,7 @@ std::string HeldFolders::stored_in_held(const Held& held, const std::string& nam
   return entries != nullptr ? stored_in_listing(*entries, name) : stored_variant(held.fd, name);
 }
 
-void HeldFolders::forget_listing(std::uint64_t id) {
+void HeldFolders::forget_listing(std::uint64_t id) const {
   std::erase_if(listings_, [&](const Listing& listing) { return listing.id == id; });
 }
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,9 @@
 namespace mapsweep::os::posix_folders {
 
 using Components = std::vector<std::string>;
+// A folder's entries: name and the type its listing gave (DT_UNKNOWN when it gave none).
+using Entries = std::vector<std::pair<std::string, unsigned char>>;
+using EntrySink = std::function<void(std::string_view name, unsigned char type)>;
 
 bool is_separator(char c);
 // The path's names, separators (either kind) dropped.
@@ -168,7 +172,15 @@ class HeldFolders {
   // for as long as the folder's times show no change by anyone else; otherwise the folder
   // is listed afresh. Nothing when the folder cannot be listed, or holds too many entries
   // to keep.
-  const std::vector<std::pair<std::string, unsigned char>>* listing_of(std::uint64_t id) const;
+  const Entries* listing_of(std::uint64_t id) const;
+  // The kept listing of the held folder `id`, while the folder's times show no change
+  // since; nothing otherwise. `stamped` tells whether `stamp` then holds the folder's times
+  // to list it afresh against.
+  const Entries* valid_listing(std::uint64_t id, struct stat& stamp, bool& stamped) const;
+  // Lists the held folder `id` afresh, handing every entry to `each`, and keeps the entries
+  // (against `stamp`, when given) if they are few. 0, or the errno of a listing that could
+  // not be read whole.
+  int list_afresh(std::uint64_t id, const struct stat* stamp, const EntrySink& each) const;
   // This process made a plain file of that name in the held folder `id` (0: none held);
   // `folder_now`, when given, is how the folder looked right after.
   void note_added(std::uint64_t id, const std::string& name,
@@ -209,7 +221,7 @@ class HeldFolders {
 
   std::optional<Components> logical_parts(std::string_view name) const;
   const Held* held_by_id(std::uint64_t id) const;
-  void forget_listing(std::uint64_t id);
+  void forget_listing(std::uint64_t id) const;
   // The name as stored in a held folder, answered from its listing where there is one.
   std::string stored_in_held(const Held& held, const std::string& name,
                              ExactLook* look = nullptr) const;
