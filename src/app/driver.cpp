@@ -225,11 +225,10 @@ void remove_folder_lists(ScanContext& ctx) {
   }
 }
 
-// Closes a list's channel and consolidates the list. Returns whether the list now stands
-// as written: false when it could not be replaced (noted in the report under `path`).
-// `changed` tells whether either step changed the file's bytes.
-bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteString& path,
-                           bool& changed) {
+// Closes a list's channel, which replaces the list when its bytes changed. False when it
+// could not be replaced (noted in the report under `path`); `changed` tells whether the
+// file's bytes changed.
+bool close_list(ScanContext& ctx, std::int16_t channel, const ByteString& path, bool& changed) {
   Runtime& rt = ctx.rt;
   close_channel(rt, channel);
   if (step_failed(rt)) {
@@ -237,6 +236,16 @@ bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteStr
     return false;
   }
   changed = last_close_changed_file(rt);
+  return true;
+}
+
+// Closes a list's channel and consolidates the list. Returns whether the list now stands
+// as written: false when it could not be replaced (noted in the report under `path`).
+// `changed` tells whether either step changed the file's bytes.
+bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteString& path,
+                           bool& changed) {
+  Runtime& rt = ctx.rt;
+  if (!close_list(ctx, channel, path, changed)) return false;
   rt.err.arm_recovery(kGeneralRecovery);
   run_routine(ctx, list_consolidation);
   changed = changed || ctx.consolidation_changed_file;
@@ -250,14 +259,9 @@ bool settle_collected_list(ScanContext& ctx, const ByteString& path, bool& chang
   Runtime& rt = ctx.rt;
   rt.err.arm_recovery(kGeneralRecovery);
   run_routine(ctx, collected_list_consolidation);
+  // Still open when every line stays: the file holds the consolidated list already.
   if (channel_is_open(rt, kFolderListChannel)) {
-    close_channel(rt, kFolderListChannel);
-    if (step_failed(rt)) {
-      note_passed_over(ctx, path, list_refusal(rt.err.number()));
-      return false;
-    }
-    changed = last_close_changed_file(rt);
-    return true;
+    return close_list(ctx, kFolderListChannel, path, changed);
   }
   if (ctx.consolidation_failed) {
     note_passed_over(ctx, path, list_refusal(rt.err.number()));

@@ -185,9 +185,8 @@ void collected_list_consolidation(ScanContext& ctx) {
 
 void collect_folder_line(ScanContext& ctx, const ByteString& line) {
   if (!ctx.collecting_folder_lines) return;
-  // A long list is read back instead: held while the scan still holds a large folder's
-  // listing, its copy would raise the run's peak of memory, and reading it back costs
-  // little beside the scan of that many files.
+  // A long list is read back instead: its copy would add to the run's memory, and reading
+  // it back costs little beside the scan of that many files.
   if (line.empty() || line.find('\r') != ByteString::npos ||
       ctx.entry_count == kLargestCollectedList) {
     stop_collecting(ctx);

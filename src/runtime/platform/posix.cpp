@@ -91,6 +91,16 @@ std::uint32_t code_for_errno(int error) {
   // clang-format on
 }
 
+// The entry itself, a link not followed: the look that resolved the name where it took
+// one, else a look now. False with errno set when there is no such entry.
+bool look_at_entry(const Located& located, struct stat& st) {
+  if (located.look.taken) {
+    st = located.look.st;
+    return true;
+  }
+  return ::fstatat(located.folder.get(), located.leaf().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // A folder on the way to a name could not be opened: missing or no folder, Windows says the
 // path is not found.
 std::uint32_t code_for_walk(int error) {
@@ -389,8 +399,8 @@ Result PosixOs::open_resolved(const Located& located, std::uint32_t access,
   if (opened.fd < 0) return failure(opened.error, kInvalidHandle);
   if (!exists) folders_.note_added(located.folder_id, leaf);
   const bool writable = (access & kGenericWrite) != 0;
-  remember_file(opened.fd,
-                FileRecord{writable, std::nullopt, writable ? -1 : opened.st.st_size, std::nullopt});
+  const std::int64_t size = writable ? -1 : opened.st.st_size;
+  remember_file(opened.fd, FileRecord{writable, std::nullopt, size, std::nullopt});
   const bool reopened = exists && disposition == kOpenAlways;
   return {opened.fd, reopened ? kErrorAlreadyExists : kErrorSuccess};
 }
@@ -682,10 +692,8 @@ Result PosixOs::delete_file(const std::string& raw_name) {
   if (!located->folder.valid()) return failure(code_for_walk(located->error));
   const int folder = located->folder.get();
   const std::string leaf = located->leaf();
-  struct stat st = located->look.st;
-  if (!located->look.taken && ::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return failure(code_for_errno(errno));
-  }
+  struct stat st;
+  if (!look_at_entry(*located, st)) return failure(code_for_errno(errno));
   // Judged as the search shows it (links followed): only writable regular files go.
   if (::fstatat(folder, leaf.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode) ||
       is_read_only_file(st)) {
@@ -710,11 +718,8 @@ Result PosixOs::file_attributes(const std::string& raw_name) {
   if (!located->folder.valid()) return failure(code_for_walk(located->error), -1);
   const int folder = located->folder.get();
   const std::string leaf = located->leaf();
-  // The look that resolved the name is the look asked for.
-  struct stat st = located->look.st;
-  if (!located->look.taken && ::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return failure(code_for_errno(errno), -1);
-  }
+  struct stat st;
+  if (!look_at_entry(*located, st)) return failure(code_for_errno(errno), -1);
   if (S_ISLNK(st.st_mode)) {
     struct stat target;
     const bool to_folder = ::fstatat(folder, leaf.c_str(), &target, 0) == 0 &&

@@ -168,9 +168,9 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
     Descriptor next_folder = open_next(parts[next]);
     std::string stored = parts[next];
     if (!next_folder.valid() && errno == ENOENT) {
-      stored = folder.get() == (held != nullptr ? held->fd : -1)
-                   ? stored_in_held(*held, parts[next])
-                   : stored_name(folder.get(), parts[next]);
+      const bool in_held = held != nullptr && next == held->parts.size();
+      stored = in_held ? stored_in_held(*held, parts[next])
+                       : stored_name(folder.get(), parts[next]);
       if (stored != parts[next]) {
         next_folder = open_next(stored);
       } else {
