@@ -5,13 +5,14 @@
 #   - the system calls per game folder (strace -c), of a run that writes every list and of
 #     a run over the unchanged tree, with the 8 most frequent calls;
 #   - mapsweep against `find DIR -type f` over the same tree, alternately: the medians and
-#     their ratio;
+#     their ratio; and beside them the floor (bench/folder_floor): the least work any program
+#     must do there, listing each folder and reading the files a run reads, and nothing else;
 #   - a second run over the unchanged tree: its time against the first run's, and whether it
 #     left every maps.lst as it was (same inode, same modification time).
 #
 #   bench/folders.sh BUILD_DIR [WORK_DIR]     BUILD_DIR: a Release build with
 #                                             -DMAPSWEEP_BENCHMARKS=ON (see the README)
-#   PAIRS=N        timed pairs per mode (default 9; 1 with QUICK=1)
+#   PAIRS=N        timed rounds per mode (default 9; 1 with QUICK=1)
 #   QUICK=1        200 game folders instead of 10,000: a smoke test of the script
 #   MAPSWEEP=FILE  the program to time instead of BUILD_DIR/mapsweep (an older build, say)
 #
@@ -34,7 +35,8 @@ if [[ $quick == 1 ]]; then pairs=${PAIRS:-1}; else pairs=${PAIRS:-9}; fi
 mapsweep=${MAPSWEEP:-$build/mapsweep}
 [[ -e $mapsweep ]] && mapsweep=$(cd "$(dirname "$mapsweep")" && pwd)/$(basename "$mapsweep")
 generator=$build/bench/make_many_folders
-for tool in "$mapsweep" "$generator"; do
+floor=$build/bench/folder_floor
+for tool in "$mapsweep" "$generator" "$floor"; do
   [[ -x $tool ]] || { echo "folders.sh: $tool is missing; build with -DMAPSWEEP_BENCHMARKS=ON" >&2; exit 2; }
 done
 
@@ -74,6 +76,7 @@ run_mapsweep() {
   ((status == 0)) || fail "mapsweep --yes --quiet $* -- $tree exited with status $status"
 }
 run_find() { find "$tree" -type f >/dev/null; }
+run_floor() { "$floor" "$tree" >/dev/null; }
 
 # Runs a command; leaves its wall-clock time in microseconds in `elapsed_us`.
 timed() {
@@ -156,26 +159,33 @@ second_run() {
   ((rewritten == 0)) || failed=1
 }
 
-# mapsweep and find alternately, after one warm-up of each.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# mapsweep, find and the floor in turn, after one warm-up of each.
 against_find() {
   local mode=$1
   shift
-  echo "== $mode: mapsweep against find -type f, $pairs pairs"
+  echo "== $mode: mapsweep against find -type f and the floor, $pairs rounds"
   run_mapsweep "$@"
   run_find
-  local m=() f=()
+  run_floor
+  local m=() f=() l=()
   for ((i = 0; i < pairs; i++)); do
     timed run_mapsweep "$@"
     m+=("$elapsed_us")
     timed run_find
     f+=("$elapsed_us")
+    timed run_floor
+    l+=("$elapsed_us")
   done
   result[$mode,mapsweep_us]=$(printf '%s\n' "${m[@]}" | median)
   result[$mode,find_us]=$(printf '%s\n' "${f[@]}" | median)
-  result[$mode,ratio]=$(awk -v a="${result[$mode,mapsweep_us]}" -v b="${result[$mode,find_us]}" \
-    'BEGIN { printf "%.2f", a / b }')
+  result[$mode,floor_us]=$(printf '%s\n' "${l[@]}" | median)
+  result[$mode,ratio]=$(ratio "${result[$mode,mapsweep_us]}" "${result[$mode,find_us]}")
+  result[$mode,floor_ratio]=$(ratio "${result[$mode,floor_us]}" "${result[$mode,find_us]}")
   echo "mapsweep $(ms "${result[$mode,mapsweep_us]}") ms, find $(ms "${result[$mode,find_us]}") ms," \
-    "ratio ${result[$mode,ratio]} (medians)"
+    "floor $(ms "${result[$mode,floor_us]}") ms; mapsweep / find ${result[$mode,ratio]}," \
+    "floor / find ${result[$mode,floor_ratio]} (medians)"
 }
 
 bench_mode() {
@@ -190,13 +200,15 @@ ms_value() { if [[ -n ${result[$1,$2]:-} ]]; then ms "${result[$1,$2]}"; fi; }
 
 print_table() {
   echo
-  echo "== $folders game folders, $((folders * 4)) maps; medians of $pairs pairs"
+  echo "== $folders game folders, $((folders * 4)) maps; medians of $pairs rounds"
   row "" default exact
   row "syscalls/folder, run writing lists" "$(value default calls_writing)" "$(value exact calls_writing)"
   row "syscalls/folder, unchanged run" "$(value default calls_unchanged)" "$(value exact calls_unchanged)"
   row "mapsweep ms (median)" "$(ms_value default mapsweep_us)" "$(ms_value exact mapsweep_us)"
   row "find -type f ms (median)" "$(ms_value default find_us)" "$(ms_value exact find_us)"
   row "mapsweep / find" "$(value default ratio)" "$(value exact ratio)"
+  row "floor ms (median)" "$(ms_value default floor_us)" "$(ms_value exact floor_us)"
+  row "floor / find" "$(value default floor_ratio)" "$(value exact floor_ratio)"
   row "first run ms (writes all lists)" "$(ms_value default first_us)" "$(ms_value exact first_us)"
   row "second run ms (unchanged)" "$(ms_value default second_us)" "$(ms_value exact second_us)"
   row "lists rewritten by the second run" "$(value default rewritten)" "$(value exact rewritten)"

@@ -112,14 +112,40 @@ DataFileSource::DataFileSource(ScanContext& ctx) : ctx_(ctx) {
 
 bool DataFileSource::read(std::uint64_t offset, std::size_t count, std::string& into) {
   if (!usable_ || offset > size_ || count > static_cast<std::size_t>(INT32_MAX)) return false;
-  into = read_block_at(ctx_.rt, kDataChannel, static_cast<std::int64_t>(offset),
-                       static_cast<std::int32_t>(count));
-  if (take_data_file_failure(ctx_)) return false;
-  note_bytes_read(ctx_, into.size());
+  if (size_ <= kReadWholeUpTo) {
+    if (!whole_ && !read_whole()) return false;
+    into.assign(*whole_, static_cast<std::size_t>(offset), count);
+  } else {
+    into = read_block_at(ctx_.rt, kDataChannel, static_cast<std::int64_t>(offset),
+                         static_cast<std::int32_t>(count));
+    if (take_data_file_failure(ctx_)) return false;
+    note_bytes_read(ctx_, into.size());
+  }
   if (into.size() == count) return true;
-  note_passed_over(ctx_, report_path(ctx_, ctx_.file_name), english_reason(Message::kReasonChangedWhileRead));
-  ctx_.incomplete = true;
+  note_changed_while_read();
   return false;
+}
+
+// A small file's windows (its directory, each map's header and entity text) are read in one
+// call: a call costs more than the few kilobytes it brings beyond them.
+bool DataFileSource::read_whole() {
+  whole_ = read_block_at(ctx_.rt, kDataChannel, 0, static_cast<std::int32_t>(size_));
+  if (take_data_file_failure(ctx_)) {
+    whole_.reset();
+    return false;
+  }
+  note_bytes_read(ctx_, whole_->size());
+  if (whole_->size() == size_) return true;
+  // Cut short since it was opened: said once, and nothing more is read of it.
+  usable_ = false;
+  note_changed_while_read();
+  return false;
+}
+
+void DataFileSource::note_changed_while_read() {
+  note_passed_over(ctx_, report_path(ctx_, ctx_.file_name),
+                   english_reason(Message::kReasonChangedWhileRead));
+  ctx_.incomplete = true;
 }
 
 ByteString report_path(const ScanContext& ctx, std::string_view name) {

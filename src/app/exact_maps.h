@@ -63,10 +63,20 @@ class DataFileSource final : public formats::ByteSource {
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, std::size_t count, std::string& into) override;
 
+  // Files up to this size are read whole at the first read, and every read is answered
+  // from that copy.
+  static constexpr std::uint64_t kReadWholeUpTo = 64 * 1024;
+
  private:
+  bool read_whole();
+  // The file came short of the length it had when opened: the folder's lines are not
+  // complete.
+  void note_changed_while_read();
+
   ScanContext& ctx_;
   std::uint64_t size_ = 0;
   bool usable_ = false;
+  std::optional<std::string> whole_;  // a small file's bytes, once read
 };
 
 // Where a thing found in the current game folder is, for the report: the folder, "maps/"

@@ -200,7 +200,20 @@ int make_sibling(Runtime& rt, Replacement& replacement, os::Handle& handle) {
   return create_sibling(rt, replacement, handle);
 }
 
+// A small file is read whole in one call, one byte more than expected asked for: a read
+// that comes short of that met the file's end, which tells its length without asking for
+// it, nor for the file pointer to be put back.
 bool holds_exactly(Runtime& rt, const Replacement& replacement, std::string_view bytes) {
+  if (!replacement.replaces_existing) return false;
+  if (bytes.size() < kComparePiece) {
+    std::string held(bytes.size() + 1, '\0');
+    const SystemCall sc = system_call([&] {
+      return rt.os.read_file_at(replacement.held, 0, held.data(),
+                                static_cast<std::uint32_t>(held.size()));
+    });
+    return sc.failure == 0 && sc.value == static_cast<std::int64_t>(bytes.size()) &&
+           std::string_view(held).substr(0, bytes.size()) == bytes;
+  }
   return held_file_rewound(rt, replacement, bytes.size()) &&
          held_pieces_match(rt, replacement, bytes.size(),
                            [&](std::uint64_t done, const std::string& piece) {

@@ -187,5 +187,36 @@ TEST_F(ExactArchive, ADamagedDirectoryKeepsTheOldListAndBadNamesAreNeverWritten)
                         "zip_truncated/a.pk3: damaged archive directory"}));
 }
 
+// A small archive is read whole at once, a large one window by window: either way, a read
+// that comes short of the length the archive had when it was opened keeps the old list and
+// says why, once.
+TEST_F(ExactArchive, AnArchiveCutShortWhileItIsReadKeepsTheOldListAndSaysSo) {
+  const std::string map = tools::bsp_map(
+      tools::MapLayout::kIbsp38,
+      tools::entity_text({{{"classname", "worldspawn"}, {"message", "Cut"}},
+                          {{"classname", "info_player_deathmatch"}}}),
+      2000);
+  const std::string old = "old \"Old\"\r\n";
+  for (const std::size_t padding : {std::size_t{0}, std::size_t{200000}}) {
+    tree_.write_file("base/g/pak0.pak", tools::pack_archive({{"maps/cut.bsp", map},
+                                                             {"pad", std::string(padding, 'x')}}));
+    tree_.write_file("base/g/maps.lst", old);
+    faulty_.come_short(testing::OsCall::kReadFileAt, 1, 10);
+    RunReport report;
+    dialog_ = testing::ScriptedDialog({kButtonYes});
+    faulty_.set_current_directory(tree_.path("base"));
+    EXPECT_EQ(program_entry(faulty_, dialog_,
+                            [&](Runtime& rt) {
+                              build_map_lists(rt, {ScanMode::kExact, &report, nullptr});
+                            }),
+              kExitDone);
+    EXPECT_EQ(tree_.read_file("base/g/maps.lst"), old) << padding;
+    ASSERT_EQ(report.passed_over.size(), 1u) << padding;
+    EXPECT_EQ(report.passed_over[0].path + ": " + report.passed_over[0].reason,
+              "g/pak0.pak: changed while it was read");
+    faulty_.clear();
+  }
+}
+
 }  // namespace
 }  // namespace mapsweep

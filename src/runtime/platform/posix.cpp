@@ -91,12 +91,17 @@ std::uint32_t code_for_errno(int error) {
   // clang-format on
 }
 
-// The entry itself, a link not followed: the look that resolved the name where it took
-// one, else a look now. False with errno set when there is no such entry.
+// The entry itself, a link not followed: what the look that resolved the name found, where
+// it took one (the entry, or that no entry has the name in any case), else a look now.
+// False with errno set when there is no such entry.
 bool look_at_entry(const Located& located, struct stat& st) {
   if (located.look.taken) {
     st = located.look.st;
     return true;
+  }
+  if (located.look.missing) {
+    errno = ENOENT;
+    return false;
   }
   return ::fstatat(located.folder.get(), located.leaf().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
@@ -252,7 +257,8 @@ class PosixOs final : public Os {
   };
 
   std::optional<Located> locate(const std::string& raw_name, bool look = true) const;
-  std::optional<Result> open_exact_for_reading(const std::string& name, std::uint32_t share_mode);
+  std::optional<Result> open_exact(const std::string& name, std::uint32_t access,
+                                   std::uint32_t share_mode);
   Result open_resolved(const Located& located, std::uint32_t access, std::uint32_t share_mode,
                        std::uint32_t disposition);
   Result create_new(const Located& located, std::uint32_t access, std::uint32_t share_mode);
@@ -291,16 +297,15 @@ std::optional<Located> PosixOs::locate(const std::string& raw_name, bool look) c
 
 Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
                             std::uint32_t share_mode, std::uint32_t disposition) {
+  folders_.begin_call();
   const std::string name(up_to_nul(raw_name));
   if (name.empty()) return failure(kErrorPathNotFound, kInvalidHandle);
   if (has_wildcards(name)) return failure(kErrorInvalidName, kInvalidHandle);
   if (disposition != kOpenExisting && disposition != kOpenAlways && disposition != kCreateNew) {
     return failure(kErrorInvalidParameter, kInvalidHandle);
   }
-  if (disposition == kOpenExisting && access == kGenericRead) {
-    if (const std::optional<Result> opened = open_exact_for_reading(name, share_mode)) {
-      return *opened;
-    }
+  if (disposition == kOpenExisting) {
+    if (const std::optional<Result> opened = open_exact(name, access, share_mode)) return *opened;
   }
   // An exclusive create needs no look at the name: the create itself tells whether it is
   // taken, and resolving finds it under another letter case.
@@ -319,21 +324,23 @@ Result PosixOs::create_file(const std::string& raw_name, std::uint32_t access,
   return failure(kErrorAccessDenied, kInvalidHandle);
 }
 
-// A file to read named exactly as it is stored in the current directory, as a scan names
-// the files it found: opened at once and judged on the descriptor, which costs neither a
-// look before the open nor a walk through the folder. The open is nonblocking, so a FIFO
-// cannot make it wait, and it creates nothing. Nothing when it fails: resolving the name
-// then decides, and says why.
-std::optional<Result> PosixOs::open_exact_for_reading(const std::string& name,
-                                                      std::uint32_t share_mode) {
-  if (!folders_.has_current() || name.find_first_of("/\\") != std::string::npos ||
-      name == "." || name == "..") {
-    return std::nullopt;
-  }
+// A file that exists in the current directory, named exactly as it is stored there (as a
+// scan names the files it found, and as a list is named once it was looked at): opened at once
+// and judged on the descriptor, which costs neither a look before the open nor a walk
+// through the folder. The open is nonblocking, so a FIFO cannot make it wait; it creates
+// nothing, and a file to be written is never reached through a link. Nothing when it
+// fails: resolving the name then decides, and says why.
+std::optional<Result> PosixOs::open_exact(const std::string& name, std::uint32_t access,
+                                          std::uint32_t share_mode) {
+  const std::optional<std::string> leaf = folders_.leaf_in_current(name);
+  if (!leaf) return std::nullopt;
+  const bool writable = (access & kGenericWrite) != 0;
+  const int flags = open_flags_for(access) | (writable ? O_NOFOLLOW : 0);
   const OpenedFile opened =
-      open_vetted(folders_.current_descriptor(), name, O_RDONLY, kGenericRead, share_mode);
+      open_vetted(folders_.current_descriptor(), *leaf, flags, access, share_mode);
   if (opened.fd < 0) return std::nullopt;
-  remember_file(opened.fd, FileRecord{false, std::nullopt, opened.st.st_size, std::nullopt});
+  const std::int64_t size = writable ? -1 : opened.st.st_size;
+  remember_file(opened.fd, FileRecord{writable, std::nullopt, size, std::nullopt});
   return Result{opened.fd, kErrorSuccess};
 }
 
@@ -378,6 +385,9 @@ Result PosixOs::open_resolved(const Located& located, std::uint32_t access,
     // Opened as it was judged: the descriptor is checked again once open.
   } else if (look.taken && !S_ISLNK(look.st.st_mode)) {
     return failure(kErrorAccessDenied, kInvalidHandle);
+  } else if (look.missing) {
+    if (disposition == kOpenExisting) return failure(kErrorFileNotFound, kInvalidHandle);
+    exists = false;
   } else if (::fstatat(folder, leaf.c_str(), &st, 0) == 0) {
     if (!S_ISREG(st.st_mode)) return failure(kErrorAccessDenied, kInvalidHandle);
   } else if (errno != ENOENT) {
@@ -533,6 +543,7 @@ Result PosixOs::unmap_view(const char* view, std::uint32_t length) {
 }
 
 Result PosixOs::find_first(const std::string& raw_pattern, FindData& first) {
+  folders_.begin_call();
   const std::string pattern(up_to_nul(raw_pattern));
   const std::size_t last_separator = pattern.find_last_of("/\\");
   const std::size_t name_start = last_separator == pattern.npos ? 0 : last_separator + 1;
@@ -627,6 +638,7 @@ Result PosixOs::find_close(Handle search) {
 }
 
 Result PosixOs::set_current_directory(const std::string& raw_path) {
+  folders_.begin_call();
   const std::string name(up_to_nul(raw_path));
   if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName);
   std::optional<CheckedFolder> checked = take_checked_folder(name);
@@ -643,8 +655,9 @@ Result PosixOs::set_current_directory(const std::string& raw_path) {
   if (opened->folder_id == 0 && ::faccessat(opened->folder.get(), ".", X_OK, 0) != 0) {
     return failure(code_for_errno(errno));
   }
+  const bool readable = opened->listable;
   folders_.enter(std::move(opened->parts), std::move(opened->folder),
-                 checked ? &checked->looked_at : nullptr);
+                 checked ? &checked->looked_at : nullptr, readable);
   return {1, kErrorSuccess};
 }
 
@@ -685,6 +698,7 @@ bool held_by_another_open(int folder, const std::string& name) {
 }
 
 Result PosixOs::delete_file(const std::string& raw_name) {
+  folders_.begin_call();
   if (up_to_nul(raw_name).empty()) return failure(kErrorPathNotFound);
   const std::optional<Located> located = locate(raw_name);
   if (!located) return failure(has_wildcards(up_to_nul(raw_name)) ? kErrorInvalidName
@@ -706,6 +720,7 @@ Result PosixOs::delete_file(const std::string& raw_name) {
 }
 
 Result PosixOs::full_path(const std::string& raw_name, std::string& full) {
+  folders_.begin_call();
   const std::optional<Located> located = locate(raw_name, false);
   if (!located) return failure(kErrorInvalidName);
   full = located->path();
@@ -713,6 +728,7 @@ Result PosixOs::full_path(const std::string& raw_name, std::string& full) {
 }
 
 Result PosixOs::file_attributes(const std::string& raw_name) {
+  folders_.begin_call();
   const std::optional<Located> located = locate(raw_name);
   if (!located) return failure(kErrorInvalidName, -1);
   if (!located->folder.valid()) return failure(code_for_walk(located->error), -1);
@@ -731,6 +747,7 @@ Result PosixOs::file_attributes(const std::string& raw_name) {
 }
 
 Result PosixOs::replace_file(const std::string& raw_from, const std::string& raw_to) {
+  folders_.begin_call();
   const std::optional<Located> from = locate(raw_from, false);
   const std::optional<Located> to = locate(raw_to, false);
   if (!from || !to) return failure(kErrorInvalidName);
@@ -765,6 +782,7 @@ Result PosixOs::settle_ownership(Handle created, Handle replaced) {
 // flock on the folder itself: the kernel drops it with the last descriptor, so a run that
 // is killed leaves nothing behind to clear.
 Result PosixOs::lock_folder(const std::string& raw_path) {
+  folders_.begin_call();
   const std::string name(up_to_nul(raw_path));
   if (name.empty() || has_wildcards(name)) return failure(kErrorInvalidName, kInvalidHandle);
   const std::optional<posix_folders::OpenedFolder> opened = folders_.open_folder(name);
@@ -797,6 +815,7 @@ Result PosixOs::unlock_folder(Handle lock) {
 // had its name been looked up again, its owner could swap it for a link to "/" between the
 // check and the entry.
 Result PosixOs::encloses_current_directory(const std::string& raw_path) {
+  folders_.begin_call();
   checked_.reset();
   const std::string name(up_to_nul(raw_path));
   if (name.empty() || has_wildcards(name) || !folders_.has_current()) return {0, kErrorSuccess};

@@ -43,9 +43,18 @@ std::string stored_in_listing(const std::vector<std::pair<std::string, unsigned 
   return best != nullptr ? *best : name;
 }
 
-int open_folder_at(int at, const std::string& name) {
-  return retry_on_eintr(
-      [&] { return ::openat(at, name.c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC); });
+// Opened for reading where it may be, so that the same descriptor serves to list the folder
+// later without a second open; a folder that may be searched but not read is opened to
+// look names up in alone.
+int open_folder_at(int at, const std::string& name, bool* readable) {
+  int fd = open_listing_at(at, name);
+  const bool read_permitted = fd >= 0;
+  if (fd < 0 && errno == EACCES && kPathOnly != O_RDONLY) {
+    fd = retry_on_eintr(
+        [&] { return ::openat(at, name.c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC); });
+  }
+  if (readable != nullptr) *readable = read_permitted;
+  return fd;
 }
 
 int open_listing_at(int at, const std::string& name) {
@@ -70,18 +79,19 @@ struct KernelEntry {
 
 constexpr std::size_t kListingPiece = 32 * 1024;
 
-FolderReader::FolderReader(int fd) : fd_(fd) {
+FolderReader::FolderReader(int fd, bool owned) : fd_(fd), owned_(owned) {
   if (fd < 0) error_ = errno;
 }
 
 FolderReader::~FolderReader() {
-  if (fd_ >= 0) ::close(fd_);
+  if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
 bool FolderReader::refill() {
-  if (buffer_.empty()) buffer_.resize(kListingPiece);
-  const long n = retry_on_eintr(
-      [&] { return ::syscall(SYS_getdents64, fd_, buffer_.data(), buffer_.size()); });
+  // Not zeroed: the kernel fills what is read, and a listing is read for every folder.
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kListingPiece);
+  const long n =
+      retry_on_eintr([&] { return ::syscall(SYS_getdents64, fd_, buffer_.get(), kListingPiece); });
   if (n < 0) error_ = errno;
   filled_ = n > 0 ? static_cast<std::size_t>(n) : 0;
   at_ = 0;
@@ -91,7 +101,7 @@ bool FolderReader::refill() {
 std::optional<ListedEntry> FolderReader::next_entry() {
   for (;;) {
     if (at_ >= filled_ && !refill()) return std::nullopt;
-    const char* record = buffer_.data() + at_;
+    const char* record = buffer_.get() + at_;
     unsigned short length = 0;
     std::memcpy(&length, record + offsetof(KernelEntry, reclen), sizeof length);
     if (length == 0 || length > filled_ - at_) {  // never from a sound kernel
@@ -108,15 +118,23 @@ std::optional<ListedEntry> FolderReader::next_entry() {
 
 #else
 
-FolderReader::FolderReader(int fd) : fd_(fd) {
+FolderReader::FolderReader(int fd, bool owned) : fd_(fd), owned_(owned) {
   if (fd < 0) {
     error_ = errno;
     return;
   }
-  dir_ = ::fdopendir(fd);
+  // The stream takes the descriptor over: a borrowed one is read through a copy of its own.
+  if (!owned) {
+    fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) {
+      error_ = errno;
+      return;
+    }
+  }
+  dir_ = ::fdopendir(fd_);
   if (dir_ == nullptr) {
     error_ = errno;
-    ::close(fd);
+    ::close(fd_);
     fd_ = -1;
   }
 }
@@ -140,11 +158,13 @@ std::optional<ListedEntry> FolderReader::next_entry() {
 std::string stored_name(int folder, const std::string& name, ExactLook* look) {
   struct stat st;
   if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (look != nullptr) *look = {true, st};
+    if (look != nullptr) *look = {true, false, st};
     return name;
   }
   if (errno != ENOENT) return name;
-  return stored_variant(folder, name);
+  std::string stored = stored_variant(folder, name);
+  if (look != nullptr) look->missing = stored == name;
+  return stored;
 }
 
 std::string stored_variant(int folder, const std::string& name) {

@@ -102,8 +102,9 @@ int Descriptor::release_owned() {
 HeldFolders::HeldFolders() {
   std::optional<Components> parts = process_directory();
   if (!parts) return;
-  const int fd = open_folder_at(AT_FDCWD, ".");
-  if (fd >= 0) held_.push_back({std::move(*parts), fd, next_id_++, std::nullopt});
+  bool readable = false;
+  const int fd = open_folder_at(AT_FDCWD, ".", &readable);
+  if (fd >= 0) held_.push_back({std::move(*parts), fd, next_id_++, std::nullopt, readable});
 }
 
 HeldFolders::~HeldFolders() {
@@ -138,8 +139,8 @@ const HeldFolders::Held* HeldFolders::deepest_held(const Components& parts,
 }
 
 Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Components& walked,
-                             int& error, std::uint64_t& id, std::size_t* failed_at,
-                             bool* listable) const {
+                             int& error, std::uint64_t& id, std::size_t* failed_at, bool& listable,
+                             bool for_listing) const {
   Descriptor folder;
   std::size_t next = 0;
   const Held* held = deepest_held(parts, depth);
@@ -153,14 +154,19 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
     walked.clear();
     if (!folder.valid()) error = errno;
   }
+  listable = false;
   for (; folder.valid() && next < depth; ++next) {
     // A folder to be listed is opened for reading from its parent: that takes leave to
     // read it, not to search it.
-    const bool for_listing = listable != nullptr && next + 1 == depth;
+    const bool only_to_list = for_listing && next + 1 == depth;
+    bool readable = false;
     const auto open_next = [&](const std::string& name) {
-      return Descriptor(for_listing ? open_listing_at(folder.get(), name)
-                                    : open_folder_at(folder.get(), name),
-                        true);
+      if (only_to_list) {
+        const int fd = open_listing_at(folder.get(), name);
+        readable = fd >= 0;
+        return Descriptor(fd, true);
+      }
+      return Descriptor(open_folder_at(folder.get(), name, &readable), true);
     };
     // The name as given is tried first, as it is mostly stored so: found, it is the stored
     // name, and no look before the open is needed. Only a name not there (or a link that
@@ -181,7 +187,7 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
       error = errno;
       if (failed_at != nullptr) *failed_at = next;
     }
-    if (for_listing) *listable = next_folder.valid();
+    listable = next_folder.valid() && readable;
     walked.push_back(std::move(stored));
     folder = std::move(next_folder);
   }
@@ -196,7 +202,9 @@ std::optional<Located> HeldFolders::locate(std::string_view name, bool look) con
   if (!parts) return std::nullopt;
   Located located;
   const std::size_t depth = parts->empty() ? 0 : parts->size() - 1;
-  located.folder = walk(*parts, depth, located.parts, located.error, located.folder_id);
+  bool readable = false;
+  located.folder = walk(*parts, depth, located.parts, located.error, located.folder_id, nullptr,
+                        readable, false);
   if (parts->empty()) return located;
   if (!located.folder.valid()) {
     located.parts.push_back(parts->back());
@@ -209,6 +217,15 @@ std::optional<Located> HeldFolders::locate(std::string_view name, bool look) con
   return located;
 }
 
+std::optional<std::string> HeldFolders::leaf_in_current(std::string_view name) const {
+  if (!has_current()) return std::nullopt;
+  std::optional<Components> parts = logical_parts(name);
+  if (!parts || parts->size() != current().size() + 1 || !begins_with(*parts, current())) {
+    return std::nullopt;
+  }
+  return std::move(parts->back());
+}
+
 std::optional<OpenedFolder> HeldFolders::open_folder(std::string_view name,
                                                      bool for_listing) const {
   const std::optional<Components> parts = logical_parts(name);
@@ -216,12 +233,13 @@ std::optional<OpenedFolder> HeldFolders::open_folder(std::string_view name,
   OpenedFolder opened;
   std::size_t failed_at = 0;
   opened.folder = walk(*parts, parts->size(), opened.parts, opened.error, opened.folder_id,
-                       &failed_at, for_listing ? &opened.listable : nullptr);
+                       &failed_at, opened.listable, for_listing);
   opened.failed_at_last = !opened.folder.valid() && failed_at + 1 == parts->size();
   return opened;
 }
 
-void HeldFolders::enter(Components parts, Descriptor folder, const struct stat* looked_at) {
+void HeldFolders::enter(Components parts, Descriptor folder, const struct stat* looked_at,
+                        bool readable) {
   while (!held_.empty() && !begins_with(parts, held_.back().parts)) {
     forget_listing(held_.back().id);
     ::close(held_.back().fd);
@@ -231,13 +249,11 @@ void HeldFolders::enter(Components parts, Descriptor folder, const struct stat* 
     if (folder.get() == held_.back().fd) return;  // back where it was held
     forget_listing(held_.back().id);
     ::close(held_.back().fd);
-    held_.back().fd = folder.release_owned();
-    held_.back().id = next_id_++;
-    held_.back().looked_at.reset();
+    held_.back() = {std::move(parts), folder.release_owned(), next_id_++, std::nullopt, readable};
     if (looked_at != nullptr) held_.back().looked_at = *looked_at;
     return;
   }
-  held_.push_back({std::move(parts), folder.release_owned(), next_id_++, std::nullopt});
+  held_.push_back({std::move(parts), folder.release_owned(), next_id_++, std::nullopt, readable});
   if (looked_at != nullptr) held_.back().looked_at = *looked_at;
 }
 
@@ -262,6 +278,7 @@ const Entries* HeldFolders::valid_listing(std::uint64_t id, struct stat& stamp,
   const Held* held = held_by_id(id);
   if (held == nullptr) return nullptr;
   Listing* kept = kept_listing(id);
+  if (kept != nullptr && kept->trusted && kept->confirmed_in == call_) return &kept->entries;
   // A folder's times taken when it was opened are older than any listing of it: a change
   // after them shows as surely as one after a look taken now.
   if (kept == nullptr && held->looked_at) {
@@ -273,9 +290,20 @@ const Entries* HeldFolders::valid_listing(std::uint64_t id, struct stat& stamp,
   stamped = true;
   if (kept != nullptr && kept->trusted && same_time(kept->modified, stamp.st_mtim) &&
       same_time(kept->changed, stamp.st_ctim)) {
+    kept->confirmed_in = call_;
     return &kept->entries;
   }
   return nullptr;
+}
+
+// Through the held descriptor itself, rewound, where it is open for reading: an open and a
+// close fewer for every listing. Otherwise through a descriptor opened for the listing.
+FolderReader HeldFolders::read_held(const Held& held) const {
+  if (!held.readable) return FolderReader(open_for_listing(held.fd));
+  if (std::exchange(held.read_before, true) && ::lseek(held.fd, 0, SEEK_SET) != 0) {
+    return FolderReader(-1);  // errno tells why
+  }
+  return FolderReader(held.fd, false);
 }
 
 int HeldFolders::list_afresh(std::uint64_t id, const struct stat* stamp,
@@ -283,12 +311,13 @@ int HeldFolders::list_afresh(std::uint64_t id, const struct stat* stamp,
   forget_listing(id);
   const Held* held = held_by_id(id);
   if (held == nullptr) return EBADF;
-  FolderReader reader(open_for_listing(held->fd));
+  FolderReader reader = read_held(*held);
   // A large folder's entries are handed out and not kept: keeping them would cost megabytes
   // for the few lookups a visit makes, and such a folder is listed afresh each time.
   std::optional<Listing> listing;
   if (stamp != nullptr) {
-    listing = Listing{id, {}, stamp->st_mtim, stamp->st_ctim, times_can_tell_changes(*stamp)};
+    listing =
+        Listing{id, {}, stamp->st_mtim, stamp->st_ctim, times_can_tell_changes(*stamp), call_};
   }
   while (const std::optional<ListedEntry> entry = reader.next_entry()) {
     each(entry->name, entry->type);
@@ -344,12 +373,15 @@ std::string HeldFolders::stored_in_held(const Held& held, const std::string& nam
   }
   struct stat st;
   if (::fstatat(held.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (look != nullptr) *look = {true, st};
+    if (look != nullptr) *look = {true, false, st};
     return name;
   }
   if (errno != ENOENT) return name;
   const auto* entries = listing_of(held.id);
-  return entries != nullptr ? stored_in_listing(*entries, name) : stored_variant(held.fd, name);
+  std::string stored =
+      entries != nullptr ? stored_in_listing(*entries, name) : stored_variant(held.fd, name);
+  if (look != nullptr) look->missing = stored == name;
+  return stored;
 }
 
 void HeldFolders::forget_listing(std::uint64_t id) const {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ class Descriptor {
 // at the same name again.
 struct ExactLook {
   bool taken = false;  // the exact name was looked at (lstat) and exists
+  // The name was looked at and no entry has it, in any letter case: a look again would
+  // only say so again.
+  bool missing = false;
   struct stat st {};
 };
 
@@ -82,7 +86,7 @@ struct OpenedFolder {
   std::uint64_t folder_id = 0;  // the held folder `folder` is, or 0
   int error = 0;  // errno when it could not be opened
   bool failed_at_last = false;  // the folders on the way were there, the last was not
-  bool listable = false;        // `folder` is open for reading its entries
+  bool listable = false;        // `folder` was opened here for reading its entries
 };
 
 // One entry as a listing gives it: its name and its type (DT_UNKNOWN when it gave none).
@@ -96,8 +100,9 @@ struct ListedEntry {
 // three calls more for every folder listed.
 class FolderReader {
  public:
-  // Takes over fd, a folder open for reading (or -1 after a failed open, errno telling why).
-  explicit FolderReader(int fd);
+  // Reads fd, a folder open for reading (or -1 after a failed open, errno telling why), from
+  // where its position stands; closes it when this goes if `owned`.
+  explicit FolderReader(int fd, bool owned = true);
   ~FolderReader();
   FolderReader(const FolderReader&) = delete;
   FolderReader& operator=(const FolderReader&) = delete;
@@ -113,9 +118,10 @@ class FolderReader {
   bool refill();
 
   int fd_ = -1;
+  bool owned_ = true;
   int error_ = 0;
 #ifdef __linux__
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
   std::size_t filled_ = 0;
   std::size_t at_ = 0;
 #else
@@ -135,8 +141,9 @@ std::string stored_in_listing(const std::vector<std::pair<std::string, unsigned 
                               const std::string& name);
 
 // Opens `name` in the folder open as `at` as a folder to resolve names in (links followed):
-// a descriptor, or -1 with errno set.
-int open_folder_at(int at, const std::string& name);
+// a descriptor, or -1 with errno set. `readable` tells whether it is open for reading its
+// entries too.
+int open_folder_at(int at, const std::string& name, bool* readable = nullptr);
 // Opens `name` in the folder open as `at` for reading its entries: a descriptor, or -1.
 int open_listing_at(int at, const std::string& name);
 // Opens the folder open as `folder` for reading its entries (this takes leave to search it):
@@ -153,6 +160,10 @@ class HeldFolders {
   HeldFolders& operator=(const HeldFolders&) = delete;
 
   bool has_current() const { return !held_.empty(); }
+  // A new call of the caller's begins: within one call a kept listing is looked at once, so
+  // that the names a call resolves in one folder are resolved against the folder as it stood
+  // at one moment, for one look.
+  void begin_call() { ++call_; }
   const Components& current() const { return held_.back().parts; }
   int current_descriptor() const { return held_.back().fd; }
   // Which folder the current directory is: every folder this holds gets a number of its
@@ -163,6 +174,9 @@ class HeldFolders {
   // there is none. `look`: the caller will look at the entry (its look is then taken in
   // passing where it can be); otherwise only the stored name is needed.
   std::optional<Located> locate(std::string_view name, bool look = true) const;
+  // The name's last component, when the name is that of an entry of the current directory
+  // itself; nothing otherwise.
+  std::optional<std::string> leaf_in_current(std::string_view name) const;
   // The folder the name leads to, opened (for reading its entries where it need not be
   // searched, when for_listing); nothing for a relative name when there is no current
   // directory.
@@ -193,8 +207,11 @@ class HeldFolders {
 
   // Makes `folder` the current directory, reached by `parts`. The folders held that lead
   // to it stay held; the others are closed. `looked_at`, when given, is how the folder
-  // looked when it was opened: its first listing takes its times from there.
-  void enter(Components parts, Descriptor folder, const struct stat* looked_at = nullptr);
+  // looked when it was opened: its first listing takes its times from there. `readable`:
+  // the descriptor is open for reading the folder's entries, which then need no open of
+  // their own.
+  void enter(Components parts, Descriptor folder, const struct stat* looked_at = nullptr,
+             bool readable = false);
 
  private:
   struct Held {
@@ -202,6 +219,8 @@ class HeldFolders {
     int fd = -1;
     std::uint64_t id = 0;
     mutable std::optional<struct stat> looked_at;  // until its first listing
+    bool readable = false;                         // fd lists the folder itself
+    mutable bool read_before = false;  // fd's position has moved: rewound before a listing
   };
   struct Listing {
     std::uint64_t id = 0;
@@ -211,6 +230,7 @@ class HeldFolders {
     timespec modified{};
     timespec changed{};
     bool trusted = false;
+    std::uint64_t confirmed_in = 0;  // the call that last read or looked at the folder
   };
   Listing* kept_listing(std::uint64_t id) const;
   // Takes the folder's times after this process changed it (from `now` when given).
@@ -219,6 +239,8 @@ class HeldFolders {
   static void remove_entry(Listing& listing, const std::string& name);
   static void add_entry(Listing& listing, const std::string& name);
 
+  // A reader of the held folder's entries, from its first.
+  FolderReader read_held(const Held& held) const;
   std::optional<Components> logical_parts(std::string_view name) const;
   const Held* held_by_id(std::uint64_t id) const;
   void forget_listing(std::uint64_t id) const;
@@ -230,14 +252,16 @@ class HeldFolders {
   // Walks from the deepest held folder (or the root) through parts[0, depth), each opened
   // in turn and stored in `walked` as stored; the folder reached, or an invalid one with
   // `error` set.
-  // failed_at: where it stopped, when it could not go on; listable: the last folder is to
-  // be opened for reading, and whether it was; id: the held folder reached, or 0.
+  // failed_at: where it stopped, when it could not go on; listable: whether the last folder
+  // was opened here for reading (only for reading, when `for_listing`); id: the held folder
+  // reached, or 0.
   Descriptor walk(const Components& parts, std::size_t depth, Components& walked, int& error,
-                  std::uint64_t& id, std::size_t* failed_at = nullptr,
-                  bool* listable = nullptr) const;
+                  std::uint64_t& id, std::size_t* failed_at, bool& listable,
+                  bool for_listing) const;
 
   std::vector<Held> held_;  // outermost first; the last is the current directory
   std::uint64_t next_id_ = 1;
+  std::uint64_t call_ = 1;
   mutable std::vector<Listing> listings_;  // the most recently read last
 };
 
