@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -112,31 +114,104 @@ std::string folder_key(const std::string& path) {
   return key;
 }
 
-// The folder's path as the file system stores it, links and short names resolved; empty
-// when the folder cannot be opened.
-std::string final_path(const std::string& path) {
-  const HANDLE folder =
-      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return {};
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A folder opened to be looked at, not read: `share` says what others may do meanwhile.
+HANDLE open_folder(const std::string& path, DWORD share) {
+  return CreateFileA(path.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                     nullptr);
+}
+
+// The path of the folder open as `folder` as the file system stores it, links and short
+// names resolved; empty when it cannot be had.
+std::string final_path_of(HANDLE folder) {
   std::string final(MAX_PATH, '\0');
   DWORD size = GetFinalPathNameByHandleA(folder, final.data(), MAX_PATH, FILE_NAME_NORMALIZED);
   if (size >= MAX_PATH) {
     final.resize(size + 1);
     size = GetFinalPathNameByHandleA(folder, final.data(), size + 1, FILE_NAME_NORMALIZED);
   }
-  CloseHandle(folder);
   final.resize(size < final.size() ? size : 0);
   return final;
 }
 
+std::string final_path(const std::string& path) {
+  const HANDLE folder = open_folder(path, kShareAll);
+  if (folder == INVALID_HANDLE_VALUE) return {};
+  std::string final = final_path_of(folder);
+  CloseHandle(folder);
+  return final;
+}
+
+// Whether the folder at `outer` is the one at `inner` or holds it, both final paths.
+bool path_encloses(const std::string& outer, const std::string& inner) {
+  return inner.size() >= outer.size() &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, inner.c_str(),
+                        static_cast<int>(outer.size()), outer.c_str(),
+                        static_cast<int>(outer.size())) == CSTR_EQUAL &&
+         (inner.size() == outer.size() || outer.back() == '\\' || inner[outer.size()] == '\\');
+}
+
+// Which file an open handle is: its volume and its number there.
+struct FileIdentity {
+  DWORD volume = 0;
+  DWORD high = 0;
+  DWORD low = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identity_of(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// Whether the current directory is the file of that identity.
+bool current_directory_is(const FileIdentity& expected) {
+  const HANDLE current = open_folder(".", kShareAll);
+  if (current == INVALID_HANDLE_VALUE) return false;
+  const std::optional<FileIdentity> id = identity_of(current);
+  CloseHandle(current);
+  return id && *id == expected;
+}
+
+std::string current_directory() {
+  const DWORD size = GetCurrentDirectoryA(0, nullptr);
+  if (size == 0) return {};
+  std::string path(size, '\0');
+  const DWORD written = GetCurrentDirectoryA(size, path.data());
+  path.resize(written < size ? written : 0);
+  return path;
+}
+
+// A handle opened to be written that reached a link or a folder: opened with
+// FILE_FLAG_OPEN_REPARSE_POINT, it holds the link itself, never what it leads to.
+bool is_link_or_folder(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return true;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+}
+
 class Win32Os final : public Os {
  public:
+  ~Win32Os() override { release_checked(); }
+
+  // A file to be written is never reached through a link: a name judged a plain file a
+  // moment ago may be a link or junction by now. Nothing is truncated by an open, so one that
+  // reached a link is closed again before anything was written.
   Result create_file(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
                      std::uint32_t disposition) override {
+    const bool writes = (access & kGenericWrite) != 0;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (writes ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     return guarded([&] {
-      return static_cast<std::int64_t>(from_native(CreateFileA(
-          name.c_str(), access, share_mode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr)));
+      const HANDLE file =
+          CreateFileA(name.c_str(), access, share_mode, nullptr, disposition, flags, nullptr);
+      if (file != INVALID_HANDLE_VALUE && writes && is_link_or_folder(file)) {
+        CloseHandle(file);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return static_cast<std::int64_t>(kInvalidHandle);
+      }
+      return static_cast<std::int64_t>(from_native(file));
     });
   }
 
@@ -252,9 +327,22 @@ class Win32Os final : public Os {
     return guarded([&] { return static_cast<std::int64_t>(FindClose(to_native(search)) != 0); });
   }
 
+  // The folder the enclosure check held is entered by name, then confirmed to be the one
+  // entered; were it another (its name swapped meanwhile), the run goes back where it was
+  // and passes the folder over.
   Result set_current_directory(const std::string& path) override {
-    return guarded(
+    std::optional<CheckedFolder> checked = take_checked(path);
+    Result entered = guarded(
         [&] { return static_cast<std::int64_t>(SetCurrentDirectoryA(path.c_str()) != 0); });
+    if (!checked) return entered;
+    if (entered.value != 0 && !guarded([&] {
+                                  return std::int64_t{current_directory_is(checked->id)};
+                                }).value) {
+      guarded([&] { return std::int64_t{SetCurrentDirectoryA(checked->from.c_str()) != 0}; });
+      entered = {0, ERROR_PATH_NOT_FOUND};
+    }
+    CloseHandle(checked->held);
+    return entered;
   }
 
   Result delete_file(const std::string& name) override {
@@ -307,20 +395,55 @@ class Win32Os final : public Os {
     return guarded([&] { return static_cast<std::int64_t>(CloseHandle(to_native(lock)) != 0); });
   }
 
+  // The folder checked stays open until it is entered: held without sharing its deletion,
+  // it cannot be renamed or removed meanwhile, so nothing else can take its name between
+  // the check and the entry.
   Result encloses_current_directory(const std::string& path) override {
-    const std::string outer = final_path(path);
-    const std::string inner = final_path(".");
-    if (outer.empty() || inner.empty()) return {0, kErrorSuccess};
-    const bool encloses =
-        inner.size() >= outer.size() &&
-        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, inner.c_str(),
-                       static_cast<int>(outer.size()), outer.c_str(),
-                       static_cast<int>(outer.size())) == CSTR_EQUAL &&
-        (inner.size() == outer.size() || outer.back() == '\\' || inner[outer.size()] == '\\');
+    release_checked();
+    bool encloses = false;
+    guarded([&] {
+      HANDLE folder = open_folder(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+      // Held by someone who may delete it: it is checked all the same, and its entry
+      // confirmed against it.
+      if (folder == INVALID_HANDLE_VALUE) folder = open_folder(path, kShareAll);
+      if (folder == INVALID_HANDLE_VALUE) return std::int64_t{0};
+      const std::string outer = final_path_of(folder);
+      const std::string inner = final_path(".");
+      encloses = !outer.empty() && !inner.empty() && path_encloses(outer, inner);
+      const std::optional<FileIdentity> id = identity_of(folder);
+      if (encloses || !id) {
+        CloseHandle(folder);
+      } else {
+        checked_ = CheckedFolder{path, current_directory(), folder, *id};
+      }
+      return std::int64_t{0};
+    });
     return {encloses ? 1 : 0, kErrorSuccess};
   }
 
  private:
+  struct CheckedFolder {
+    std::string name;
+    std::string from;  // the current directory it was checked from
+    HANDLE held = INVALID_HANDLE_VALUE;
+    FileIdentity id;
+  };
+
+  // The folder the enclosure check held for this very name, from this very directory.
+  std::optional<CheckedFolder> take_checked(const std::string& name) {
+    std::optional<CheckedFolder> checked = std::exchange(checked_, std::nullopt);
+    if (!checked) return std::nullopt;
+    if (checked->name == name && checked->from == current_directory()) return checked;
+    CloseHandle(checked->held);
+    return std::nullopt;
+  }
+
+  void release_checked() {
+    if (checked_) CloseHandle(checked_->held);
+    checked_.reset();
+  }
+
+  std::optional<CheckedFolder> checked_;
   // The long-name pattern of each open search that needs one.
   std::map<Handle, std::string> long_patterns_;
 };

@@ -114,5 +114,27 @@ TEST_F(Win32OsTest, EachCallStartsWithAClearLastErrorAndRestoresTheErrorMode) {
   SetErrorMode(saved);
 }
 
+// A folder swapped for another of its name between the enclosure check and the entry is
+// never entered: the check holds it so that the swap is refused, and where a system lets
+// the swap through all the same, the entry finds another folder and goes back.
+TEST_F(Win32OsTest, AFolderSwappedBetweenItsCheckAndItsEntryIsNotEntered) {
+  tree_.write_file("base/g/mine.txt", "");
+  ASSERT_EQ(os_->set_current_directory(tree_.path("base")).value, 1);
+  ASSERT_EQ(os_->encloses_current_directory("g").value, 0);
+  const bool moved =
+      MoveFileA(tree_.path("base/g").c_str(), tree_.path("base/g.real").c_str()) != 0;
+  if (moved) {
+    ASSERT_NE(CreateDirectoryA(tree_.path("base/g").c_str(), nullptr), 0);
+  }
+  const os::Result entered = os_->set_current_directory("g");
+  if (moved) {
+    EXPECT_EQ(entered.value, 0);
+    EXPECT_NE(os_->file_attributes("g.real").value, -1);  // still in base
+  } else {
+    EXPECT_EQ(entered.value, 1);
+    EXPECT_NE(os_->file_attributes("mine.txt").value, -1);
+  }
+}
+
 }  // namespace
 }  // namespace mapsweep
