@@ -2,8 +2,8 @@
 // of the Windows functions it was designed around. Every call reports a Windows-style
 // last-error code (0 when it set none), never throws, and takes names as raw bytes.
 //
-// One implementation per OS is compiled in (posix.cpp, win32.cpp); tests may wrap one to
-// inject faults. Nothing here knows about channels, strings or maps.
+// One implementation per OS is compiled in (posix.cpp and its posix_* files, win32.cpp);
+// tests may wrap one to inject faults. Nothing here knows about channels, strings or maps.
 #pragma once
 
 #include <cstdint>
