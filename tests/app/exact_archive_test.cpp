@@ -79,6 +79,15 @@ std::vector<RandomMap> random_maps(std::uint32_t seed, int count) {
 
 class ExactArchive : public testing::ProgramTree {
  protected:
+  // An exact run in the base, answered yes, that leaves its report in `report`.
+  int run_exact_reporting(RunReport& report) {
+    dialog_ = testing::ScriptedDialog({kButtonYes});
+    faulty_.set_current_directory(tree_.path("base"));
+    return program_entry(faulty_, dialog_, [&](Runtime& rt) {
+      build_map_lists(rt, {ScanMode::kExact, &report, nullptr});
+    });
+  }
+
   void write_zip(const std::string& folder, const std::vector<RandomMap>& maps, int level,
                  std::mt19937& random) {
     std::vector<ZipMember> members;
@@ -160,13 +169,7 @@ TEST_F(ExactArchive, ADamagedDirectoryKeepsTheOldListAndBadNamesAreNeverWritten)
   tree_.write_file("base/names/maps.lst", old);
 
   RunReport report;
-  dialog_ = testing::ScriptedDialog({kButtonYes});
-  faulty_.set_current_directory(tree_.path("base"));
-  EXPECT_EQ(program_entry(faulty_, dialog_,
-                          [&](Runtime& rt) {
-                            build_map_lists(rt, {ScanMode::kExact, &report, nullptr});
-                          }),
-            kExitDone);
+  EXPECT_EQ(run_exact_reporting(report), kExitDone);
   for (const auto& d : damaged) {
     EXPECT_EQ(tree_.read_file("base/" + std::string(d.folder) + "/maps.lst"), old) << d.folder;
   }
@@ -203,13 +206,7 @@ TEST_F(ExactArchive, AnArchiveCutShortWhileItIsReadKeepsTheOldListAndSaysSo) {
     tree_.write_file("base/g/maps.lst", old);
     faulty_.come_short(testing::OsCall::kReadFileAt, 1, 10);
     RunReport report;
-    dialog_ = testing::ScriptedDialog({kButtonYes});
-    faulty_.set_current_directory(tree_.path("base"));
-    EXPECT_EQ(program_entry(faulty_, dialog_,
-                            [&](Runtime& rt) {
-                              build_map_lists(rt, {ScanMode::kExact, &report, nullptr});
-                            }),
-              kExitDone);
+    EXPECT_EQ(run_exact_reporting(report), kExitDone);
     EXPECT_EQ(tree_.read_file("base/g/maps.lst"), old) << padding;
     ASSERT_EQ(report.passed_over.size(), 1u) << padding;
     EXPECT_EQ(report.passed_over[0].path + ": " + report.passed_over[0].reason,
