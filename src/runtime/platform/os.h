@@ -147,7 +147,8 @@ class Dialog {
 };
 
 // The implementations of this build's operating system. The native Os starts in the
-// process's current directory.
+// process's current directory and serves the process's user as it stands then: a process
+// that changes its user makes a new one.
 std::unique_ptr<Os> make_native_os();
 std::unique_ptr<Dialog> make_native_dialog();
 

@@ -117,6 +117,20 @@ Result PosixOs::find_close(Handle search) {
   return {1, kErrorSuccess};
 }
 
+namespace {
+
+// Whether `user`, the run's, may search the folder (the one `st` is a look at), errno telling
+// why not. For the folder's owner the kernel decides on the owner's bits alone, and grants
+// what they grant without asking access lists or privileges: a folder the user owns and may
+// search needs no call to learn it (a security module refusing it all the same would show
+// in the opens there, each failing with its own report). Any other is put to the kernel.
+bool may_search(int folder, const struct stat& st, uid_t user) {
+  if (st.st_uid == user && (st.st_mode & S_IXUSR) != 0) return true;
+  return ::faccessat(folder, ".", X_OK, 0) == 0;
+}
+
+}  // namespace
+
 Result PosixOs::set_current_directory(const std::string& raw_path) {
   folders_.begin_call();
   const std::string name(up_to_nul(raw_path));
@@ -131,13 +145,20 @@ Result PosixOs::set_current_directory(const std::string& raw_path) {
   if (!opened) return failure(kErrorPathNotFound);
   if (!opened->folder.valid()) return failure(code_for_unopened_folder(name, *opened));
   // A folder that cannot be searched could not be the process's directory either. One held
-  // was checked when it was entered.
-  if (opened->folder_id == 0 && ::faccessat(opened->folder.get(), ".", X_OK, 0) != 0) {
+  // was checked when it was entered. The look taken here serves the folder's first listing
+  // too, which would otherwise take one of its own.
+  struct stat looked_at {};
+  if (checked) {
+    looked_at = checked->looked_at;
+  } else if (opened->folder_id == 0 && ::fstat(opened->folder.get(), &looked_at) != 0) {
+    return failure(code_for_errno(errno));
+  }
+  if (opened->folder_id == 0 && !may_search(opened->folder.get(), looked_at, user_)) {
     return failure(code_for_errno(errno));
   }
   const bool readable = opened->listable;
   folders_.enter(std::move(opened->parts), std::move(opened->folder),
-                 checked ? &checked->looked_at : nullptr, readable);
+                 opened->folder_id == 0 ? &looked_at : nullptr, readable);
   return {1, kErrorSuccess};
 }
 

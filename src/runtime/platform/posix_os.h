@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
@@ -153,6 +154,8 @@ class PosixOs final : public Os {
   std::vector<std::optional<FileRecord>> files_;
   std::set<int> folder_locks_;
   std::vector<std::optional<Search>> searches_;  // search handle h is slot h - 1
+  // The user whose leave counts, taken once: asking again would cost a call per folder.
+  const uid_t user_ = ::getuid();
 };
 
 }  // namespace mapsweep::os::posix_os

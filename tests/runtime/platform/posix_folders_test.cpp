@@ -1,9 +1,18 @@
 // The POSIX layer keeps one listing of a folder it holds open and answers letter-case
 // lookups and searches from it: what the process itself creates, renames and removes there
-// must show at once, and what anyone else changes must show at the next use.
+// must show at once, and what anyone else changes must show at the next use. It enters a
+// folder only where its user may search it, and holds the folder it left.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +73,63 @@ TEST_F(PosixFolders, TheWayBackIsTheFolderThatWasLeftWhateverItsNameBecame) {
   EXPECT_EQ(os_->delete_file(full).value, 1);
   EXPECT_FALSE(tree_.exists("moved/base.txt"));
   EXPECT_TRUE(tree_.exists("elsewhere/other.txt"));
+}
+
+// Whether a folder may be entered is what the kernel would answer for the run's user: its
+// owner goes by the owner's bits alone, even where the group's or others' bits would let it
+// in. Entered by a child without the privileges that would let it in anyway; as root the
+// child's own folders are handed to it, and two of root's are tried as someone else's.
+TEST_F(PosixFolders, AFolderIsEnteredOnlyWhereItsUserMaySearchIt) {
+  const bool root = ::geteuid() == 0;
+  const uid_t nobody = 65534;
+  std::map<std::string, std::pair<mode_t, std::uint32_t>> folders{
+      {"own_searchable", {0700, kErrorSuccess}},
+      {"own_unsearchable", {0600, kErrorAccessDenied}},
+      {"own_searchable_by_others_only", {0611, kErrorAccessDenied}},
+  };
+  if (root) {
+    folders["theirs_searchable"] = {0755, kErrorSuccess};
+    folders["theirs_unsearchable"] = {0750, kErrorAccessDenied};
+  }
+  ASSERT_EQ(::chmod(tree_.root().c_str(), 0755), 0);
+  for (const auto& [name, expected] : folders) {
+    tree_.make_dir(name);
+    const std::string path = tree_.path(name);
+    if (root && name.starts_with("own")) {
+      ASSERT_EQ(::chown(path.c_str(), nobody, nobody), 0);
+    }
+    ASSERT_EQ(::chmod(path.c_str(), expected.first), 0);
+  }
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (root && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
+      _exit(100);
+    }
+    // An Os serves the user it was made for.
+    const std::unique_ptr<Os> os = make_native_os();
+    if (os->set_current_directory(tree_.root()).value != 1) _exit(101);
+    int wrong = 0;
+    int bit = 1;
+    for (const auto& [name, expected] : folders) {
+      const Result entered = os->set_current_directory(name);
+      const std::uint32_t code = entered.value == 1 ? kErrorSuccess : entered.last_error;
+      if (code != expected.second) wrong |= bit;
+      if (entered.value == 1 && os->set_current_directory("..").value != 1) _exit(102);
+      bit <<= 1;
+    }
+    _exit(wrong);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  for (const auto& [name, expected] : folders) {
+    std::filesystem::permissions(tree_.path(name), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add);
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a bit for each folder entered wrongly, in name order "
+                                       "(own_searchable, own_searchable_by_others_only, ...); "
+                                       "100 and up: the child could not enter as planned";
 }
 
 }  // namespace
