@@ -33,12 +33,6 @@ bool wildcard_match(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return ascii_upper(x) == ascii_upper(y);
-         });
-}
-
 // Where two names first differ in their raw bytes, from `from` on: words of eight bytes
 // at a time, as names in one folder mostly share a long start.
 namespace {

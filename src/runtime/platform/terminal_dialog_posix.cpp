@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ascii_case.h"
 #include "runtime/platform/os.h"
 #include "runtime/platform/posix_calls.h"
 
@@ -71,9 +72,7 @@ std::string trimmed_lower(std::string_view text) {
   const auto is_blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
   while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  std::string lower;
-  for (char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower;
+  return ascii::lower(text);
 }
 
 std::optional<int> button_for_answer(std::string_view answer) {
