@@ -54,40 +54,16 @@ inline constexpr std::int32_t kReadAheadLength = 256 * 1024;
 inline constexpr std::int64_t kViewsFrom = 1024 * 1024;
 inline constexpr std::uint32_t kViewLength = 2 * 1024 * 1024;
 
-struct Channel {
-  std::int16_t number = 0;
-  os::Handle handle = os::kInvalidHandle;
-  std::uint16_t device_class = 0;  // 1 disk file, 2 anything else
-  std::uint8_t kind = 0;           // high byte of the mode word
-  std::uint8_t access = 0;         // low byte, write bit cleared after a read-only fallback
-  std::uint64_t position = 0;      // input: file offset of the buffer's first byte
-  // Input: the file pointer stands right behind the buffer's bytes, so a refill needs no
-  // seek. Not so after a failed read or seek, which may have left it anywhere.
-  bool pointer_known = true;
-  std::int32_t buffer_size = 1;  // input: bytes read at once; output: bytes collected at most
-  std::int32_t buffer_index = 0;
-  std::int32_t buffer_fill = 0;  // input: bytes in the buffer; output: bytes not yet written
-  bool at_end_flag = false;      // binary: the last block came short
-  std::uint32_t transferred = 0;
-  std::vector<unsigned char> buffer;
-  // Binary, disk file: the next bytes are [read_index, read_fill) of the view, while there
-  // is one, else of read_ahead; its byte 0 is the file's byte source_offset.
-  std::uint64_t source_offset = 0;
-  std::unique_ptr<unsigned char[]> read_ahead;
-  std::int32_t read_index = 0;
-  std::int32_t read_fill = 0;
-  bool end_seen = false;       // the source ends where the file ended when it was filled
-  const char* view = nullptr;  // the view mapped, if any
-  std::uint32_t view_length = 0;
-  std::uint64_t faults_seen = 0;  // the system's view faults when the view was last vouched for
-  bool views_refused = false;     // a view could not be had: the file is read from then on
-  ByteString joined;              // a block spanning two sources, or a device's, lent from here
-  Replacement replacement;        // output: the file it replaces and the sibling written instead
-  int write_failure = 0;          // output: the first write that failed; the file is not replaced
-};
+// One open channel's record (channel.h, internal to the runtime).
+struct Channel;
 
 // The open channels, most recently opened last; lookups start from the newest.
 struct ChannelList {
+  ChannelList();
+  ~ChannelList();
+  ChannelList(const ChannelList&) = delete;
+  ChannelList& operator=(const ChannelList&) = delete;
+
   std::vector<std::unique_ptr<Channel>> open;
   std::minstd_rand random_names{std::random_device{}()};  // for sibling files' names
   // The read-ahead buffer of the binary channel closed last, for the next one: a scan opens

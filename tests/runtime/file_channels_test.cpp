@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/channel.h"
 #include "runtime/message_box.h"
 #include "runtime/runtime.h"
 #include "support/faulty_os.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/scan_context.h"
+#include "runtime/channel.h"
 #include "support/tree_runtime.h"
 
 namespace mapsweep::testing {
