@@ -4,7 +4,9 @@
 // channel_output.cpp (the output buffer, the replaced file, closing). Callers outside the
 // runtime use file_channels.h; only tests look inside a record.
 //
-// The process has one thread, so the channel list and the records need no locks.
+// Channels are used by the scan's thread alone. The second thread a large folder's listing
+// may start on POSIX systems (platform/posix_lookup.h) only looks up that folder's entries
+// and never touches a channel, so the channel list and the records need no locks.
 #pragma once
 
 #include <cstdint>
