@@ -92,7 +92,12 @@ int read_ahead(Runtime& rt, Channel& c) {
   }
   const SystemCall sc =
       system_call([&] { return rt.os.read_file(c.handle, s.read_ahead.get(), kReadAheadLength); });
-  if (sc.failure != 0) return sc.failure;
+  if (sc.failure != 0) {
+    // A failed read may have moved the file pointer by what it read before it failed: the
+    // next read seeks to where this one began.
+    c.pointer_known = false;
+    return sc.failure;
+  }
   s.read_fill = static_cast<std::int32_t>(std::clamp<std::int64_t>(sc.value, 0, kReadAheadLength));
   s.end_seen = s.read_fill < kReadAheadLength;
   return 0;
