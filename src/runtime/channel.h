@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 #include "runtime/byte_string.h"
 #include "runtime/file_channels.h"
@@ -69,7 +68,9 @@ struct Channel {
   std::int32_t buffer_index = 0;
   std::int32_t buffer_fill = 0;  // input: bytes in the buffer; output: bytes not yet written
   std::uint32_t transferred = 0;
-  std::vector<unsigned char> buffer;
+  // Input or output bytes, buffer_size of them; never zeroed, as only bytes read or written
+  // are ever looked at, and a list's 64 KiB would be cleared at every open.
+  std::unique_ptr<unsigned char[]> buffer;
   BlockSource block;        // block reading only
   Replacement replacement;  // output: the file it replaces and the sibling written instead
   int write_failure = 0;    // output: the first write that failed; the file is not replaced

@@ -49,8 +49,7 @@ int flush_output(Runtime& rt, Channel& c) {
   if (c.buffer_fill == 0) return 0;
   const auto pending = static_cast<std::size_t>(c.buffer_fill);
   c.buffer_fill = 0;
-  return write_now(rt, c,
-                   std::string_view(reinterpret_cast<const char*>(c.buffer.data()), pending));
+  return write_now(rt, c, std::string_view(reinterpret_cast<const char*>(c.buffer.get()), pending));
 }
 
 }  // namespace
@@ -65,7 +64,7 @@ void write_bytes(Runtime& rt, std::int16_t number, std::string_view bytes) {
   if (failure == 0 && bytes.size() >= room) {
     failure = write_now(rt, *c, bytes);
   } else if (failure == 0) {
-    std::memcpy(c->buffer.data() + c->buffer_fill, bytes.data(), bytes.size());
+    std::memcpy(c->buffer.get() + c->buffer_fill, bytes.data(), bytes.size());
     c->buffer_fill += static_cast<std::int32_t>(bytes.size());
   }
   if (failure != 0) rt.err.raise_error(failure);
@@ -77,7 +76,7 @@ int close_record(Runtime& rt, std::unique_ptr<Channel> c) {
   if (is_replacing(*c) && c->handle == os::kInvalidHandle && c->write_failure == 0) {
     // Every byte is still here: a list the same as the old one needs no new file at all,
     // which spares creating, comparing and removing one.
-    const std::string_view collected(reinterpret_cast<const char*>(c->buffer.data()),
+    const std::string_view collected(reinterpret_cast<const char*>(c->buffer.get()),
                                      static_cast<std::size_t>(c->buffer_fill));
     if (holds_exactly(rt, c->replacement, collected)) {
       discard_replacement(rt, c->replacement);

@@ -124,7 +124,10 @@ std::unique_ptr<Channel> new_channel(std::int16_t number, std::uint16_t mode,
   channel->access = static_cast<std::uint8_t>(mode & 0xFF);
   channel->buffer_size = buffer_size;
   // Block reading has a buffer of its own, read_ahead, had when first needed.
-  if (!is_binary(*channel)) channel->buffer.resize(static_cast<std::size_t>(buffer_size));
+  if (!is_binary(*channel)) {
+    channel->buffer =
+        std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(buffer_size));
+  }
   return channel;
 }
 

@@ -48,7 +48,7 @@ int refill(Runtime& rt, Channel& c) {
 // A device is read a byte at a time; the byte stays in the buffer until it is consumed, so
 // looking at it twice does not lose it. End of file (kPastEnd) is the end of data there.
 int refill_device(Runtime& rt, Channel& c) {
-  const SystemCall sc = system_call([&] { return rt.os.read_file(c.handle, c.buffer.data(), 1); });
+  const SystemCall sc = system_call([&] { return rt.os.read_file(c.handle, c.buffer.get(), 1); });
   c.buffer_index = 0;
   c.buffer_fill = sc.failure == 0 && sc.value > 0 ? 1 : 0;
   return sc.failure == rt_error::kPastEnd ? 0 : sc.failure;
@@ -78,7 +78,7 @@ bool ends_text(const Channel& c, int byte) {
 
 int fill_buffer(Runtime& rt, Channel& c) {
   const SystemCall sc = system_call([&] {
-    return rt.os.read_file(c.handle, c.buffer.data(), static_cast<std::uint32_t>(c.buffer_size));
+    return rt.os.read_file(c.handle, c.buffer.get(), static_cast<std::uint32_t>(c.buffer_size));
   });
   c.buffer_index = 0;
   c.buffer_fill = sc.failure != 0 ? 0 : std::clamp<std::int64_t>(sc.value, 0, c.buffer_size);
@@ -170,8 +170,8 @@ namespace {
 // end-of-text byte, where it ends text) into the line, in one piece: a line that lies in
 // the buffer is stored with no room to spare, as a list of a million lines keeps them all.
 void take_plain_run(Channel& c, ByteString& line) {
-  const unsigned char* begin = c.buffer.data() + c.buffer_index;
-  const unsigned char* end = c.buffer.data() + c.buffer_fill;
+  const unsigned char* begin = c.buffer.get() + c.buffer_index;
+  const unsigned char* end = c.buffer.get() + c.buffer_fill;
   const unsigned char* stop = begin;
   while (stop != end && *stop != kCr && !ends_text(c, *stop)) ++stop;
   if (stop == begin) return;
