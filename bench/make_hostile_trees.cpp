@@ -9,7 +9,7 @@
 
 #include "support/hostile_archives.h"
 #include "support/zip_writer.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace {
 

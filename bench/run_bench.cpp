@@ -11,7 +11,7 @@
 #include "app/scan_context.h"
 #include "runtime/message_box.h"
 #include "runtime/program_entry.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep {
 namespace {

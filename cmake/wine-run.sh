@@ -3,7 +3,7 @@
 #   wine-run.sh PROGRAM.exe [ARGS...]
 # The prefix is WINEPREFIX when set, else <build dir>/wineprefix, the build dir being
 # MAPSWEEP_BUILD_DIR, or the nearest folder with a CMakeCache.txt above the working
-# directory (ctest and test discovery run inside the build tree) or above PROGRAM, or else
+# directory (ctest runs the tests inside the build tree) or above PROGRAM, or else
 # the build folder of this source tree: a prefix never lands among the sources. The first
 # use creates the prefix quietly; Wine's own messages stay off unless WINEDEBUG says
 # otherwise.
@@ -39,9 +39,10 @@ WINESERVER=$(dirname "$WINE")/wineserver
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
 
 # Starting Wine costs about two seconds while its server comes up, and a fraction of that
-# while one runs: keep a server alive for a short idle time so that a test suite run case
-# by case does not pay the start for every case. Neither the server nor Wine's services
-# may inherit the caller's output: they would hold ctest's pipe open until they exit.
+# while one runs: keep a server alive for a short idle time so that runs in a row (the test
+# binaries, the agreement check's scenarios) do not each pay the start. Neither the server
+# nor Wine's services may inherit the caller's output: they would hold ctest's pipe open
+# until they exit.
 # Parallel runs serialise here: the first one makes the prefix quietly and starts the
 # server, the others find it there. Nothing started here may keep the lock's descriptor,
 # or the lock would stay taken for as long as the server lives.
@@ -60,15 +61,4 @@ mkdir -p "$WINEPREFIX"
   fi
 ) 9>"$WINEPREFIX.lock"
 
-# Listing a test program's cases changes nothing, and at build time it runs under a loaded
-# machine, where a Wine start now and then fails before the program runs (status 1, no
-# output): it is tried up to three times. Anything else runs once.
-case " $* " in
-  *" --gtest_list_tests "*)
-    for attempt in 1 2; do
-      "$WINE" "$@" && exit 0
-      echo "wine-run.sh: listing failed (attempt $attempt), trying again" >&2
-    done
-    ;;
-esac
 exec "$WINE" "$@"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace fs = std::filesystem;
 using namespace mapsweep::tools;

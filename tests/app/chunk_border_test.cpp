@@ -11,7 +11,7 @@
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/scan_tree.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep {
 namespace {

@@ -16,7 +16,7 @@
 #include "support/system_traits.h"
 #include "support/temp_tree.h"
 #include "support/tree_runtime.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep {
 namespace {

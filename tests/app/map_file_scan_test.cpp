@@ -10,7 +10,7 @@
 #include "runtime/file_channels.h"
 #include "support/faulty_os.h"
 #include "support/scan_tree.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep {
 namespace {

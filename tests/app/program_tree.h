@@ -12,7 +12,7 @@
 #include "runtime/message_box.h"
 #include "runtime/program_entry.h"
 #include "support/tree_runtime.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep::testing {
 

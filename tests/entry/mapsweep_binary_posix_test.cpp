@@ -11,7 +11,7 @@
 
 #include "support/pseudo_terminal_posix.h"
 #include "support/temp_tree.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep {
 namespace {

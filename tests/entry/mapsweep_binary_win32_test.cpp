@@ -16,7 +16,7 @@
 
 #include "entry/command_line.h"
 #include "entry/text_delivery.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep {
 namespace {

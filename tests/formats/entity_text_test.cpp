@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep::formats {
 namespace {

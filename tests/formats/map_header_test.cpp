@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep::formats {
 namespace {

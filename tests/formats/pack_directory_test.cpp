@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep::formats {
 namespace {

@@ -17,7 +17,7 @@
 #include "fuzz_check.h"
 #include "map_maker.h"
 #include "support/zip_writer.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 using namespace mapsweep;
 using formats::ArchiveKind;

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep::fuzz {
 namespace {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "support/zip_writer.h"
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 namespace mapsweep::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/pack_writer.h"
+#include "tools/map_archive_writer.h"
 
 #include <algorithm>
 #include <stdexcept>
