@@ -64,7 +64,9 @@ class NativeOsTree : public ::testing::Test {
 
   const std::filesystem::path process_directory_ = std::filesystem::current_path();
   TempTree tree_;
-  std::unique_ptr<os::Os> os_ = os::make_native_os();
+  std::unique_ptr<os::Os> native_ = os::make_native_os();
+  // The layer under test: the native one, or one a fixture wraps around it before SetUp.
+  os::Os* os_ = native_.get();
 };
 
 }  // namespace mapsweep::testing

@@ -1,6 +1,7 @@
-// What every platform layer owes the runtime, run against the one this build targets: the
-// Windows codes of each outcome, exclusive opens, read-only files, exact bytes through a
-// handle, searches, the current directory and deleting. The layers' own ways (directory
+// What every OS layer owes the runtime, run against the one this build targets and the
+// fault injector that wraps it: the Windows codes of each outcome, exclusive opens,
+// read-only files, exact bytes through a handle, searches, the current directory and
+// deleting. The layers' own ways (directory
 // order, short names, links and so on) are tested in posix_os_test.cpp and
 // win32_os_test.cpp.
 
@@ -8,11 +9,15 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "runtime/dry_run_os.h"
 #include "runtime/platform/os.h"
+#include "support/faulty_os.h"
 #include "support/lock_holder.h"
 #include "support/native_os_tree.h"
 #include "support/system_traits.h"
@@ -28,8 +33,42 @@ using namespace mapsweep::os;  // the Windows codes and flags
 using Names = std::vector<std::string>;
 using NameSet = std::set<std::string>;
 
-class OsContract : public mapsweep::testing::NativeOsTree {
+// The layers the runtime may be given: the native one, the one that writes nothing for dry
+// runs, and the fault injector of the tests with no fault planted. Each owes the same. The
+// dry run is not run yet: it still reports success for five writes and deletions a real
+// run would be refused (a missing folder, a folder, a file held open here or elsewhere, a
+// read-only file), and is run here once it answers as the native layer does.
+enum class Layer { kNative, kDryRun, kPassThrough };
+
+class OsContract : public mapsweep::testing::NativeOsTree,
+                   public ::testing::WithParamInterface<Layer> {
  protected:
+  void SetUp() override {
+    if (GetParam() == Layer::kDryRun) wrapper_ = std::make_unique<mapsweep::DryRunOs>(*native_);
+    if (GetParam() == Layer::kPassThrough) {
+      wrapper_ = std::make_unique<mapsweep::testing::FaultyOs>(*native_);
+    }
+    if (wrapper_) os_ = wrapper_.get();
+    NativeOsTree::SetUp();
+  }
+
+  // What the file (named from the tree's root) holds, as the disk tells for the native layer
+  // and as the layer shows it for the others (a dry run keeps what it writes in memory);
+  // nothing when it is not there.
+  std::optional<std::string> contents(const std::string& name) {
+    if (GetParam() == Layer::kNative) {
+      if (!tree_.exists(name)) return std::nullopt;
+      return tree_.read_file(name);
+    }
+    const Result r = open_existing(tree_.path(name));
+    if (r.value == kInvalidHandle) return std::nullopt;
+    std::string bytes = read_all(r.value);
+    os_->close_handle(r.value);
+    return bytes;
+  }
+
+  std::unique_ptr<mapsweep::os::Os> wrapper_;  // around native_, gone before it
+
   // The names a search gives, in whatever order the system lists them.
   NameSet name_set(const std::string& pattern) {
     const Names found = names(pattern);
@@ -39,7 +78,7 @@ class OsContract : public mapsweep::testing::NativeOsTree {
 
 // --- Opening: dispositions, 2 against 3 ------------------------------------------------
 
-TEST_F(OsContract, OpenAlwaysReports183ForAnExistingFileOnly) {
+TEST_P(OsContract, OpenAlwaysReports183ForAnExistingFileOnly) {
   tree_.write_file("old", "bytes");
   Result r = os_->create_file("old", kGenericRead, 0, kOpenAlways);
   ASSERT_NE(r.value, kInvalidHandle);
@@ -61,10 +100,10 @@ TEST_F(OsContract, OpenAlwaysReports183ForAnExistingFileOnly) {
   r = open_existing("old");
   EXPECT_EQ(r.last_error, kErrorSuccess);
   os_->close_handle(r.value);
-  EXPECT_TRUE(tree_.exists("fresh"));
+  EXPECT_TRUE(contents("fresh"));
 }
 
-TEST_F(OsContract, MissingFileIs2AndMissingFolderOnTheWayIs3) {
+TEST_P(OsContract, MissingFileIs2AndMissingFolderOnTheWayIs3) {
   tree_.write_file("file.txt", "");
   struct Case {
     const char* name;
@@ -88,14 +127,14 @@ TEST_F(OsContract, MissingFileIs2AndMissingFolderOnTheWayIs3) {
   EXPECT_EQ(tree_.files().size(), 1u);
 }
 
-TEST_F(OsContract, NameEndsAtItsFirstNul) {
+TEST_P(OsContract, NameEndsAtItsFirstNul) {
   tree_.write_file("maps.lst", "x");
   const Result r = open_existing(std::string("maps.lst\0junk", 13));
   EXPECT_EQ(r.last_error, kErrorSuccess);
   os_->close_handle(r.value);
 }
 
-TEST_F(OsContract, FoldersAreNeitherOpenedNorDeleted) {
+TEST_P(OsContract, FoldersAreNeitherOpenedNorDeleted) {
   tree_.make_dir("maps");
   EXPECT_EQ(open_existing("maps").last_error, kErrorAccessDenied);
   EXPECT_EQ(open_output("maps").last_error, kErrorAccessDenied);
@@ -107,7 +146,7 @@ TEST_F(OsContract, FoldersAreNeitherOpenedNorDeleted) {
 
 // --- Exclusive opens -------------------------------------------------------------------
 
-TEST_F(OsContract, SecondOpenInTheSameProcessWaitsForTheFirstToClose) {
+TEST_P(OsContract, SecondOpenInTheSameProcessWaitsForTheFirstToClose) {
   tree_.write_file("temp.tmp", "data");
   struct First {
     std::uint32_t access;
@@ -127,12 +166,12 @@ TEST_F(OsContract, SecondOpenInTheSameProcessWaitsForTheFirstToClose) {
     ASSERT_NE(second.value, kInvalidHandle);
     os_->close_handle(second.value);
   }
-  EXPECT_EQ(tree_.read_file("temp.tmp"), "data");
+  EXPECT_EQ(contents("temp.tmp"), "data");
   EXPECT_EQ(os_->delete_file("temp.tmp").value, 1);
-  EXPECT_FALSE(tree_.exists("temp.tmp"));
+  EXPECT_FALSE(contents("temp.tmp"));
 }
 
-TEST_F(OsContract, FileHeldByAnotherProgramIsASharingViolationAndStaysIntact) {
+TEST_P(OsContract, FileHeldByAnotherProgramIsASharingViolationAndStaysIntact) {
   tree_.write_file("maps.lst", "precious");
   {
     LockHolder holder(tree_.path("maps.lst"));
@@ -146,7 +185,7 @@ TEST_F(OsContract, FileHeldByAnotherProgramIsASharingViolationAndStaysIntact) {
     EXPECT_EQ(r.last_error, kErrorSharingViolation);
   }
   // Read back once released: on Windows nobody may read a held file.
-  EXPECT_EQ(tree_.read_file("maps.lst"), "precious");
+  EXPECT_EQ(contents("maps.lst"), "precious");
   const Result r = open_output("maps.lst");
   ASSERT_NE(r.value, kInvalidHandle);
   os_->close_handle(r.value);
@@ -154,7 +193,7 @@ TEST_F(OsContract, FileHeldByAnotherProgramIsASharingViolationAndStaysIntact) {
 
 // --- Read-only files -------------------------------------------------------------------
 
-TEST_F(OsContract, ReadOnlyFileRefusesWritingAndDeletingButReads) {
+TEST_P(OsContract, ReadOnlyFileRefusesWritingAndDeletingButReads) {
   if (!mapsweep::testing::read_only_files_are_refused()) {
     GTEST_SKIP() << "this system lets the process write read-only files (Wine as root)";
   }
@@ -175,12 +214,12 @@ TEST_F(OsContract, ReadOnlyFileRefusesWritingAndDeletingButReads) {
     os_->close_handle(r.value);
   }
   EXPECT_EQ(os_->delete_file("READONLY.PAK").last_error, kErrorAccessDenied);
-  EXPECT_EQ(tree_.read_file("readonly.pak"), "keep");
+  EXPECT_EQ(contents("readonly.pak"), "keep");
 }
 
 // --- Reading, writing and handles ------------------------------------------------------
 
-TEST_F(OsContract, WriteSeekTruncateAndReadThroughOneHandle) {
+TEST_P(OsContract, WriteSeekTruncateAndReadThroughOneHandle) {
   const Result r = os_->create_file("data", kGenericRead | kGenericWrite, 0, kOpenAlways);
   ASSERT_NE(r.value, kInvalidHandle);
   EXPECT_EQ(os_->file_type(r.value).value, kFileTypeDisk);
@@ -198,10 +237,10 @@ TEST_F(OsContract, WriteSeekTruncateAndReadThroughOneHandle) {
   EXPECT_EQ(os_->read_file(r.value, read_back, sizeof read_back).value, 0);
   EXPECT_EQ(os_->set_file_pointer(r.value, -1).value, -1);
   EXPECT_EQ(os_->close_handle(r.value).value, 1);
-  EXPECT_EQ(tree_.read_file("data"), bytes.substr(0, 4));
+  EXPECT_EQ(contents("data"), bytes.substr(0, 4));
 }
 
-TEST_F(OsContract, ClosingAClosedHandleFailsWith6) {
+TEST_P(OsContract, ClosingAClosedHandleFailsWith6) {
   const Result r = open_output("c.bin");
   ASSERT_NE(r.value, kInvalidHandle);
   EXPECT_EQ(os_->close_handle(r.value).value, 1);
@@ -212,7 +251,7 @@ TEST_F(OsContract, ClosingAClosedHandleFailsWith6) {
 
 // --- Searching -------------------------------------------------------------------------
 
-TEST_F(OsContract, SearchFailuresTellNoMatchFromMissingFolder) {
+TEST_P(OsContract, SearchFailuresTellNoMatchFromMissingFolder) {
   tree_.write_file("file.txt", "x");
   FindData entry;
   struct Case {
@@ -229,7 +268,7 @@ TEST_F(OsContract, SearchFailuresTellNoMatchFromMissingFolder) {
   }
 }
 
-TEST_F(OsContract, SearchIgnoresLetterCaseAndReportsNamesAsStored) {
+TEST_P(OsContract, SearchIgnoresLetterCaseAndReportsNamesAsStored) {
   tree_.write_file("game/maps/E1M1.bsp", "x");
   tree_.write_file("game/maps/e1m2.BSP", "x");
   tree_.write_file("game/pak0.pak", "x");
@@ -253,7 +292,7 @@ TEST_F(OsContract, SearchIgnoresLetterCaseAndReportsNamesAsStored) {
 
 // --- The current directory -------------------------------------------------------------
 
-TEST_F(OsContract, RefusedChangeKeepsTheCurrentDirectoryAndSaysWhy) {
+TEST_P(OsContract, RefusedChangeKeepsTheCurrentDirectoryAndSaysWhy) {
   tree_.write_file("file.txt", "");
   tree_.write_file("here", "");
   struct Case {
@@ -271,13 +310,13 @@ TEST_F(OsContract, RefusedChangeKeepsTheCurrentDirectoryAndSaysWhy) {
   }
 }
 
-TEST_F(OsContract, NamesResolveAgainstTheNewCurrentDirectory) {
+TEST_P(OsContract, NamesResolveAgainstTheNewCurrentDirectory) {
   tree_.write_file("sub/file.txt", "x");
   ASSERT_EQ(os_->set_current_directory("SUB").value, 1);
   EXPECT_EQ(names("*.txt"), Names{"file.txt"});
   Result r = os_->delete_file("FILE.TXT");
   EXPECT_EQ(r.value, 1);
-  EXPECT_FALSE(tree_.exists("sub/file.txt"));
+  EXPECT_FALSE(contents("sub/file.txt"));
   r = os_->delete_file("file.txt");
   EXPECT_EQ(r.value, 0);
   EXPECT_EQ(r.last_error, kErrorFileNotFound);
@@ -285,11 +324,26 @@ TEST_F(OsContract, NamesResolveAgainstTheNewCurrentDirectory) {
 
 // --- Deleting --------------------------------------------------------------------------
 
-TEST_F(OsContract, DeleteRemovesTheFileWhateverTheCaseOfItsName) {
+TEST_P(OsContract, DeleteRemovesTheFileWhateverTheCaseOfItsName) {
   tree_.write_file("PAK0.PAK", "");
   tree_.write_file("other", "kept");
   EXPECT_EQ(os_->delete_file("pak0.pak").value, 1);
-  EXPECT_EQ(tree_.files(), (std::map<std::string, std::string>{{"other", "kept"}}));
+  EXPECT_EQ(names("*"), Names{"other"});
+  EXPECT_EQ(contents("other"), "kept");
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryLayer, OsContract,
+                         ::testing::Values(Layer::kNative, Layer::kPassThrough),
+                         [](const ::testing::TestParamInfo<Layer>& info) {
+                           switch (info.param) {
+                             case Layer::kNative:
+                               return "Native";
+                             case Layer::kDryRun:
+                               return "DryRun";
+                             case Layer::kPassThrough:
+                               return "PassThrough";
+                           }
+                           return "Unknown";
+                         });
 
 }  // namespace
