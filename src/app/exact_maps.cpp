@@ -174,15 +174,11 @@ void write_exact_maps(ScanContext& ctx) {
   for (const auto& [key, map] : ctx.exact_maps) maps.push_back(&map);
   std::sort(maps.begin(), maps.end(),
             [](const FoundMap* x, const FoundMap* y) { return natural_less(x->name, y->name); });
-  ErrorState& err = ctx.rt.err;
-  err.arm_recovery(kGeneralRecovery);
-  try {
-    for (const FoundMap* map : maps) write_map_entry_line(ctx, map->name, map->title);
-  } catch (const Trap& trap) {
-    // A list that cannot be written ends the folder's lines: what follows would be missed
-    // in it all the same, and the channel keeps the list from being replaced.
-    rethrow_unless_mine(trap, kGeneralRecovery);
-    err.clear_error();
+  // A list that cannot be written ends the folder's lines: what follows would be missed in
+  // it all the same, and the channel keeps the list from being replaced. Its failure is
+  // taken like that of any other exact step, so no recovery is needed.
+  for (const FoundMap* map : maps) {
+    if (!write_map_entry_line_taking_failure(ctx, map->name, map->title)) break;
   }
   ctx.exact_maps.clear();
 }

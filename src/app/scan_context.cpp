@@ -13,12 +13,54 @@ ByteString quote(ErrorState& err) {
 // A marked text: at most this many bytes after its marker.
 constexpr std::int32_t kMarkedTextLimit = 40;
 
-void write_line(ScanContext& ctx, std::int16_t channel, const ByteString& line) {
-  ErrorState& err = ctx.rt.err;
-  write_item(ctx.rt, channel, line);
-  err.check_error();
-  end_line(ctx.rt, channel);
-  err.check_error();
+// Writes a line to a list channel, `went_through` judging each step: whether both did.
+template <class StepCheck>
+bool write_line(Runtime& rt, std::int16_t channel, const ByteString& line, StepCheck went_through) {
+  write_item(rt, channel, line);
+  if (!went_through()) return false;
+  end_line(rt, channel);
+  return went_through();
+}
+
+// The line goes to the folder list, then to the combined list; a step that did not go
+// through keeps it from the rest.
+template <class StepCheck>
+bool write_line_to_lists(ScanContext& ctx, const ByteString& line, StepCheck went_through) {
+  if (channel_is_open(ctx.rt, kFolderListChannel)) {
+    if (!write_line(ctx.rt, kFolderListChannel, line, went_through)) return false;
+    collect_folder_line(ctx, line);
+  }
+  if (!channel_is_open(ctx.rt, kCombinedListChannel)) return true;
+  return write_line(ctx.rt, kCombinedListChannel, line, went_through);
+}
+
+// The line is built once for both lists; one that could not be built is written to
+// neither.
+template <class StepCheck>
+bool write_entry_line_to_lists(ScanContext& ctx, const ByteString& name, const ByteString& title,
+                               StepCheck went_through) {
+  if (!channel_is_open(ctx.rt, kFolderListChannel) &&
+      !channel_is_open(ctx.rt, kCombinedListChannel)) {
+    return true;
+  }
+  const ByteString line = map_entry_line(ctx.rt.err, name, title);
+  if (!went_through()) return false;
+  return write_line_to_lists(ctx, line, went_through);
+}
+
+// How the byte search checks a step: a failure traps into the recovery armed for it, which
+// knows where the scan goes on (with none armed, the failure is dropped).
+auto trapping(ErrorState& err) {
+  return [&err] {
+    err.check_error();
+    return true;
+  };
+}
+
+// How the exact scans check a step: a failure is taken where it happens, as each of their
+// steps takes its own.
+auto taking(ErrorState& err) {
+  return [&err] { return !err.take_failure(); };
 }
 
 }  // namespace
@@ -62,24 +104,17 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
   return concat(err, {name, " ", quote(err), title, quote(err)});
 }
 
-// The line is built once for both lists; one that could not be built is written to
-// neither.
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
-  if (!channel_is_open(ctx.rt, kFolderListChannel) &&
-      !channel_is_open(ctx.rt, kCombinedListChannel)) {
-    return;
-  }
-  const ByteString line = map_entry_line(ctx.rt.err, name, title);
-  ctx.rt.err.check_error();
-  write_list_line(ctx, line);
+  write_entry_line_to_lists(ctx, name, title, trapping(ctx.rt.err));
 }
 
 void write_list_line(ScanContext& ctx, const ByteString& line) {
-  if (channel_is_open(ctx.rt, kFolderListChannel)) {
-    write_line(ctx, kFolderListChannel, line);
-    collect_folder_line(ctx, line);
-  }
-  if (channel_is_open(ctx.rt, kCombinedListChannel)) write_line(ctx, kCombinedListChannel, line);
+  write_line_to_lists(ctx, line, trapping(ctx.rt.err));
+}
+
+bool write_map_entry_line_taking_failure(ScanContext& ctx, const ByteString& name,
+                                         const ByteString& title) {
+  return write_entry_line_to_lists(ctx, name, title, taking(ctx.rt.err));
 }
 
 namespace {

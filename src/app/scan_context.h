@@ -211,6 +211,10 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
 void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
 // Writes a line already built to the folder list and then to the combined list, likewise.
 void write_list_line(ScanContext& ctx, const ByteString& line);
+// Writes the map entry line as write_map_entry_line does, but a step that fails is taken,
+// not trapped: the line goes no further, and the result says whether it went through.
+bool write_map_entry_line_taking_failure(ScanContext& ctx, const ByteString& name,
+                                         const ByteString& title);
 
 // When the step just done on the data file failed, notes in the report that the file was
 // passed over, and why; the failure stays pending.
