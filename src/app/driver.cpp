@@ -38,7 +38,7 @@ bool go_up(Runtime& rt) {
 }
 
 // A box of the run's in the language the run speaks.
-int show_message(ScanContext& ctx, Message text, std::uint32_t style) {
+int show_message(DriverState& ctx, Message text, std::uint32_t style) {
   return message_box(ctx.rt, ByteString(message(text, ctx.options.language)), ByteString(),
                      style);
 }
@@ -47,8 +47,8 @@ int show_message(ScanContext& ctx, Message text, std::uint32_t style) {
 // owns; one that still escapes (or storage that ran out outside any operation, which goes
 // on record as a failure) ends the routine here, with its data file closed, instead of
 // ending the run.
-template <class Routine>
-void run_routine(ScanContext& ctx, Routine routine) {
+template <class State, class Routine>
+void run_routine(State& ctx, Routine routine) {
   try {
     routine(ctx);
   } catch (const Trap&) {
@@ -67,7 +67,7 @@ bool step_failed(Runtime& rt) {
 }
 
 // Ends a run that cannot go on before it has touched any list, saying why.
-void refuse(ScanContext& ctx, Message why) {
+void refuse(DriverState& ctx, Message why) {
   show_message(ctx, why, kStyleOk | kStyleErrorIcon);
   step_failed(ctx.rt);
   ctx.rt.exit_status = kExitRefused;
@@ -88,7 +88,7 @@ void remove_leftover_list_siblings(Runtime& rt) {
 
 // Removes the folder list, trying again a few times: a file that another program (a virus
 // scanner, say) has open for a moment would otherwise stay behind.
-void remove_folder_list(ScanContext& ctx) {
+void remove_folder_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   abandon_channel(rt, kFolderNamesChannel);
   for (int attempt = 0; attempt < kRemoveAttempts && !ctx.folder_list_name.empty(); ++attempt) {
@@ -100,7 +100,7 @@ void remove_folder_list(ScanContext& ctx) {
 
 // The folder list is a new file of the run's own: temp.tmp, or the first free tempN.tmp
 // when a file, folder or link of the user's has the name in any letter case.
-bool create_folder_list(ScanContext& ctx) {
+bool create_folder_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   for (int n = 0; n <= kFolderListNames; ++n) {
     assign(rt.err, ctx.folder_list_name,
@@ -118,7 +118,7 @@ bool create_folder_list(ScanContext& ctx) {
 // program's own lists are left out), each as a quoted field, so that commas, leading
 // spaces, TABs and line breaks read back whole. A name holding a double quote could not be
 // quoted and is left out.
-bool write_folder_list(ScanContext& ctx) {
+bool write_folder_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   if (!create_folder_list(ctx)) return false;
   // The marker first, so that a run that finds this list left behind knows it.
@@ -146,7 +146,7 @@ bool write_folder_list(ScanContext& ctx) {
 }
 
 // Opens the folder list and reads past its marker line to the first folder name.
-bool open_folder_list_for_reading(ScanContext& ctx) {
+bool open_folder_list_for_reading(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kInputMode, kInputBufferLength);
   if (!step_failed(rt)) {
@@ -161,7 +161,7 @@ bool open_folder_list_for_reading(ScanContext& ctx) {
 // that is a folder. A plain file so named is passed over; a folder that cannot be entered
 // ends the look (the failure it raised marks the folder's scan incomplete), and so does a
 // game folder that cannot be listed (`listed` turns false).
-bool enter_maps_folder(ScanContext& ctx, bool& listed) {
+bool enter_maps_folder(DriverState& ctx, bool& listed) {
   Runtime& rt = ctx.rt;
   ByteString entry = search_first(rt, ByteString("MAPS"), kFoldersAndFiles);
   while (!entry.empty()) {
@@ -194,7 +194,7 @@ bool scan_maps_folder(ScanContext& ctx, bool& listed) {
 
 // Back from the maps sub-folder, if the scan went there. Returns false only when the run
 // could not get back out of it.
-bool leave_maps_folder(ScanContext& ctx) {
+bool leave_maps_folder(DriverState& ctx) {
   if (!ctx.in_maps) return true;
   ctx.in_maps = false;
   return go_up(ctx.rt);
@@ -211,7 +211,7 @@ const char* list_refusal(int number) {
 // file under all of them; elsewhere a stale MAPS.LST beside the removed maps.lst would be
 // read as the folder's list. A variant that is a link, read-only or held by another program
 // stays, and the report says why.
-void remove_folder_lists(ScanContext& ctx) {
+void remove_folder_lists(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   const std::vector<ByteString> variants = names_in_any_case(rt, ByteString(kListName));
   step_failed(rt);
@@ -228,7 +228,7 @@ void remove_folder_lists(ScanContext& ctx) {
 // Closes a list's channel, which replaces the list when its bytes changed. False when it
 // could not be replaced (noted in the report under `path`); `changed` tells whether the
 // file's bytes changed.
-bool close_list(ScanContext& ctx, std::int16_t channel, const ByteString& path, bool& changed) {
+bool close_list(DriverState& ctx, std::int16_t channel, const ByteString& path, bool& changed) {
   Runtime& rt = ctx.rt;
   close_channel(rt, channel);
   if (step_failed(rt)) {
@@ -242,7 +242,7 @@ bool close_list(ScanContext& ctx, std::int16_t channel, const ByteString& path, 
 // Closes a list's channel and consolidates the list. Returns whether the list now stands
 // as written: false when it could not be replaced (noted in the report under `path`).
 // `changed` tells whether either step changed the file's bytes.
-bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteString& path,
+bool close_and_consolidate(DriverState& ctx, std::int16_t channel, const ByteString& path,
                            bool& changed) {
   Runtime& rt = ctx.rt;
   if (!close_list(ctx, channel, path, changed)) return false;
@@ -255,7 +255,7 @@ bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteStr
 // The game folder's list whose lines were collected as they were written: closed as it
 // stands when the consolidation keeps every line, else written once more without the lines
 // that go. False when it could not be written; it is then left as it was.
-bool settle_collected_list(ScanContext& ctx, const ByteString& path, bool& changed) {
+bool settle_collected_list(DriverState& ctx, const ByteString& path, bool& changed) {
   Runtime& rt = ctx.rt;
   rt.err.arm_recovery(kGeneralRecovery);
   run_routine(ctx, collected_list_consolidation);
@@ -275,7 +275,7 @@ bool settle_collected_list(ScanContext& ctx, const ByteString& path, bool& chang
 // could not be read, a folder that could not be listed) never replaces or removes a list
 // that is there; without one, the folder gets what was found. The report tells a list
 // whose bytes changed from one that came out the same and was left as it was.
-void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
+void settle_folder_list(DriverState& ctx, bool complete, bool found) {
   Runtime& rt = ctx.rt;
   if (channel_write_failed(rt, kFolderListChannel)) ctx.lines_lost = true;
   const bool replaces = channel_replaces_file(rt, kFolderListChannel);
@@ -298,7 +298,7 @@ void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
 }
 
 // Opens a list for replacing; a list that cannot be is noted in the report.
-bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) {
+bool open_list(DriverState& ctx, std::int16_t channel, const ByteString& where) {
   Runtime& rt = ctx.rt;
   open_channel(rt, channel, ByteString(kListName), kOutputMode, kListBufferLength);
   if (!rt.err.take_failure()) return true;

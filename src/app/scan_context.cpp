@@ -25,27 +25,27 @@ bool write_line(Runtime& rt, std::int16_t channel, const ByteString& line, StepC
 // The line goes to the folder list, then to the combined list; a step that did not go
 // through keeps it from the rest.
 template <class StepCheck>
-bool write_line_to_lists(ScanContext& ctx, const ByteString& line, StepCheck went_through) {
-  if (channel_is_open(ctx.rt, kFolderListChannel)) {
-    if (!write_line(ctx.rt, kFolderListChannel, line, went_through)) return false;
-    collect_folder_line(ctx, line);
+bool write_line_to_lists(FolderScan& folder, const ByteString& line, StepCheck went_through) {
+  if (channel_is_open(folder.rt, kFolderListChannel)) {
+    if (!write_line(folder.rt, kFolderListChannel, line, went_through)) return false;
+    collect_folder_line(folder, line);
   }
-  if (!channel_is_open(ctx.rt, kCombinedListChannel)) return true;
-  return write_line(ctx.rt, kCombinedListChannel, line, went_through);
+  if (!channel_is_open(folder.rt, kCombinedListChannel)) return true;
+  return write_line(folder.rt, kCombinedListChannel, line, went_through);
 }
 
 // The line is built once for both lists; one that could not be built is written to
 // neither.
 template <class StepCheck>
-bool write_entry_line_to_lists(ScanContext& ctx, const ByteString& name, const ByteString& title,
+bool write_entry_line_to_lists(FolderScan& folder, const ByteString& name, const ByteString& title,
                                StepCheck went_through) {
-  if (!channel_is_open(ctx.rt, kFolderListChannel) &&
-      !channel_is_open(ctx.rt, kCombinedListChannel)) {
+  if (!channel_is_open(folder.rt, kFolderListChannel) &&
+      !channel_is_open(folder.rt, kCombinedListChannel)) {
     return true;
   }
-  const ByteString line = map_entry_line(ctx.rt.err, name, title);
+  const ByteString line = map_entry_line(folder.rt.err, name, title);
   if (!went_through()) return false;
-  return write_line_to_lists(ctx, line, went_through);
+  return write_line_to_lists(folder, line, went_through);
 }
 
 // How the byte search checks a step: a failure traps into the recovery armed for it, which
@@ -104,17 +104,17 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
   return concat(err, {name, " ", quote(err), title, quote(err)});
 }
 
-void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
-  write_entry_line_to_lists(ctx, name, title, trapping(ctx.rt.err));
+void write_map_entry_line(FolderScan& folder, const ByteString& name, const ByteString& title) {
+  write_entry_line_to_lists(folder, name, title, trapping(folder.rt.err));
 }
 
-void write_list_line(ScanContext& ctx, const ByteString& line) {
-  write_line_to_lists(ctx, line, trapping(ctx.rt.err));
+void write_list_line(FolderScan& folder, const ByteString& line) {
+  write_line_to_lists(folder, line, trapping(folder.rt.err));
 }
 
-bool write_map_entry_line_taking_failure(ScanContext& ctx, const ByteString& name,
+bool write_map_entry_line_taking_failure(FolderScan& folder, const ByteString& name,
                                          const ByteString& title) {
-  return write_entry_line_to_lists(ctx, name, title, taking(ctx.rt.err));
+  return write_entry_line_to_lists(folder, name, title, taking(folder.rt.err));
 }
 
 namespace {
@@ -137,8 +137,8 @@ const char* data_file_reason(int number) {
 
 }  // namespace
 
-void note_passed_over(ScanContext& ctx, const ByteString& path, const char* reason) {
-  ctx.report.passed_over.push_back({path, reason});
+void note_passed_over(FolderScan& folder, const ByteString& path, const char* reason) {
+  folder.report.passed_over.push_back({path, reason});
 }
 
 void note_data_file_failure(ScanContext& ctx) {
@@ -153,11 +153,11 @@ bool take_data_file_failure(ScanContext& ctx) {
   return ctx.rt.err.take_failure();
 }
 
-void note_bytes_read(ScanContext& ctx, std::size_t bytes) {
-  ctx.bytes_read += bytes;
-  if (ctx.options.progress != nullptr) {
-    ctx.options.progress->update(ctx.folder_index, ctx.folder_count, ctx.folder_name,
-                                 ctx.bytes_read);
+void note_bytes_read(FolderScan& folder, std::size_t bytes) {
+  folder.bytes_read += bytes;
+  if (folder.options.progress != nullptr) {
+    folder.options.progress->update(folder.folder_index, folder.folder_count, folder.folder_name,
+                                    folder.bytes_read);
   }
 }
 

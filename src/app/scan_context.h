@@ -99,19 +99,67 @@ struct RunOptions {
   Language language = Language::kEnglish;  // of the boxes the run shows
 };
 
-struct ScanContext {
-  explicit ScanContext(Runtime& runtime, const RunOptions& run_options = {})
+// What every scan sees of the driver's state: the game folder it works in, where it notes
+// what it passed over and how much it read, the lines written to the folder's list so far,
+// and what it tells the driver about the folder.
+struct FolderScan {
+  explicit FolderScan(Runtime& runtime, const RunOptions& run_options = {})
       : rt(runtime),
         options(run_options),
         report(run_options.report != nullptr ? *run_options.report : unasked_report) {}
-  ScanContext(const ScanContext&) = delete;
-  ScanContext& operator=(const ScanContext&) = delete;
+  FolderScan(const FolderScan&) = delete;
+  FolderScan& operator=(const FolderScan&) = delete;
 
   Runtime& rt;
   const RunOptions options;
   // Where the run counts what it did: the caller's report, or one nobody reads.
   RunReport unasked_report;
   RunReport& report;
+
+  ByteString folder_name;
+  bool in_maps = false;  // the current directory is the game folder's maps sub-folder
+
+  // For the progress shown.
+  int folder_index = 0;
+  int folder_count = 0;
+  std::uint64_t bytes_read = 0;
+
+  StringArray list_lines;
+  // The lines written to the game folder's list so far are also in list_lines, 1 to
+  // entry_count, just as the consolidation would read them back from the file: none empty,
+  // none holding a CR. Cleared for good by a line that is not, or that found no memory.
+  bool collecting_folder_lines = false;
+  std::int32_t entry_count = 0;
+
+  bool nothing_found = false;  // the last scan that ran found no file matching its pattern
+  // A scan of the current game folder could not read all it had to (besides the failures
+  // on record, which say so too): a folder it could not list whole.
+  bool incomplete = false;
+};
+
+// The driver's state: what the folder walk, the lists and their consolidation need besides
+// what the scans see.
+struct DriverState : FolderScan {
+  using FolderScan::FolderScan;
+
+  ByteString directory_entry;
+  ByteString folder_list_name;  // temp.tmp, or the tempN.tmp taken when that name is the user's
+  // A write to a folder list failed: the lines written after it never reached the combined
+  // list either, which is then incomplete and must not replace the old one.
+  bool lines_lost = false;
+  bool lost = false;  // the run could not get back to the starting directory
+
+  int consolidated_lines = 0;  // lines the last consolidation wrote
+  bool consolidation_changed_file = false;  // the last consolidation changed its list's bytes
+  bool consolidation_failed = false;        // the last consolidation was abandoned
+  // The consolidation takes lines that differ only in the letter case of the map name for
+  // one (exact mode's combined list).
+  bool fold_name_case = false;
+};
+
+// The run's state: the driver's, and what the scans keep of their own.
+struct ScanContext : DriverState {
+  using DriverState::DriverState;
 
   // Set once at the start of the run.
   ByteString next_map_marker;  // nextmap" "
@@ -120,45 +168,16 @@ struct ScanContext {
   ByteString map_prefix;       // maps/
   ByteString map_suffix;       // .bsp
 
-  StringArray list_lines;
-  // The lines written to the game folder's list so far are also in list_lines, 1 to
-  // entry_count, just as the consolidation would read them back from the file: none empty,
-  // none holding a CR. Cleared for good by a line that is not, or that found no memory.
-  bool collecting_folder_lines = false;
   // Only ever appended to, and emptied when an archive ends: an archive can hold millions
   // of map paths, each of which costs its bytes plus a few here.
   StringList archive_names;
   StringArray archive_titles;
 
-  bool nothing_found = false;  // the last scan that ran found no file matching its pattern
-  bool in_maps = false;        // the current directory is the game folder's maps sub-folder
-  ByteString folder_name;
-  ByteString directory_entry;
-  ByteString folder_list_name;  // temp.tmp, or the tempN.tmp taken when that name is the user's
-  // A write to a folder list failed: the lines written after it never reached the combined
-  // list either, which is then incomplete and must not replace the old one.
-  bool lines_lost = false;
-  bool lost = false;  // the run could not get back to the starting directory
-  // A scan of the current game folder could not read all it had to (besides the failures
-  // on record, which say so too): a folder it could not list whole.
-  bool incomplete = false;
-
   // Exact mode: the playable maps of the current game folder by name in one letter case.
   std::map<std::string, FoundMap> exact_maps;
 
-  // For the report and the progress shown.
-  int folder_index = 0;
-  int folder_count = 0;
-  std::uint64_t bytes_read = 0;
-  int consolidated_lines = 0;  // lines the last consolidation wrote
-  bool consolidation_changed_file = false;  // the last consolidation changed its list's bytes
-  bool consolidation_failed = false;        // the last consolidation was abandoned
-  // The consolidation takes lines that differ only in the letter case of the map name for
-  // one (exact mode's combined list).
-  bool fold_name_case = false;
-
-  // Shared by the scans and the consolidation. Counts are 32-bit: the arrays grow, so an
-  // archive may yield more names than a 16-bit count could hold.
+  // Shared by the scans. Counts are 32-bit: the arrays grow, so an archive may yield more
+  // names than a 16-bit count could hold.
   ByteString file_name;
   Chunk chunk;
   std::int32_t name_count = 0;
@@ -170,7 +189,6 @@ struct ScanContext {
   ByteString title;  // the title taken last; never emptied
   bool title_found = false;
   ByteString empty_title_line;  // the line of a map file that yielded no title
-  std::int32_t entry_count = 0;
   // The name the extraction cut out last. The extraction works on positions in the chunk,
   // so the remaining text and the name window need no fields of their own.
   ByteString found_name;
@@ -190,13 +208,13 @@ void build_map_lists(Runtime& rt, const RunOptions& options);
 void archive_scan(ScanContext& ctx);
 void map_entry_extraction(ScanContext& ctx);
 void map_file_scan(ScanContext& ctx);
-void list_consolidation(ScanContext& ctx);
+void list_consolidation(DriverState& ctx);
 // Consolidates the game folder's list from the lines collected as they were written: the
 // file it closes already holds the consolidated list unless a line goes, and only then is
 // it written again. Expects the general recovery armed, as list_consolidation does.
-void collected_list_consolidation(ScanContext& ctx);
+void collected_list_consolidation(DriverState& ctx);
 // Keeps a copy of a line written to the game folder's list, while that is collected.
-void collect_folder_line(ScanContext& ctx, const ByteString& line);
+void collect_folder_line(FolderScan& folder, const ByteString& line);
 
 }  // namespace mapsweep
 
@@ -208,12 +226,12 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
 // checking after every step: a line that cannot be built goes to neither, and a failure
 // on the folder list keeps the line from the combined one. A list that is not open is skipped (a
 // folder list that could not be opened, a combined list left as it was).
-void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title);
+void write_map_entry_line(FolderScan& folder, const ByteString& name, const ByteString& title);
 // Writes a line already built to the folder list and then to the combined list, likewise.
-void write_list_line(ScanContext& ctx, const ByteString& line);
+void write_list_line(FolderScan& folder, const ByteString& line);
 // Writes the map entry line as write_map_entry_line does, but a step that fails is taken,
 // not trapped: the line goes no further, and the result says whether it went through.
-bool write_map_entry_line_taking_failure(ScanContext& ctx, const ByteString& name,
+bool write_map_entry_line_taking_failure(FolderScan& folder, const ByteString& name,
                                          const ByteString& title);
 
 // When the step just done on the data file failed, notes in the report that the file was
@@ -222,9 +240,9 @@ void note_data_file_failure(ScanContext& ctx);
 // Takes the pending failure of a step on the data file, noting it: whether there was one.
 bool take_data_file_failure(ScanContext& ctx);
 // Counts bytes read from data files and tells the progress.
-void note_bytes_read(ScanContext& ctx, std::size_t bytes);
+void note_bytes_read(FolderScan& folder, std::size_t bytes);
 // Notes in the report that `path` was passed over, and why.
-void note_passed_over(ScanContext& ctx, const ByteString& path, const char* reason);
+void note_passed_over(FolderScan& folder, const ByteString& path, const char* reason);
 // The text right behind a marker that starts at position `marker_at` of the chunk: at most
 // 40 bytes, cut before the first double quote, shorter when the chunk ends first.
 ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker);
