@@ -54,7 +54,7 @@ void read_archive(ScanContext& ctx) {
   ErrorState& err = ctx.rt.err;
   try {
     open_channel(ctx.rt, kDataChannel, ctx.file_name, kBinaryReadMode, kInputBufferLength);
-    note_data_file_failure(ctx);
+    note_data_file_failure(ctx, ctx.file_name);
     err.check_error();
     for (;;) {
       ctx.chunk.clear();
@@ -62,7 +62,7 @@ void read_archive(ScanContext& ctx) {
       err.check_error();
       if (at_end_of_archive) return;
       ctx.chunk.lend(read_block_view(ctx.rt, kDataChannel, kChunkSize));
-      note_data_file_failure(ctx);
+      note_data_file_failure(ctx, ctx.file_name);
       err.check_error();
       note_bytes_read(ctx, ctx.chunk.size());
       const auto [suffix_at, world_at] =

@@ -60,6 +60,17 @@ void run_routine(State& ctx, Routine routine) {
   ctx.rt.err.take_failure();
 }
 
+// The exact scans with their own state.
+void scan_archives_exactly(ScanContext& ctx) {
+  exact_archive_scan(ctx, ctx.exact);
+}
+void scan_map_files_exactly(ScanContext& ctx) {
+  exact_map_file_scan(ctx, ctx.exact);
+}
+void write_exactly_found_maps(ScanContext& ctx) {
+  write_exact_maps(ctx, ctx.exact);
+}
+
 // Whether the driver's step that just ran failed. The step handles it itself, so the
 // failure is taken, never trapped into a scan's recovery.
 bool step_failed(Runtime& rt) {
@@ -187,7 +198,7 @@ bool scan_maps_folder(ScanContext& ctx, bool& listed) {
   if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? exact_map_file_scan : map_file_scan);
+  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_map_files_exactly : map_file_scan);
   listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
@@ -319,14 +330,14 @@ bool work_on_game_folder(ScanContext& ctx) {
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? exact_archive_scan : archive_scan);
+  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_archives_exactly : archive_scan);
   const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;
   const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
   // The exact scans write their lines once both are done; a line that could not be
   // written makes the folder's lines incomplete just as a file that could not be read.
-  if (ctx.options.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
+  if (ctx.options.mode == ScanMode::kExact) run_routine(ctx, write_exactly_found_maps);
   const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
                         rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);

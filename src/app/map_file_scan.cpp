@@ -44,7 +44,7 @@ void scan_chunks(ScanContext& ctx) {
     rt.err.check_error();
     if (done) break;
     ctx.chunk.lend(read_block_view(rt, kDataChannel, kChunkSize));
-    note_data_file_failure(ctx);
+    note_data_file_failure(ctx, ctx.file_name);
     rt.err.check_error();
     note_bytes_read(ctx, ctx.chunk.size());
     if (contains(ctx.chunk, ctx.world_marker) && contains(ctx.chunk, ctx.title_marker)) {
@@ -83,7 +83,7 @@ void scan_map_file(ScanContext& ctx) {
   Runtime& rt = ctx.rt;
   try {
     open_channel(rt, kDataChannel, ctx.file_name, kBinaryReadMode, kInputBufferLength);
-    note_data_file_failure(ctx);
+    note_data_file_failure(ctx, ctx.file_name);
     rt.err.check_error();
     scan_chunks(ctx);
   } catch (const Trap& trap) {

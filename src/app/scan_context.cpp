@@ -141,16 +141,16 @@ void note_passed_over(FolderScan& folder, const ByteString& path, const char* re
   folder.report.passed_over.push_back({path, reason});
 }
 
-void note_data_file_failure(ScanContext& ctx) {
-  if (!ctx.rt.err.pending()) return;
-  ByteString path = ctx.folder_name + "/";
-  if (ctx.in_maps) path += "maps/";
-  note_passed_over(ctx, path + ctx.file_name, data_file_reason(ctx.rt.err.number()));
+void note_data_file_failure(FolderScan& folder, const ByteString& file_name) {
+  if (!folder.rt.err.pending()) return;
+  ByteString path = folder.folder_name + "/";
+  if (folder.in_maps) path += "maps/";
+  note_passed_over(folder, path + file_name, data_file_reason(folder.rt.err.number()));
 }
 
-bool take_data_file_failure(ScanContext& ctx) {
-  note_data_file_failure(ctx);
-  return ctx.rt.err.take_failure();
+bool take_data_file_failure(FolderScan& folder, const ByteString& file_name) {
+  note_data_file_failure(folder, file_name);
+  return folder.rt.err.take_failure();
 }
 
 void note_bytes_read(FolderScan& folder, std::size_t bytes) {

@@ -173,8 +173,7 @@ struct ScanContext : DriverState {
   StringList archive_names;
   StringArray archive_titles;
 
-  // Exact mode: the playable maps of the current game folder by name in one letter case.
-  std::map<std::string, FoundMap> exact_maps;
+  ExactScanState exact;
 
   // Shared by the scans. Counts are 32-bit: the arrays grow, so an archive may yield more
   // names than a 16-bit count could hold.
@@ -234,11 +233,11 @@ void write_list_line(FolderScan& folder, const ByteString& line);
 bool write_map_entry_line_taking_failure(FolderScan& folder, const ByteString& name,
                                          const ByteString& title);
 
-// When the step just done on the data file failed, notes in the report that the file was
-// passed over, and why; the failure stays pending.
-void note_data_file_failure(ScanContext& ctx);
+// When the step just done on the data file `file_name` failed, notes in the report that the
+// file was passed over, and why; the failure stays pending.
+void note_data_file_failure(FolderScan& folder, const ByteString& file_name);
 // Takes the pending failure of a step on the data file, noting it: whether there was one.
-bool take_data_file_failure(ScanContext& ctx);
+bool take_data_file_failure(FolderScan& folder, const ByteString& file_name);
 // Counts bytes read from data files and tells the progress.
 void note_bytes_read(FolderScan& folder, std::size_t bytes);
 // Notes in the report that `path` was passed over, and why.
