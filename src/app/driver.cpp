@@ -60,6 +60,14 @@ void run_routine(State& ctx, Routine routine) {
   ctx.rt.err.take_failure();
 }
 
+// The byte search's scans with its own state.
+void scan_archives_by_byte_search(ScanContext& ctx) {
+  archive_scan(ctx, ctx.byte_search);
+}
+void scan_map_files_by_byte_search(ScanContext& ctx) {
+  map_file_scan(ctx, ctx.byte_search);
+}
+
 // The exact scans with their own state.
 void scan_archives_exactly(ScanContext& ctx) {
   exact_archive_scan(ctx, ctx.exact);
@@ -198,7 +206,8 @@ bool scan_maps_folder(ScanContext& ctx, bool& listed) {
   if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
   rt.err.arm_recovery(kMapFileRecovery);
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_map_files_exactly : map_file_scan);
+  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_map_files_exactly
+                                                        : scan_map_files_by_byte_search);
   listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
@@ -330,7 +339,8 @@ bool work_on_game_folder(ScanContext& ctx) {
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_archives_exactly : archive_scan);
+  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_archives_exactly
+                                                        : scan_archives_by_byte_search);
   const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;

@@ -10,9 +10,6 @@ ByteString quote(ErrorState& err) {
   return char_string(err, '"');
 }
 
-// A marked text: at most this many bytes after its marker.
-constexpr std::int32_t kMarkedTextLimit = 40;
-
 // Writes a line to a list channel, `went_through` judging each step: whether both did.
 template <class StepCheck>
 bool write_line(Runtime& rt, std::int16_t channel, const ByteString& line, StepCheck went_through) {
@@ -65,38 +62,26 @@ auto taking(ErrorState& err) {
 
 }  // namespace
 
+void build_driver_state(DriverState& driver) {
+  create_array(driver.rt.err, driver.list_lines, 0, kArrayUpperBound);
+  driver.rt.err.check_error();
+}
+
+void release_driver_state(DriverState& driver) {
+  for (ByteString* s : {&driver.folder_name, &driver.directory_entry, &driver.folder_list_name}) {
+    ByteString().swap(*s);
+  }
+  release_array(driver.rt.err, driver.list_lines);
+}
+
 void build_scan_context(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  const ByteString q = quote(err);
-  const ByteString quote_space_quote = concat(err, concat(err, q, char_string(err, ' ')), q);
-  assign(err, ctx.next_map_marker, concat(err, ByteString("nextmap"), quote_space_quote));
-  err.check_error();
-  ByteString world = concat(err, ByteString("classname"), quote_space_quote);
-  world = concat(err, world, ByteString("worldspawn"));
-  world = concat(err, world, q);
-  assign(err, ctx.world_marker, concat(err, world, char_string(err, 10)));
-  err.check_error();
-  create_array(err, ctx.list_lines, 0, kArrayUpperBound);
-  create_array(err, ctx.archive_titles, 0, kArrayUpperBound);
-  err.check_error();
-  assign(err, ctx.title_marker, concat(err, ByteString("message"), quote_space_quote));
-  assign(err, ctx.map_prefix, ByteString("maps/"));
-  assign(err, ctx.map_suffix, ByteString(".bsp"));
-  err.check_error();
+  build_driver_state(ctx);
+  build_byte_search_state(ctx.rt.err, ctx.byte_search);
 }
 
 void release_scan_context(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  for (ByteString* s :
-       {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
-        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry, &ctx.folder_list_name,
-        &ctx.file_name, &ctx.next_map_text, &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
-    ByteString().swap(*s);
-  }
-  ctx.chunk.release();
-  release_array(err, ctx.list_lines);
-  release_list(ctx.archive_names);
-  release_array(err, ctx.archive_titles);
+  release_driver_state(ctx);
+  release_byte_search_state(ctx.rt.err, ctx.byte_search);
 }
 
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
@@ -159,12 +144,6 @@ void note_bytes_read(FolderScan& folder, std::size_t bytes) {
     folder.options.progress->update(folder.folder_index, folder.folder_count, folder.folder_name,
                                     folder.bytes_read);
   }
-}
-
-ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker) {
-  ErrorState& err = ctx.rt.err;
-  const std::int32_t text_at = marker_at + static_cast<std::int32_t>(length_of(marker));
-  return text_before(err, substring(err, ctx.chunk, text_at, kMarkedTextLimit), quote(err));
 }
 
 }  // namespace mapsweep

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/byte_search.h"
 #include "app/exact_maps.h"
 #include "app/run_report.h"
 #include "runtime/byte_string.h"
@@ -37,55 +38,7 @@ inline constexpr std::int16_t kCombinedListChannel = 4;  // the combined maps.ls
 // The list every game folder gets, and the combined one in the starting directory.
 inline constexpr char kListName[] = "maps.lst";
 
-inline constexpr std::int32_t kChunkSize = 32000;
 inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arrays grow
-// How often the end-of-archive step starts again after failures in a row that finish no
-// further slot; then the archive's unwritten pairs are dropped and the next archive runs.
-inline constexpr int kEndOfArchiveRetries = 3;
-
-// The chunk being examined: bytes the data channel lends until it reads again, or bytes of
-// its own (as a test gives them). The archive scan looks for the first map suffix and the
-// first world marker in one pass and notes where they stand, so that nobody reads the
-// chunk again to find them.
-class Chunk {
- public:
-  Chunk& operator=(ByteString bytes) {
-    own_ = std::move(bytes);
-    view_ = own_;
-    markers_known_ = false;
-    return *this;
-  }
-  void lend(std::string_view bytes) {
-    own_.clear();
-    view_ = bytes;
-    markers_known_ = false;
-  }
-  void clear() { lend({}); }
-  void release() {
-    ByteString().swap(own_);
-    clear();
-  }
-  operator std::string_view() const { return view_; }
-  std::size_t size() const { return view_.size(); }
-  bool empty() const { return view_.empty(); }
-
-  // Positions as find_from(1, chunk, marker) gives them.
-  void note_first_markers(std::int32_t suffix_at, std::int32_t world_at) {
-    markers_known_ = true;
-    first_suffix_ = suffix_at;
-    first_world_ = world_at;
-  }
-  bool markers_known() const { return markers_known_; }
-  std::int32_t first_suffix() const { return first_suffix_; }
-  std::int32_t first_world() const { return first_world_; }
-
- private:
-  ByteString own_;
-  std::string_view view_;
-  bool markers_known_ = false;
-  std::int32_t first_suffix_ = 0;
-  std::int32_t first_world_ = 0;
-};
 
 // How the map list builder reads a game folder: searching raw bytes for markers and paths,
 // or reading the archives' directories and the maps' entity text.
@@ -161,39 +114,15 @@ struct DriverState : FolderScan {
 struct ScanContext : DriverState {
   using DriverState::DriverState;
 
-  // Set once at the start of the run.
-  ByteString next_map_marker;  // nextmap" "
-  ByteString world_marker;     // classname" "worldspawn"<LF>
-  ByteString title_marker;     // message" "
-  ByteString map_prefix;       // maps/
-  ByteString map_suffix;       // .bsp
-
-  // Only ever appended to, and emptied when an archive ends: an archive can hold millions
-  // of map paths, each of which costs its bytes plus a few here.
-  StringList archive_names;
-  StringArray archive_titles;
-
+  ByteSearchState byte_search;
   ExactScanState exact;
-
-  // Shared by the scans. Counts are 32-bit: the arrays grow, so an archive may yield more
-  // names than a 16-bit count could hold.
-  ByteString file_name;
-  Chunk chunk;
-  std::int32_t name_count = 0;
-  std::int32_t title_count = 0;
-  std::int32_t next_map_position = 0;
-  std::int32_t world_position = 0;
-  std::int32_t title_position = 0;
-  ByteString next_map_text;
-  ByteString title;  // the title taken last; never emptied
-  bool title_found = false;
-  ByteString empty_title_line;  // the line of a map file that yielded no title
-  // The name the extraction cut out last. The extraction works on positions in the chunk,
-  // so the remaining text and the name window need no fields of their own.
-  ByteString found_name;
 };
 
-// Builds the markers and the three arrays as the start of the run does.
+// Builds the list lines array as the start of the run does.
+void build_driver_state(DriverState& driver);
+// Gives back the driver's strings and array.
+void release_driver_state(DriverState& driver);
+// Builds the driver's state and the byte search's as the start of the run does.
 void build_scan_context(ScanContext& ctx);
 // Gives back every string and array of the context.
 void release_scan_context(ScanContext& ctx);
@@ -204,9 +133,6 @@ void WINMAIN(Runtime& rt);
 void exact_main(Runtime& rt);
 // The main routine as the command line runs it.
 void build_map_lists(Runtime& rt, const RunOptions& options);
-void archive_scan(ScanContext& ctx);
-void map_entry_extraction(ScanContext& ctx);
-void map_file_scan(ScanContext& ctx);
 void list_consolidation(DriverState& ctx);
 // Consolidates the game folder's list from the lines collected as they were written: the
 // file it closes already holds the consolidated list unless a line goes, and only then is
@@ -242,8 +168,5 @@ bool take_data_file_failure(FolderScan& folder, const ByteString& file_name);
 void note_bytes_read(FolderScan& folder, std::size_t bytes);
 // Notes in the report that `path` was passed over, and why.
 void note_passed_over(FolderScan& folder, const ByteString& path, const char* reason);
-// The text right behind a marker that starts at position `marker_at` of the chunk: at most
-// 40 bytes, cut before the first double quote, shorter when the chunk ends first.
-ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker);
 
 }  // namespace mapsweep
