@@ -48,35 +48,16 @@ int show_message(DriverState& ctx, Message text, std::uint32_t style) {
 // on record as a failure) ends the routine here, with its data file closed, instead of
 // ending the run.
 template <class State, class Routine>
-void run_routine(State& ctx, Routine routine) {
+void run_routine(Runtime& rt, State& state, Routine routine) {
   try {
-    routine(ctx);
+    routine(state);
   } catch (const Trap&) {
-    close_channel(ctx.rt, kDataChannel);
+    close_channel(rt, kDataChannel);
   } catch (const std::bad_alloc&) {
-    ctx.rt.err.raise_error(rt_error::kOutOfStorage);
-    close_channel(ctx.rt, kDataChannel);
+    rt.err.raise_error(rt_error::kOutOfStorage);
+    close_channel(rt, kDataChannel);
   }
-  ctx.rt.err.take_failure();
-}
-
-// The byte search's scans with its own state.
-void scan_archives_by_byte_search(ScanContext& ctx) {
-  archive_scan(ctx, ctx.byte_search);
-}
-void scan_map_files_by_byte_search(ScanContext& ctx) {
-  map_file_scan(ctx, ctx.byte_search);
-}
-
-// The exact scans with their own state.
-void scan_archives_exactly(ScanContext& ctx) {
-  exact_archive_scan(ctx, ctx.exact);
-}
-void scan_map_files_exactly(ScanContext& ctx) {
-  exact_map_file_scan(ctx, ctx.exact);
-}
-void write_exactly_found_maps(ScanContext& ctx) {
-  write_exact_maps(ctx, ctx.exact);
+  rt.err.take_failure();
 }
 
 // Whether the driver's step that just ran failed. The step handles it itself, so the
@@ -201,13 +182,12 @@ bool enter_maps_folder(DriverState& ctx, bool& listed) {
 // Runs the loose map-file scan when the folder has a maps sub-folder, staying in it.
 // Returns whether it found map files; `listed` turns false when the game folder or the maps
 // folder could not be listed whole.
-bool scan_maps_folder(ScanContext& ctx, bool& listed) {
+bool scan_maps_folder(ScanContext& run, bool& listed) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
-  rt.err.arm_recovery(kMapFileRecovery);
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_map_files_exactly
-                                                        : scan_map_files_by_byte_search);
+  run_routine(rt, run, run.scans.scan_map_files);
   listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
@@ -267,7 +247,7 @@ bool close_and_consolidate(DriverState& ctx, std::int16_t channel, const ByteStr
   Runtime& rt = ctx.rt;
   if (!close_list(ctx, channel, path, changed)) return false;
   rt.err.arm_recovery(kGeneralRecovery);
-  run_routine(ctx, list_consolidation);
+  run_routine(rt, ctx, list_consolidation);
   changed = changed || ctx.consolidation_changed_file;
   return true;
 }
@@ -278,7 +258,7 @@ bool close_and_consolidate(DriverState& ctx, std::int16_t channel, const ByteStr
 bool settle_collected_list(DriverState& ctx, const ByteString& path, bool& changed) {
   Runtime& rt = ctx.rt;
   rt.err.arm_recovery(kGeneralRecovery);
-  run_routine(ctx, collected_list_consolidation);
+  run_routine(rt, ctx, collected_list_consolidation);
   // Still open when every line stays: the file holds the consolidated list already.
   if (channel_is_open(rt, kFolderListChannel)) {
     return close_list(ctx, kFolderListChannel, path, changed);
@@ -328,7 +308,8 @@ bool open_list(DriverState& ctx, std::int16_t channel, const ByteString& where) 
 
 // Works on the current game folder. Returns false only when the run could not get back
 // from its maps sub-folder, so that nothing is written or deleted in the wrong place.
-bool work_on_game_folder(ScanContext& ctx) {
+bool work_on_game_folder(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   remove_leftover_list_siblings(rt);
   // A list that cannot be opened (a link, read-only, held by another program) is left as
@@ -339,15 +320,15 @@ bool work_on_game_folder(ScanContext& ctx) {
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? scan_archives_exactly
-                                                        : scan_archives_by_byte_search);
+  run_routine(rt, run, run.scans.scan_archives);
   const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;
-  const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
-  // The exact scans write their lines once both are done; a line that could not be
-  // written makes the folder's lines incomplete just as a file that could not be read.
-  if (ctx.options.mode == ScanMode::kExact) run_routine(ctx, write_exactly_found_maps);
+  const bool map_files_found = scan_maps_folder(run, map_files_listed);
+  // A mode that holds its lines until both scans are done writes them now; a line that
+  // could not be written makes the folder's lines incomplete just as a file that could not
+  // be read.
+  run_routine(rt, run, run.scans.write_found_maps);
   const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
                         rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);
@@ -362,7 +343,8 @@ bool work_on_game_folder(ScanContext& ctx) {
 // Enters the named game folder, works on it and comes back. Returns false when the run
 // lost its way back to the starting directory. A name that leads to the starting directory
 // or above it (a link to "..", say) is no game folder: visiting it would write there.
-bool visit_game_folder(ScanContext& ctx) {
+bool visit_game_folder(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   if (!is_plain_folder_name(ctx.folder_name)) return true;
   ++ctx.folder_index;
@@ -377,7 +359,7 @@ bool visit_game_folder(ScanContext& ctx) {
   if (!entered) return true;
   ++ctx.report.folders_visited;
   note_bytes_read(ctx, 0);
-  const bool worked = work_on_game_folder(ctx);
+  const bool worked = work_on_game_folder(run);
   // Whatever the folder left open must not be finished elsewhere.
   abandon_channel(rt, kFolderListChannel);
   ctx.lost = !worked || !go_up(rt);
@@ -386,7 +368,8 @@ bool visit_game_folder(ScanContext& ctx) {
 
 // Visits every listed folder. Returns false when the run stopped before the end of the
 // list: it could not read on, or lost its way back to the starting directory.
-bool visit_listed_folders(ScanContext& ctx) {
+bool visit_listed_folders(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   for (;;) {
     const bool done = at_end(rt, kFolderNamesChannel) != 0;
@@ -395,20 +378,19 @@ bool visit_listed_folders(ScanContext& ctx) {
     assign(rt.err, ctx.folder_name, read_field(rt, kFolderNamesChannel));
     // A field that cannot be read does not advance the list; reading on could not end.
     if (step_failed(rt)) return false;
-    if (!visit_game_folder(ctx)) return false;
+    if (!visit_game_folder(run)) return false;
   }
 }
 
 // Replaces the combined list with what the visits wrote and consolidates it; a list that
 // could not be written whole stays as it was.
-void finish_combined_list(ScanContext& ctx) {
+void finish_combined_list(ScanContext& run) {
+  DriverState& ctx = run.driver;
   bool changed = false;
   // The consolidation that follows holds every line of the run at once: the peak of its
   // memory. What the visits freed goes back first, rather than lie in pieces beside it.
   release_free_memory(ctx.rt);
-  // The folders' lists hold each map once already; across folders an exact run may meet
-  // one map under two letter cases. The byte search keeps its lines as they always were.
-  ctx.fold_name_case = ctx.options.mode == ScanMode::kExact;
+  ctx.fold_name_case = run.scans.fold_name_case;
   const bool closed =
       close_and_consolidate(ctx, kCombinedListChannel, ByteString(kListName), changed);
   ctx.fold_name_case = false;
@@ -417,9 +399,12 @@ void finish_combined_list(ScanContext& ctx) {
   ctx.report.maps_listed = ctx.consolidated_lines;
 }
 
-void run(ScanContext& ctx) {
+// The program's main routine over the run's state.
+void main_routine(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
-  build_scan_context(ctx);
+  build_driver_state(ctx);
+  run.scans.start(run);
   step_failed(rt);
   if (!lock_current_directory(rt)) return refuse(ctx, Message::kAnotherRun);
   const int answer = show_message(ctx, Message::kStartQuestion, kStyleYesNo);
@@ -440,14 +425,14 @@ void run(ScanContext& ctx) {
   // A combined list that cannot be opened (a link, read-only, held by another program) is
   // left as it was; the folder lists are still written.
   open_list(ctx, kCombinedListChannel, ByteString());
-  const bool visited_all = visit_listed_folders(ctx);
+  const bool visited_all = visit_listed_folders(run);
   close_channel(rt, kFolderNamesChannel);
   step_failed(rt);
   // Stopped half-way, lost on the way back, or with lines lost on their way to it, the run
   // must not replace the combined list with part of one, nor rewrite or delete anything
   // where it stands.
   if (visited_all && !ctx.lines_lost && channel_is_open(rt, kCombinedListChannel)) {
-    finish_combined_list(ctx);
+    finish_combined_list(run);
   }
   abandon_all_channels(rt);
   if (!ctx.lost) remove_folder_list(ctx);
@@ -459,9 +444,10 @@ void run(ScanContext& ctx) {
 }  // namespace
 
 void build_map_lists(Runtime& rt, const RunOptions& options) {
-  ScanContext ctx(rt, options);
-  run_routine(ctx, run);
-  release_scan_context(ctx);
+  ScanContext run(rt, options);
+  run_routine(rt, run, main_routine);
+  run.scans.finish(run);
+  release_driver_state(run.driver);
   rt.err.take_failure();
 }
 

@@ -99,9 +99,11 @@ void scan_map_file(FolderScan& folder, ByteSearchState& search) {
 
 }  // namespace
 
-// Expects the map-file recovery armed and the current directory to be the maps sub-folder.
+// Expects the current directory to be the maps sub-folder. Arms the map-file recovery, which
+// the scan of each file owns.
 void map_file_scan(FolderScan& folder, ByteSearchState& search) {
   Runtime& rt = folder.rt;
+  rt.err.arm_recovery(kMapFileRecovery);
   assign(rt.err, search.file_name, search_first(rt, ByteString("*.BSP"), os::kAttributeArchive));
   folder.nothing_found = search.file_name.empty();
   while (!search.file_name.empty()) {

@@ -74,16 +74,6 @@ void release_driver_state(DriverState& driver) {
   release_array(driver.rt.err, driver.list_lines);
 }
 
-void build_scan_context(ScanContext& ctx) {
-  build_driver_state(ctx);
-  build_byte_search_state(ctx.rt.err, ctx.byte_search);
-}
-
-void release_scan_context(ScanContext& ctx) {
-  release_driver_state(ctx);
-  release_byte_search_state(ctx.rt.err, ctx.byte_search);
-}
-
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
   // Built in one piece: a scan builds a line for every map it finds.
   return concat(err, {name, " ", quote(err), title, quote(err)});

@@ -1,13 +1,12 @@
-// The scan context: every variable the map list builder's routines share for one run. The
-// routines take nothing else and return nothing; they hand results to each other through
-// these fields and through the files.
+// The state of one run, in records that each routine takes only as far as it needs it:
+// FolderScan is what a scan sees of the driver's state; DriverState adds what the folder
+// walk, the lists and their consolidation need; ScanContext owns a run's driver state, the
+// scans of its mode, picked once, and that mode's own state (byte_search.h, exact_maps.h).
+// The routines hand results to each other through these records and through the files.
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <string>
-#include <string_view>
-#include <utility>
+#include <variant>
 
 #include "app/byte_search.h"
 #include "app/exact_maps.h"
@@ -15,7 +14,6 @@
 #include "runtime/byte_string.h"
 #include "runtime/runtime.h"
 #include "runtime/string_array.h"
-#include "runtime/string_list.h"
 
 namespace mapsweep {
 
@@ -110,22 +108,44 @@ struct DriverState : FolderScan {
   bool fold_name_case = false;
 };
 
-// The run's state: the driver's, and what the scans keep of their own.
-struct ScanContext : DriverState {
-  using DriverState::DriverState;
-
-  ByteSearchState byte_search;
-  ExactScanState exact;
-};
-
 // Builds the list lines array as the start of the run does.
 void build_driver_state(DriverState& driver);
 // Gives back the driver's strings and array.
 void release_driver_state(DriverState& driver);
-// Builds the driver's state and the byte search's as the start of the run does.
-void build_scan_context(ScanContext& ctx);
-// Gives back every string and array of the context.
-void release_scan_context(ScanContext& ctx);
+
+struct ScanContext;
+
+// The scans of one mode, picked once when the run starts (mode_scans.cpp). Each takes the
+// run's state and hands its scan the folder it works in and the mode's own state.
+struct ModeScans {
+  // Makes the mode's state as the run starts; it lives until the run ends.
+  void (*start)(ScanContext& ctx);
+  void (*scan_archives)(ScanContext& ctx);
+  // Runs in the game folder's maps sub-folder.
+  void (*scan_map_files)(ScanContext& ctx);
+  // Once both scans are done: a mode that holds its lines until then writes them.
+  void (*write_found_maps)(ScanContext& ctx);
+  // Gives back what the mode's state holds, as the run ends.
+  void (*finish)(ScanContext& ctx);
+  // The combined list takes lines that differ only in the letter case of the map name for
+  // one.
+  bool fold_name_case;
+};
+
+// The scans of the mode a run reads game folders in.
+const ModeScans& scans_of(ScanMode mode);
+
+// One run's state as its owner holds it: the driver's, the scans of the run's mode, and
+// that mode's own state.
+struct ScanContext {
+  ScanContext(Runtime& runtime, const RunOptions& run_options)
+      : driver(runtime, run_options), scans(scans_of(run_options.mode)) {}
+
+  DriverState driver;
+  const ModeScans& scans;
+  // Empty until the mode's scans start.
+  std::variant<std::monostate, ByteSearchState, ExactScanState> mode_state;
+};
 
 // The routines of the map list builder: the program's main routine in the byte-search
 // mode and in the exact one.
