@@ -39,11 +39,11 @@ void BM_ConsolidateCombinedList(benchmark::State& state) {
     state.PauseTiming();
     std::ofstream(folder / "maps.lst", std::ios::binary | std::ios::trunc) << list;
     Runtime rt(*os, *dialog);
-    ScanContext ctx(rt);
-    build_scan_context(ctx);
+    DriverState driver(rt);
+    build_driver_state(driver);
     rt.err.arm_recovery(kGeneralRecovery);
     state.ResumeTiming();
-    list_consolidation(ctx);
+    list_consolidation(driver);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(list.size()) * state.iterations());
   fs::remove_all(folder);

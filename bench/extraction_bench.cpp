@@ -7,6 +7,7 @@
 
 using namespace std::string_literals;
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "runtime/message_box.h"
 
@@ -34,15 +35,15 @@ void run_extraction(benchmark::State& state, const std::string& chunk) {
   const std::unique_ptr<os::Os> os = os::make_native_os();
   const std::unique_ptr<os::Dialog> dialog = make_unshown_dialog();
   Runtime rt(*os, *dialog);
-  ScanContext ctx(rt);
-  build_scan_context(ctx);
-  ctx.chunk = chunk;
+  ByteSearchState search;
+  build_byte_search_state(rt.err, search);
+  search.chunk = chunk;
   std::int64_t names = 0;
   for (auto _ : state) {
-    ctx.name_count = 0;
-    release_list(ctx.archive_names);
-    map_entry_extraction(ctx);
-    names += ctx.name_count;
+    search.name_count = 0;
+    release_list(search.archive_names);
+    map_entry_extraction(rt.err, search);
+    names += search.name_count;
   }
   state.SetBytesProcessed(state.iterations() * kChunkSize);
   state.counters["names/chunk"] =

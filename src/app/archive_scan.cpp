@@ -2,6 +2,7 @@
 // collects map names (map entry extraction) and titles (chunks with the world marker),
 // and pairs them by order of discovery when the archive ends. Archives are byte streams,
 // never parsed; a failure ends the current archive, which still gets its pairing.
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "runtime/directory_search.h"
 #include "runtime/file_channels.h"
@@ -12,68 +13,71 @@ namespace {
 // The title belongs to the world entity when both markers start less than this apart.
 constexpr std::int32_t kTitleDistance = 100;
 
-bool title_marker_near_world_marker(const ScanContext& ctx) {
+bool title_marker_near_world_marker(const ByteSearchState& search) {
   // Without a title marker there is no title to take, wherever the world marker lies.
-  if (ctx.title_position == 0) return false;
-  return ctx.title_position < ctx.world_position + kTitleDistance &&
-         ctx.world_position < ctx.title_position + kTitleDistance;
+  if (search.title_position == 0) return false;
+  return search.title_position < search.world_position + kTitleDistance &&
+         search.world_position < search.title_position + kTitleDistance;
 }
 
 // Only the first occurrence of each marker counts, so a chunk with several maps' entity
 // text yields one title at most.
-void examine_world_chunk(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  ctx.world_position = ctx.chunk.markers_known() ? ctx.chunk.first_world()
-                                                 : find_from(1, ctx.chunk, ctx.world_marker);
-  if (ctx.world_position == 0) return;
-  ctx.next_map_position = find_from(1, ctx.chunk, ctx.next_map_marker);
-  ctx.title_position = find_from(1, ctx.chunk, ctx.title_marker);
-  const bool has_next_map = ctx.next_map_position != 0;
+void examine_world_chunk(FolderScan& folder, ByteSearchState& search) {
+  ErrorState& err = folder.rt.err;
+  const Chunk& chunk = search.chunk;
+  search.world_position =
+      chunk.markers_known() ? chunk.first_world() : find_from(1, chunk, search.world_marker);
+  if (search.world_position == 0) return;
+  search.next_map_position = find_from(1, chunk, search.next_map_marker);
+  search.title_position = find_from(1, chunk, search.title_marker);
+  const bool has_next_map = search.next_map_position != 0;
   if (has_next_map) {
-    assign(err, ctx.next_map_text,
-           text_after_marker(ctx, ctx.next_map_position, ctx.next_map_marker));
+    assign(err, search.next_map_text,
+           text_after_marker(err, chunk, search.next_map_position, search.next_map_marker));
     err.check_error();
   }
-  if (title_marker_near_world_marker(ctx)) {
-    assign(err, ctx.title, text_after_marker(ctx, ctx.title_position, ctx.title_marker));
+  if (title_marker_near_world_marker(search)) {
+    assign(err, search.title,
+           text_after_marker(err, chunk, search.title_position, search.title_marker));
     err.check_error();
   }
-  ++ctx.title_count;
+  ++search.title_count;
   if (has_next_map) {
     // Written at once; the slot of this chunk keeps whatever title it held.
-    write_map_entry_line(ctx, ctx.next_map_text, ctx.title);
+    write_map_entry_line(folder, search.next_map_text, search.title);
   } else {
-    assign_element(err, ctx.archive_titles, ctx.title_count, ctx.title);
+    assign_element(err, search.archive_titles, search.title_count, search.title);
     err.check_error();
   }
 }
 
 // Opens the archive named by the file name and examines it chunk by chunk until its end
 // or until a failure ends it.
-void read_archive(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
+void read_archive(FolderScan& folder, ByteSearchState& search) {
+  Runtime& rt = folder.rt;
+  ErrorState& err = rt.err;
   try {
-    open_channel(ctx.rt, kDataChannel, ctx.file_name, kBinaryReadMode, kInputBufferLength);
-    note_data_file_failure(ctx);
+    open_channel(rt, kDataChannel, search.file_name, kBinaryReadMode, kInputBufferLength);
+    note_data_file_failure(folder, search.file_name);
     err.check_error();
     for (;;) {
-      ctx.chunk.clear();
-      const bool at_end_of_archive = at_end(ctx.rt, kDataChannel) != 0;
+      search.chunk.clear();
+      const bool at_end_of_archive = at_end(rt, kDataChannel) != 0;
       err.check_error();
       if (at_end_of_archive) return;
-      ctx.chunk.lend(read_block_view(ctx.rt, kDataChannel, kChunkSize));
-      note_data_file_failure(ctx);
+      search.chunk.lend(read_block_view(rt, kDataChannel, kChunkSize));
+      note_data_file_failure(folder, search.file_name);
       err.check_error();
-      note_bytes_read(ctx, ctx.chunk.size());
+      note_bytes_read(folder, search.chunk.size());
       const auto [suffix_at, world_at] =
-          find_first_of_each(ctx.chunk, ctx.map_suffix, ctx.world_marker);
-      ctx.chunk.note_first_markers(suffix_at, world_at);
-      map_entry_extraction(ctx);
-      examine_world_chunk(ctx);
+          find_first_of_each(search.chunk, search.map_suffix, search.world_marker);
+      search.chunk.note_first_markers(suffix_at, world_at);
+      map_entry_extraction(err, search);
+      examine_world_chunk(folder, search);
     }
   } catch (const Trap& trap) {
     // The bytes were lent by the channel, which the end of the archive closes.
-    ctx.chunk.clear();
+    search.chunk.clear();
     rethrow_unless_mine(trap, kArchiveRecovery);
     err.clear_error();
   }
@@ -81,66 +85,67 @@ void read_archive(ScanContext& ctx) {
 
 // A slot that is already empty needs no store (and an array that never reached it need
 // not grow to hold an empty string).
-void empty_title_slot(ScanContext& ctx, std::int32_t slot) {
-  if (!element(ctx.archive_titles, slot).empty()) {
-    assign_element(ctx.rt.err, ctx.archive_titles, slot, ByteString());
+void empty_title_slot(ErrorState& err, ByteSearchState& search, std::int32_t slot) {
+  if (!element(search.archive_titles, slot).empty()) {
+    assign_element(err, search.archive_titles, slot, ByteString());
   }
 }
 
-void empty_title_slot_checked(ScanContext& ctx, std::int32_t slot) {
-  empty_title_slot(ctx, slot);
-  ctx.rt.err.check_error();
+void empty_title_slot_checked(ErrorState& err, ByteSearchState& search, std::int32_t slot) {
+  empty_title_slot(err, search, slot);
+  err.check_error();
 }
 
 // Pairs the k-th name with the k-th title, in slot order, emptying each slot once handled.
 // `next_slot` is the first slot not yet handled: the slots before it are empty already,
 // so starting again there is the same as starting again at slot 1.
-void pair_and_write(ScanContext& ctx, std::int32_t& next_slot) {
-  close_channel(ctx.rt, kDataChannel);
-  ctx.rt.err.check_error();
-  for (; next_slot <= ctx.name_count; ++next_slot) {
-    const ByteString& title = element(ctx.archive_titles, next_slot);
+void pair_and_write(FolderScan& folder, ByteSearchState& search, std::int32_t& next_slot) {
+  ErrorState& err = folder.rt.err;
+  close_channel(folder.rt, kDataChannel);
+  err.check_error();
+  for (; next_slot <= search.name_count; ++next_slot) {
+    const ByteString& title = element(search.archive_titles, next_slot);
     if (!title.empty()) {
-      write_map_entry_line(ctx, ByteString(element(ctx.archive_names, next_slot)), title);
+      write_map_entry_line(folder, ByteString(element(search.archive_names, next_slot)), title);
     }
-    empty_title_slot_checked(ctx, next_slot);
+    empty_title_slot_checked(err, search, next_slot);
   }
-  empty_title_slot_checked(ctx, 1);
+  empty_title_slot_checked(err, search, 1);
   // Titles above the name count stay for the names of a later archive; the names go.
-  release_list(ctx.archive_names);
-  ctx.name_count = 0;
-  ctx.title_count = 0;
+  release_list(search.archive_names);
+  search.name_count = 0;
+  search.title_count = 0;
 }
 
 // Gives up on the pairs not yet written: their titles go, as writing them would have
 // emptied them, so that no later archive pairs them with names of its own.
-void abandon_pairing(ScanContext& ctx, std::int32_t next_slot) {
-  for (; next_slot <= ctx.name_count; ++next_slot) empty_title_slot(ctx, next_slot);
-  empty_title_slot(ctx, 1);
-  ctx.rt.err.clear_error();
-  release_list(ctx.archive_names);
-  ctx.name_count = 0;
-  ctx.title_count = 0;
+void abandon_pairing(ErrorState& err, ByteSearchState& search, std::int32_t next_slot) {
+  for (; next_slot <= search.name_count; ++next_slot) empty_title_slot(err, search, next_slot);
+  empty_title_slot(err, search, 1);
+  err.clear_error();
+  release_list(search.archive_names);
+  search.name_count = 0;
+  search.title_count = 0;
 }
 
 // The end-of-archive step. A failure in it starts it again, a bounded number of times in
 // a row without progress, so a list that cannot be written at all does not stall the run.
-void end_archive(ScanContext& ctx) {
+void end_archive(FolderScan& folder, ByteSearchState& search) {
   std::int32_t next_slot = 1;
   int retries_left = kEndOfArchiveRetries;
   for (;;) {
     const std::int32_t slot_before = next_slot;
     try {
-      pair_and_write(ctx, next_slot);
+      pair_and_write(folder, search, next_slot);
       return;
     } catch (const Trap& trap) {
       rethrow_unless_mine(trap, kArchiveRecovery);
-      ctx.rt.err.clear_error();
+      folder.rt.err.clear_error();
     }
     if (next_slot != slot_before) {
       retries_left = kEndOfArchiveRetries;
     } else if (retries_left-- == 0) {
-      abandon_pairing(ctx, next_slot);
+      abandon_pairing(folder.rt.err, search, next_slot);
       return;
     }
   }
@@ -148,19 +153,19 @@ void end_archive(ScanContext& ctx) {
 
 }  // namespace
 
-void archive_scan(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  err.arm_recovery(kArchiveRecovery);
+void archive_scan(FolderScan& folder, ByteSearchState& search) {
+  Runtime& rt = folder.rt;
+  rt.err.arm_recovery(kArchiveRecovery);
   // The directory search never fails: it clears the error state whenever it asks the OS.
-  assign(err, ctx.file_name, search_first(ctx.rt, ByteString("pak*.pak"), os::kAttributeArchive));
-  if (ctx.file_name.empty()) {
-    ctx.nothing_found = true;
+  assign(rt.err, search.file_name, search_first(rt, ByteString("pak*.pak"), os::kAttributeArchive));
+  if (search.file_name.empty()) {
+    folder.nothing_found = true;
     return;
   }
-  while (!ctx.file_name.empty()) {
-    read_archive(ctx);
-    end_archive(ctx);
-    assign(err, ctx.file_name, search_next(ctx.rt));
+  while (!search.file_name.empty()) {
+    read_archive(folder, search);
+    end_archive(folder, search);
+    assign(rt.err, search.file_name, search_next(rt));
   }
 }
 

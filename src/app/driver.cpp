@@ -38,7 +38,7 @@ bool go_up(Runtime& rt) {
 }
 
 // A box of the run's in the language the run speaks.
-int show_message(ScanContext& ctx, Message text, std::uint32_t style) {
+int show_message(DriverState& ctx, Message text, std::uint32_t style) {
   return message_box(ctx.rt, ByteString(message(text, ctx.options.language)), ByteString(),
                      style);
 }
@@ -47,17 +47,17 @@ int show_message(ScanContext& ctx, Message text, std::uint32_t style) {
 // owns; one that still escapes (or storage that ran out outside any operation, which goes
 // on record as a failure) ends the routine here, with its data file closed, instead of
 // ending the run.
-template <class Routine>
-void run_routine(ScanContext& ctx, Routine routine) {
+template <class State, class Routine>
+void run_routine(Runtime& rt, State& state, Routine routine) {
   try {
-    routine(ctx);
+    routine(state);
   } catch (const Trap&) {
-    close_channel(ctx.rt, kDataChannel);
+    close_channel(rt, kDataChannel);
   } catch (const std::bad_alloc&) {
-    ctx.rt.err.raise_error(rt_error::kOutOfStorage);
-    close_channel(ctx.rt, kDataChannel);
+    rt.err.raise_error(rt_error::kOutOfStorage);
+    close_channel(rt, kDataChannel);
   }
-  ctx.rt.err.take_failure();
+  rt.err.take_failure();
 }
 
 // Whether the driver's step that just ran failed. The step handles it itself, so the
@@ -67,7 +67,7 @@ bool step_failed(Runtime& rt) {
 }
 
 // Ends a run that cannot go on before it has touched any list, saying why.
-void refuse(ScanContext& ctx, Message why) {
+void refuse(DriverState& ctx, Message why) {
   show_message(ctx, why, kStyleOk | kStyleErrorIcon);
   step_failed(ctx.rt);
   ctx.rt.exit_status = kExitRefused;
@@ -88,7 +88,7 @@ void remove_leftover_list_siblings(Runtime& rt) {
 
 // Removes the folder list, trying again a few times: a file that another program (a virus
 // scanner, say) has open for a moment would otherwise stay behind.
-void remove_folder_list(ScanContext& ctx) {
+void remove_folder_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   abandon_channel(rt, kFolderNamesChannel);
   for (int attempt = 0; attempt < kRemoveAttempts && !ctx.folder_list_name.empty(); ++attempt) {
@@ -100,7 +100,7 @@ void remove_folder_list(ScanContext& ctx) {
 
 // The folder list is a new file of the run's own: temp.tmp, or the first free tempN.tmp
 // when a file, folder or link of the user's has the name in any letter case.
-bool create_folder_list(ScanContext& ctx) {
+bool create_folder_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   for (int n = 0; n <= kFolderListNames; ++n) {
     assign(rt.err, ctx.folder_list_name,
@@ -118,7 +118,7 @@ bool create_folder_list(ScanContext& ctx) {
 // program's own lists are left out), each as a quoted field, so that commas, leading
 // spaces, TABs and line breaks read back whole. A name holding a double quote could not be
 // quoted and is left out.
-bool write_folder_list(ScanContext& ctx) {
+bool write_folder_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   if (!create_folder_list(ctx)) return false;
   // The marker first, so that a run that finds this list left behind knows it.
@@ -146,7 +146,7 @@ bool write_folder_list(ScanContext& ctx) {
 }
 
 // Opens the folder list and reads past its marker line to the first folder name.
-bool open_folder_list_for_reading(ScanContext& ctx) {
+bool open_folder_list_for_reading(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderNamesChannel, ctx.folder_list_name, kInputMode, kInputBufferLength);
   if (!step_failed(rt)) {
@@ -161,7 +161,7 @@ bool open_folder_list_for_reading(ScanContext& ctx) {
 // that is a folder. A plain file so named is passed over; a folder that cannot be entered
 // ends the look (the failure it raised marks the folder's scan incomplete), and so does a
 // game folder that cannot be listed (`listed` turns false).
-bool enter_maps_folder(ScanContext& ctx, bool& listed) {
+bool enter_maps_folder(DriverState& ctx, bool& listed) {
   Runtime& rt = ctx.rt;
   ByteString entry = search_first(rt, ByteString("MAPS"), kFoldersAndFiles);
   while (!entry.empty()) {
@@ -182,19 +182,19 @@ bool enter_maps_folder(ScanContext& ctx, bool& listed) {
 // Runs the loose map-file scan when the folder has a maps sub-folder, staying in it.
 // Returns whether it found map files; `listed` turns false when the game folder or the maps
 // folder could not be listed whole.
-bool scan_maps_folder(ScanContext& ctx, bool& listed) {
+bool scan_maps_folder(ScanContext& run, bool& listed) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   if (!enter_maps_folder(ctx, listed)) return false;
   ctx.in_maps = true;
-  rt.err.arm_recovery(kMapFileRecovery);
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? exact_map_file_scan : map_file_scan);
+  run_routine(rt, run, run.scans.scan_map_files);
   listed = search_listed_whole(rt);
   return !ctx.nothing_found;
 }
 
 // Back from the maps sub-folder, if the scan went there. Returns false only when the run
 // could not get back out of it.
-bool leave_maps_folder(ScanContext& ctx) {
+bool leave_maps_folder(DriverState& ctx) {
   if (!ctx.in_maps) return true;
   ctx.in_maps = false;
   return go_up(ctx.rt);
@@ -211,7 +211,7 @@ const char* list_refusal(int number) {
 // file under all of them; elsewhere a stale MAPS.LST beside the removed maps.lst would be
 // read as the folder's list. A variant that is a link, read-only or held by another program
 // stays, and the report says why.
-void remove_folder_lists(ScanContext& ctx) {
+void remove_folder_lists(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   const std::vector<ByteString> variants = names_in_any_case(rt, ByteString(kListName));
   step_failed(rt);
@@ -228,7 +228,7 @@ void remove_folder_lists(ScanContext& ctx) {
 // Closes a list's channel, which replaces the list when its bytes changed. False when it
 // could not be replaced (noted in the report under `path`); `changed` tells whether the
 // file's bytes changed.
-bool close_list(ScanContext& ctx, std::int16_t channel, const ByteString& path, bool& changed) {
+bool close_list(DriverState& ctx, std::int16_t channel, const ByteString& path, bool& changed) {
   Runtime& rt = ctx.rt;
   close_channel(rt, channel);
   if (step_failed(rt)) {
@@ -242,12 +242,12 @@ bool close_list(ScanContext& ctx, std::int16_t channel, const ByteString& path, 
 // Closes a list's channel and consolidates the list. Returns whether the list now stands
 // as written: false when it could not be replaced (noted in the report under `path`).
 // `changed` tells whether either step changed the file's bytes.
-bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteString& path,
+bool close_and_consolidate(DriverState& ctx, std::int16_t channel, const ByteString& path,
                            bool& changed) {
   Runtime& rt = ctx.rt;
   if (!close_list(ctx, channel, path, changed)) return false;
   rt.err.arm_recovery(kGeneralRecovery);
-  run_routine(ctx, list_consolidation);
+  run_routine(rt, ctx, list_consolidation);
   changed = changed || ctx.consolidation_changed_file;
   return true;
 }
@@ -255,10 +255,10 @@ bool close_and_consolidate(ScanContext& ctx, std::int16_t channel, const ByteStr
 // The game folder's list whose lines were collected as they were written: closed as it
 // stands when the consolidation keeps every line, else written once more without the lines
 // that go. False when it could not be written; it is then left as it was.
-bool settle_collected_list(ScanContext& ctx, const ByteString& path, bool& changed) {
+bool settle_collected_list(DriverState& ctx, const ByteString& path, bool& changed) {
   Runtime& rt = ctx.rt;
   rt.err.arm_recovery(kGeneralRecovery);
-  run_routine(ctx, collected_list_consolidation);
+  run_routine(rt, ctx, collected_list_consolidation);
   // Still open when every line stays: the file holds the consolidated list already.
   if (channel_is_open(rt, kFolderListChannel)) {
     return close_list(ctx, kFolderListChannel, path, changed);
@@ -275,7 +275,7 @@ bool settle_collected_list(ScanContext& ctx, const ByteString& path, bool& chang
 // could not be read, a folder that could not be listed) never replaces or removes a list
 // that is there; without one, the folder gets what was found. The report tells a list
 // whose bytes changed from one that came out the same and was left as it was.
-void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
+void settle_folder_list(DriverState& ctx, bool complete, bool found) {
   Runtime& rt = ctx.rt;
   if (channel_write_failed(rt, kFolderListChannel)) ctx.lines_lost = true;
   const bool replaces = channel_replaces_file(rt, kFolderListChannel);
@@ -298,7 +298,7 @@ void settle_folder_list(ScanContext& ctx, bool complete, bool found) {
 }
 
 // Opens a list for replacing; a list that cannot be is noted in the report.
-bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) {
+bool open_list(DriverState& ctx, std::int16_t channel, const ByteString& where) {
   Runtime& rt = ctx.rt;
   open_channel(rt, channel, ByteString(kListName), kOutputMode, kListBufferLength);
   if (!rt.err.take_failure()) return true;
@@ -308,7 +308,8 @@ bool open_list(ScanContext& ctx, std::int16_t channel, const ByteString& where) 
 
 // Works on the current game folder. Returns false only when the run could not get back
 // from its maps sub-folder, so that nothing is written or deleted in the wrong place.
-bool work_on_game_folder(ScanContext& ctx) {
+bool work_on_game_folder(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   remove_leftover_list_siblings(rt);
   // A list that cannot be opened (a link, read-only, held by another program) is left as
@@ -319,14 +320,15 @@ bool work_on_game_folder(ScanContext& ctx) {
   const std::uint64_t raised_before = rt.err.raised_count();
   ctx.nothing_found = false;
   ctx.incomplete = false;
-  run_routine(ctx, ctx.options.mode == ScanMode::kExact ? exact_archive_scan : archive_scan);
+  run_routine(rt, run, run.scans.scan_archives);
   const bool archives_listed = search_listed_whole(rt);
   const bool archives_found = !ctx.nothing_found;
   bool map_files_listed = true;
-  const bool map_files_found = scan_maps_folder(ctx, map_files_listed);
-  // The exact scans write their lines once both are done; a line that could not be
-  // written makes the folder's lines incomplete just as a file that could not be read.
-  if (ctx.options.mode == ScanMode::kExact) run_routine(ctx, write_exact_maps);
+  const bool map_files_found = scan_maps_folder(run, map_files_listed);
+  // A mode that holds its lines until both scans are done writes them now; a line that
+  // could not be written makes the folder's lines incomplete just as a file that could not
+  // be read.
+  run_routine(rt, run, run.scans.write_found_maps);
   const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
                         rt.err.raised_count() == raised_before;
   rt.err.arm_recovery(kGeneralRecovery);
@@ -341,7 +343,8 @@ bool work_on_game_folder(ScanContext& ctx) {
 // Enters the named game folder, works on it and comes back. Returns false when the run
 // lost its way back to the starting directory. A name that leads to the starting directory
 // or above it (a link to "..", say) is no game folder: visiting it would write there.
-bool visit_game_folder(ScanContext& ctx) {
+bool visit_game_folder(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   if (!is_plain_folder_name(ctx.folder_name)) return true;
   ++ctx.folder_index;
@@ -356,7 +359,7 @@ bool visit_game_folder(ScanContext& ctx) {
   if (!entered) return true;
   ++ctx.report.folders_visited;
   note_bytes_read(ctx, 0);
-  const bool worked = work_on_game_folder(ctx);
+  const bool worked = work_on_game_folder(run);
   // Whatever the folder left open must not be finished elsewhere.
   abandon_channel(rt, kFolderListChannel);
   ctx.lost = !worked || !go_up(rt);
@@ -365,7 +368,8 @@ bool visit_game_folder(ScanContext& ctx) {
 
 // Visits every listed folder. Returns false when the run stopped before the end of the
 // list: it could not read on, or lost its way back to the starting directory.
-bool visit_listed_folders(ScanContext& ctx) {
+bool visit_listed_folders(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
   for (;;) {
     const bool done = at_end(rt, kFolderNamesChannel) != 0;
@@ -374,20 +378,19 @@ bool visit_listed_folders(ScanContext& ctx) {
     assign(rt.err, ctx.folder_name, read_field(rt, kFolderNamesChannel));
     // A field that cannot be read does not advance the list; reading on could not end.
     if (step_failed(rt)) return false;
-    if (!visit_game_folder(ctx)) return false;
+    if (!visit_game_folder(run)) return false;
   }
 }
 
 // Replaces the combined list with what the visits wrote and consolidates it; a list that
 // could not be written whole stays as it was.
-void finish_combined_list(ScanContext& ctx) {
+void finish_combined_list(ScanContext& run) {
+  DriverState& ctx = run.driver;
   bool changed = false;
   // The consolidation that follows holds every line of the run at once: the peak of its
   // memory. What the visits freed goes back first, rather than lie in pieces beside it.
   release_free_memory(ctx.rt);
-  // The folders' lists hold each map once already; across folders an exact run may meet
-  // one map under two letter cases. The byte search keeps its lines as they always were.
-  ctx.fold_name_case = ctx.options.mode == ScanMode::kExact;
+  ctx.fold_name_case = run.scans.fold_name_case;
   const bool closed =
       close_and_consolidate(ctx, kCombinedListChannel, ByteString(kListName), changed);
   ctx.fold_name_case = false;
@@ -396,9 +399,12 @@ void finish_combined_list(ScanContext& ctx) {
   ctx.report.maps_listed = ctx.consolidated_lines;
 }
 
-void run(ScanContext& ctx) {
+// The program's main routine over the run's state.
+void main_routine(ScanContext& run) {
+  DriverState& ctx = run.driver;
   Runtime& rt = ctx.rt;
-  build_scan_context(ctx);
+  build_driver_state(ctx);
+  run.scans.start(run);
   step_failed(rt);
   if (!lock_current_directory(rt)) return refuse(ctx, Message::kAnotherRun);
   const int answer = show_message(ctx, Message::kStartQuestion, kStyleYesNo);
@@ -419,14 +425,14 @@ void run(ScanContext& ctx) {
   // A combined list that cannot be opened (a link, read-only, held by another program) is
   // left as it was; the folder lists are still written.
   open_list(ctx, kCombinedListChannel, ByteString());
-  const bool visited_all = visit_listed_folders(ctx);
+  const bool visited_all = visit_listed_folders(run);
   close_channel(rt, kFolderNamesChannel);
   step_failed(rt);
   // Stopped half-way, lost on the way back, or with lines lost on their way to it, the run
   // must not replace the combined list with part of one, nor rewrite or delete anything
   // where it stands.
   if (visited_all && !ctx.lines_lost && channel_is_open(rt, kCombinedListChannel)) {
-    finish_combined_list(ctx);
+    finish_combined_list(run);
   }
   abandon_all_channels(rt);
   if (!ctx.lost) remove_folder_list(ctx);
@@ -438,9 +444,10 @@ void run(ScanContext& ctx) {
 }  // namespace
 
 void build_map_lists(Runtime& rt, const RunOptions& options) {
-  ScanContext ctx(rt, options);
-  run_routine(ctx, run);
-  release_scan_context(ctx);
+  ScanContext run(rt, options);
+  run_routine(rt, run, main_routine);
+  run.scans.finish(run);
+  release_driver_state(run.driver);
   rt.err.take_failure();
 }
 

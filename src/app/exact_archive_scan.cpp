@@ -17,31 +17,31 @@ namespace {
 
 // The names a search of the current folder finds, in the order found. A folder that could
 // not be listed whole makes the scan incomplete.
-std::vector<ByteString> found_names(ScanContext& ctx, const char* pattern) {
-  Runtime& rt = ctx.rt;
+std::vector<ByteString> found_names(FolderScan& folder, const char* pattern) {
+  Runtime& rt = folder.rt;
   std::vector<ByteString> names;
   for (ByteString name = search_first(rt, ByteString(pattern), os::kAttributeArchive);
        !name.empty(); name = search_next(rt)) {
     names.push_back(std::move(name));
   }
-  if (!search_listed_whole(rt)) ctx.incomplete = true;
+  if (!search_listed_whole(rt)) folder.incomplete = true;
   return names;
 }
 
 // Takes what reading one map entry gave: a title is offered, a refused name or damaged
 // data is reported. Returns whether the entry was reported as damaged.
-bool take_archived_map(ScanContext& ctx, const formats::ArchivedMap& map,
+bool take_archived_map(FolderScan& folder, ExactScanState& exact, const formats::ArchivedMap& map,
                        MapPrecedence precedence) {
-  const ByteString where = report_path(ctx, ctx.file_name + ": " + ByteString(map.path));
+  const ByteString where = report_path(folder, exact.file_name + ": " + ByteString(map.path));
   switch (map.read->outcome) {
     case formats::MapOutcome::kTitled:
-      offer_map(ctx, {ByteString(map.name), map.read->title, precedence});
+      offer_map(exact, {ByteString(map.name), map.read->title, precedence});
       return false;
     case formats::MapOutcome::kNameRefused:
-      note_passed_over(ctx, where, english_reason(Message::kReasonNameUnlistable));
+      note_passed_over(folder, where, english_reason(Message::kReasonNameUnlistable));
       return false;
     case formats::MapOutcome::kDamaged:
-      note_passed_over(ctx, where, english_reason(Message::kReasonDamagedMap));
+      note_passed_over(folder, where, english_reason(Message::kReasonDamagedMap));
       return true;
     default:
       return false;
@@ -62,46 +62,47 @@ const char* archive_reason(formats::ArchiveOutcome outcome, bool maps_reported) 
 }
 
 // The archive open on the data channel, `load_order`-th of its kind.
-void read_archive(ScanContext& ctx, formats::ArchiveKind kind, std::int64_t load_order) {
-  DataFileSource source(ctx);
+void read_archive(FolderScan& folder, ExactScanState& exact, formats::ArchiveKind kind,
+                  std::int64_t load_order) {
+  DataFileSource source(folder, exact.file_name);
   if (!source.usable()) return;
   const int from = kind == formats::ArchiveKind::kPack ? kFromPack : kFromZip;
   bool maps_reported = false;
   const formats::ArchiveOutcome outcome =
       formats::read_archive_maps(source, kind, [&](const formats::ArchivedMap& map) {
         const MapPrecedence precedence{from, load_order, -static_cast<std::int64_t>(map.position)};
-        maps_reported = take_archived_map(ctx, map, precedence) || maps_reported;
+        maps_reported = take_archived_map(folder, exact, map, precedence) || maps_reported;
       });
   if (const char* reason = archive_reason(outcome, maps_reported)) {
-    note_passed_over(ctx, report_path(ctx, ctx.file_name), reason);
+    note_passed_over(folder, report_path(folder, exact.file_name), reason);
   }
   if (outcome != formats::ArchiveOutcome::kWhole &&
       outcome != formats::ArchiveOutcome::kNotArchive) {
-    ctx.incomplete = true;
+    folder.incomplete = true;
   }
 }
 
-void read_archives(ScanContext& ctx, const std::vector<ByteString>& names,
+void read_archives(FolderScan& folder, ExactScanState& exact, const std::vector<ByteString>& names,
                    const std::vector<std::size_t>& order, formats::ArchiveKind kind) {
   for (std::size_t loaded = 0; loaded < order.size(); ++loaded) {
-    if (!open_data_file(ctx, names[order[loaded]])) continue;
-    read_archive(ctx, kind, static_cast<std::int64_t>(loaded));
-    close_data_file(ctx);
+    if (!open_data_file(folder, exact, names[order[loaded]])) continue;
+    read_archive(folder, exact, kind, static_cast<std::int64_t>(loaded));
+    close_data_file(folder);
   }
 }
 
 }  // namespace
 
-void exact_archive_scan(ScanContext& ctx) {
-  ctx.exact_maps.clear();
-  const std::vector<ByteString> packs = found_names(ctx, "pak*.pak");
-  read_archives(ctx, packs, pack_load_order(packs), formats::ArchiveKind::kPack);
+void exact_archive_scan(FolderScan& folder, ExactScanState& exact) {
+  exact.maps.clear();
+  const std::vector<ByteString> packs = found_names(folder, "pak*.pak");
+  read_archives(folder, exact, packs, pack_load_order(packs), formats::ArchiveKind::kPack);
   // Zip archives are loaded after every PACK archive, in the order found.
-  const std::vector<ByteString> zips = found_names(ctx, "*.pk3");
+  const std::vector<ByteString> zips = found_names(folder, "*.pk3");
   std::vector<std::size_t> found_order(zips.size());
   for (std::size_t i = 0; i < found_order.size(); ++i) found_order[i] = i;
-  read_archives(ctx, zips, found_order, formats::ArchiveKind::kZip);
-  ctx.nothing_found = packs.empty() && zips.empty();
+  read_archives(folder, exact, zips, found_order, formats::ArchiveKind::kZip);
+  folder.nothing_found = packs.empty() && zips.empty();
 }
 
 }  // namespace mapsweep

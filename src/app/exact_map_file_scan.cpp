@@ -11,27 +11,30 @@
 
 namespace mapsweep {
 
-void exact_map_file_scan(ScanContext& ctx) {
-  Runtime& rt = ctx.rt;
+void exact_map_file_scan(FolderScan& folder, ExactScanState& exact) {
+  Runtime& rt = folder.rt;
   std::int64_t position = 0;
   ByteString file = search_first(rt, ByteString("*.BSP"), os::kAttributeArchive);
-  ctx.nothing_found = file.empty();
+  folder.nothing_found = file.empty();
   for (; !file.empty(); file = search_next(rt), ++position) {
     // The name a game loads: the file's name without its four-byte extension.
     ByteString name = file.substr(0, file.size() - 4);
     if (!formats::listable_map_name(name)) {
-      note_passed_over(ctx, report_path(ctx, file), english_reason(Message::kReasonNameUnlistable));
+      note_passed_over(folder, report_path(folder, file),
+                       english_reason(Message::kReasonNameUnlistable));
       continue;
     }
-    if (!open_data_file(ctx, file)) continue;
+    if (!open_data_file(folder, exact, file)) continue;
     formats::MapRead read;
-    if (DataFileSource source(ctx); source.usable()) read = formats::read_loose_map(source);
-    close_data_file(ctx);
+    if (DataFileSource source(folder, exact.file_name); source.usable()) {
+      read = formats::read_loose_map(source);
+    }
+    close_data_file(folder);
     if (read.outcome == formats::MapOutcome::kTitled) {
-      offer_map(ctx, {std::move(name), std::move(read.title), {kFromMapFile, 0, -position}});
+      offer_map(exact, {std::move(name), std::move(read.title), {kFromMapFile, 0, -position}});
     }
   }
-  if (!search_listed_whole(rt)) ctx.incomplete = true;
+  if (!search_listed_whole(rt)) folder.incomplete = true;
 }
 
 }  // namespace mapsweep

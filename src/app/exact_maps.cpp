@@ -98,15 +98,16 @@ std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names) 
   return order;
 }
 
-void offer_map(ScanContext& ctx, FoundMap map) {
+void offer_map(ExactScanState& exact, FoundMap map) {
   if (map.name.empty()) return;
-  const auto [at, inserted] = ctx.exact_maps.try_emplace(folded_name(map.name), map);
+  const auto [at, inserted] = exact.maps.try_emplace(folded_name(map.name), map);
   if (!inserted && at->second.precedence < map.precedence) at->second = std::move(map);
 }
 
-DataFileSource::DataFileSource(ScanContext& ctx) : ctx_(ctx) {
-  const std::int64_t length = channel_length(ctx.rt, kDataChannel);
-  usable_ = !take_data_file_failure(ctx) && length >= 0;
+DataFileSource::DataFileSource(FolderScan& folder, const ByteString& file_name)
+    : folder_(folder), file_name_(file_name) {
+  const std::int64_t length = channel_length(folder.rt, kDataChannel);
+  usable_ = !take_data_file_failure(folder, file_name) && length >= 0;
   if (usable_) size_ = static_cast<std::uint64_t>(length);
 }
 
@@ -116,10 +117,10 @@ bool DataFileSource::read(std::uint64_t offset, std::size_t count, std::string& 
     if (!whole_ && !read_whole()) return false;
     into.assign(*whole_, static_cast<std::size_t>(offset), count);
   } else {
-    into = read_block_at(ctx_.rt, kDataChannel, static_cast<std::int64_t>(offset),
+    into = read_block_at(folder_.rt, kDataChannel, static_cast<std::int64_t>(offset),
                          static_cast<std::int32_t>(count));
-    if (take_data_file_failure(ctx_)) return false;
-    note_bytes_read(ctx_, into.size());
+    if (take_data_file_failure(folder_, file_name_)) return false;
+    note_bytes_read(folder_, into.size());
   }
   if (into.size() == count) return true;
   note_changed_while_read();
@@ -129,12 +130,12 @@ bool DataFileSource::read(std::uint64_t offset, std::size_t count, std::string& 
 // A small file's windows (its directory, each map's header and entity text) are read in one
 // call: a call costs more than the few kilobytes it brings beyond them.
 bool DataFileSource::read_whole() {
-  whole_ = read_block_at(ctx_.rt, kDataChannel, 0, static_cast<std::int32_t>(size_));
-  if (take_data_file_failure(ctx_)) {
+  whole_ = read_block_at(folder_.rt, kDataChannel, 0, static_cast<std::int32_t>(size_));
+  if (take_data_file_failure(folder_, file_name_)) {
     whole_.reset();
     return false;
   }
-  note_bytes_read(ctx_, whole_->size());
+  note_bytes_read(folder_, whole_->size());
   if (whole_->size() == size_) return true;
   // Cut short since it was opened: said once, and nothing more is read of it.
   usable_ = false;
@@ -143,14 +144,14 @@ bool DataFileSource::read_whole() {
 }
 
 void DataFileSource::note_changed_while_read() {
-  note_passed_over(ctx_, report_path(ctx_, ctx_.file_name),
+  note_passed_over(folder_, report_path(folder_, file_name_),
                    english_reason(Message::kReasonChangedWhileRead));
-  ctx_.incomplete = true;
+  folder_.incomplete = true;
 }
 
-ByteString report_path(const ScanContext& ctx, std::string_view name) {
-  ByteString path = ctx.folder_name + "/";
-  if (ctx.in_maps) path += "maps/";
+ByteString report_path(const FolderScan& folder, std::string_view name) {
+  ByteString path = folder.folder_name + "/";
+  if (folder.in_maps) path += "maps/";
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     path += byte < 0x20 || byte == 0x7F ? '?' : c;
@@ -158,33 +159,29 @@ ByteString report_path(const ScanContext& ctx, std::string_view name) {
   return path;
 }
 
-bool open_data_file(ScanContext& ctx, const std::string& name) {
-  assign(ctx.rt.err, ctx.file_name, name);
-  open_channel(ctx.rt, kDataChannel, name, kBinaryReadMode, kInputBufferLength);
-  return !take_data_file_failure(ctx);
+bool open_data_file(FolderScan& folder, ExactScanState& exact, const std::string& name) {
+  assign(folder.rt.err, exact.file_name, name);
+  open_channel(folder.rt, kDataChannel, name, kBinaryReadMode, kInputBufferLength);
+  return !take_data_file_failure(folder, exact.file_name);
 }
 
-void close_data_file(ScanContext& ctx) {
-  close_channel(ctx.rt, kDataChannel);
-  ctx.rt.err.take_failure();
+void close_data_file(FolderScan& folder) {
+  close_channel(folder.rt, kDataChannel);
+  folder.rt.err.take_failure();
 }
 
-void write_exact_maps(ScanContext& ctx) {
+void write_exact_maps(FolderScan& folder, ExactScanState& exact) {
   std::vector<const FoundMap*> maps;
-  for (const auto& [key, map] : ctx.exact_maps) maps.push_back(&map);
+  for (const auto& [key, map] : exact.maps) maps.push_back(&map);
   std::sort(maps.begin(), maps.end(),
             [](const FoundMap* x, const FoundMap* y) { return natural_less(x->name, y->name); });
-  ErrorState& err = ctx.rt.err;
-  err.arm_recovery(kGeneralRecovery);
-  try {
-    for (const FoundMap* map : maps) write_map_entry_line(ctx, map->name, map->title);
-  } catch (const Trap& trap) {
-    // A list that cannot be written ends the folder's lines: what follows would be missed
-    // in it all the same, and the channel keeps the list from being replaced.
-    rethrow_unless_mine(trap, kGeneralRecovery);
-    err.clear_error();
+  // A list that cannot be written ends the folder's lines: what follows would be missed in
+  // it all the same, and the channel keeps the list from being replaced. Its failure is
+  // taken like that of any other exact step, so no recovery is needed.
+  for (const FoundMap* map : maps) {
+    if (!write_map_entry_line_taking_failure(folder, map->name, map->title)) break;
   }
-  ctx.exact_maps.clear();
+  exact.maps.clear();
 }
 
 }  // namespace mapsweep

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@
 
 namespace mapsweep {
 
-struct ScanContext;
+struct FolderScan;
 
 // Which copy of a map a game loads: a loose map file beats every archive, a zip archive
 // every PACK archive; among archives of a kind the one loaded later wins, and within one
@@ -48,16 +49,24 @@ bool natural_less(std::string_view a, std::string_view b);
 // found. Indices into `names`.
 std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names);
 
+// What the exact scans keep of their own while they work on a game folder.
+struct ExactScanState {
+  // The playable maps of the current game folder by name in one letter case.
+  std::map<std::string, FoundMap> maps;
+  ByteString file_name;  // the archive or map file being read
+};
+
 // Offers a playable map; it replaces an earlier copy of the same name (ASCII letters in
 // either case) only when it has the greater precedence.
-void offer_map(ScanContext& ctx, FoundMap map);
+void offer_map(ExactScanState& exact, FoundMap map);
 
 // The file open on the data channel as the format readers' byte source. A failed read goes
 // on record as the data file's failure, which makes the folder's scan incomplete; so does
 // a file that turns out shorter than its length said (changed while being read).
 class DataFileSource final : public formats::ByteSource {
  public:
-  explicit DataFileSource(ScanContext& ctx);
+  // `file_name` names the file in what is reported about it.
+  DataFileSource(FolderScan& folder, const ByteString& file_name);
   // Whether the file's length could be taken; a source that is not usable reads nothing.
   bool usable() const { return usable_; }
   std::uint64_t size() const override { return size_; }
@@ -73,7 +82,8 @@ class DataFileSource final : public formats::ByteSource {
   // complete.
   void note_changed_while_read();
 
-  ScanContext& ctx_;
+  FolderScan& folder_;
+  const ByteString& file_name_;
   std::uint64_t size_ = 0;
   bool usable_ = false;
   std::optional<std::string> whole_;  // a small file's bytes, once read
@@ -81,17 +91,17 @@ class DataFileSource final : public formats::ByteSource {
 
 // Where a thing found in the current game folder is, for the report: the folder, "maps/"
 // when the scan is in there, and `name`, its control bytes shown as '?'.
-ByteString report_path(const ScanContext& ctx, std::string_view name);
+ByteString report_path(const FolderScan& folder, std::string_view name);
 
 // Opens an archive or map file on the data channel for reading only; false (the failure
 // taken, but on record) when it cannot be.
-bool open_data_file(ScanContext& ctx, const std::string& name);
-void close_data_file(ScanContext& ctx);
+bool open_data_file(FolderScan& folder, ExactScanState& exact, const std::string& name);
+void close_data_file(FolderScan& folder);
 
 // The exact scans of a game folder and the writing of its lines; each forgets what the
 // previous folder found as it starts the folder.
-void exact_archive_scan(ScanContext& ctx);
-void exact_map_file_scan(ScanContext& ctx);
-void write_exact_maps(ScanContext& ctx);
+void exact_archive_scan(FolderScan& folder, ExactScanState& exact);
+void exact_map_file_scan(FolderScan& folder, ExactScanState& exact);
+void write_exact_maps(FolderScan& folder, ExactScanState& exact);
 
 }  // namespace mapsweep

@@ -16,7 +16,7 @@ namespace {
 
 // Reads every line, a 0x1A byte included: the list is read to its real end so that the
 // rewrite cannot drop what stood behind such a byte.
-void read_list(ScanContext& ctx) {
+void read_list(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderListChannel, ByteString(kListName), kInputModeKeepEof, kListBufferLength);
   rt.err.check_error();
@@ -32,7 +32,7 @@ void read_list(ScanContext& ctx) {
   rt.err.check_error();
 }
 
-std::vector<std::int32_t> select_lines(ScanContext& ctx) {
+std::vector<std::int32_t> select_lines(DriverState& ctx) {
   std::vector<std::int32_t> staying;
   try {
     staying = lines_that_stay(ctx.list_lines, ctx.entry_count);
@@ -48,18 +48,18 @@ std::vector<std::int32_t> select_lines(ScanContext& ctx) {
 constexpr std::int32_t kLargestCollectedList = 4096;
 
 // The copies go at once: their memory is what stopping may be for.
-void stop_collecting(ScanContext& ctx) {
-  ctx.collecting_folder_lines = false;
-  std::vector<ByteString>& elements = ctx.list_lines.elements;
-  for (std::int32_t i = 1; i <= ctx.entry_count; ++i) {
-    ByteString().swap(elements[static_cast<std::size_t>(i - ctx.list_lines.lower)]);
+void stop_collecting(FolderScan& folder) {
+  folder.collecting_folder_lines = false;
+  std::vector<ByteString>& elements = folder.list_lines.elements;
+  for (std::int32_t i = 1; i <= folder.entry_count; ++i) {
+    ByteString().swap(elements[static_cast<std::size_t>(i - folder.list_lines.lower)]);
   }
-  ctx.entry_count = 0;
+  folder.entry_count = 0;
 }
 
 // Either consolidation with its lines at hand: a failure abandons it, the list as it was.
 template <class Consolidate>
-void consolidate_guarded(ScanContext& ctx, Consolidate consolidate) {
+void consolidate_guarded(DriverState& ctx, Consolidate consolidate) {
   Runtime& rt = ctx.rt;
   ctx.consolidation_changed_file = false;
   ctx.consolidation_failed = false;
@@ -77,7 +77,7 @@ void consolidate_guarded(ScanContext& ctx, Consolidate consolidate) {
   ctx.entry_count = 0;
 }
 
-void rewrite_list(ScanContext& ctx, const std::vector<std::int32_t>& staying) {
+void rewrite_list(DriverState& ctx, const std::vector<std::int32_t>& staying) {
   Runtime& rt = ctx.rt;
   open_channel(rt, kFolderListChannel, ByteString(kListName), kOutputMode, kListBufferLength);
   rt.err.check_error();
@@ -157,7 +157,7 @@ std::vector<std::int32_t> without_name_case_variants(const StringArray& lines,
 
 // Expects the general recovery armed: any failure abandons the consolidation, and the file
 // is rewritten only after it was read whole and the selection made.
-void list_consolidation(ScanContext& ctx) {
+void list_consolidation(DriverState& ctx) {
   ctx.entry_count = 0;
   consolidate_guarded(ctx, [&] {
     read_list(ctx);
@@ -169,7 +169,7 @@ void list_consolidation(ScanContext& ctx) {
 // no read; and a list none of whose lines goes is what the closed file holds already.
 // This spares two opens and a comparison of every list, and a list with a repeated line
 // is written once, consolidated, instead of twice.
-void collected_list_consolidation(ScanContext& ctx) {
+void collected_list_consolidation(DriverState& ctx) {
   Runtime& rt = ctx.rt;
   ctx.collecting_folder_lines = false;
   consolidate_guarded(ctx, [&] {
@@ -183,23 +183,23 @@ void collected_list_consolidation(ScanContext& ctx) {
   });
 }
 
-void collect_folder_line(ScanContext& ctx, const ByteString& line) {
-  if (!ctx.collecting_folder_lines) return;
+void collect_folder_line(FolderScan& folder, const ByteString& line) {
+  if (!folder.collecting_folder_lines) return;
   // A long list is read back instead: its copy would add to the run's memory, and reading
   // it back costs little beside the scan of that many files.
   if (line.empty() || line.find('\r') != ByteString::npos ||
-      ctx.entry_count == kLargestCollectedList) {
-    stop_collecting(ctx);
+      folder.entry_count == kLargestCollectedList) {
+    stop_collecting(folder);
     return;
   }
   // A copy that finds no memory only ends the collecting: the list is then read back.
   ErrorState copying;
-  assign_element(copying, ctx.list_lines, ctx.entry_count + 1, line);
+  assign_element(copying, folder.list_lines, folder.entry_count + 1, line);
   if (copying.raised_count() != 0) {
-    stop_collecting(ctx);
+    stop_collecting(folder);
     return;
   }
-  ++ctx.entry_count;
+  ++folder.entry_count;
 }
 
 }  // namespace mapsweep

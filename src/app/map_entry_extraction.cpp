@@ -3,6 +3,7 @@
 // searches that only move forward, so a chunk full of paths costs linear time.
 #include <algorithm>
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 
 namespace mapsweep {
@@ -49,23 +50,22 @@ class ArchiveRecoveryOnExit {
   ErrorState& err_;
 };
 
-void store_found_name(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  ++ctx.name_count;
-  store_element(err, ctx.archive_names, ctx.name_count, ctx.found_name);
+void store_found_name(ErrorState& err, ByteSearchState& search) {
+  ++search.name_count;
+  store_element(err, search.archive_names, search.name_count, search.found_name);
   err.check_error();
 }
 
 // The remaining text is the chunk from `start` on; the name window runs from at most 17
 // bytes before the first suffix in it to the chunk's end.
-void extract_names(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  const std::string_view chunk = ctx.chunk;
+void extract_names(ErrorState& err, ByteSearchState& search) {
+  const std::string_view chunk = search.chunk;
   const std::int32_t length = static_cast<std::int32_t>(length_of(chunk));
-  NextOccurrence suffixes = ctx.chunk.markers_known()
-                                ? NextOccurrence(chunk, ctx.map_suffix, ctx.chunk.first_suffix())
-                                : NextOccurrence(chunk, ctx.map_suffix);
-  NextOccurrence prefixes(chunk, ctx.map_prefix);
+  NextOccurrence suffixes =
+      search.chunk.markers_known()
+          ? NextOccurrence(chunk, search.map_suffix, search.chunk.first_suffix())
+          : NextOccurrence(chunk, search.map_suffix);
+  NextOccurrence prefixes(chunk, search.map_prefix);
   std::int32_t start = 1;
   while (start <= length) {
     const std::int32_t suffix_at = suffixes.at_or_after(start);
@@ -75,24 +75,23 @@ void extract_names(ScanContext& ctx) {
     // window the name is cut from the window's fifth byte on.
     const std::int32_t prefix_at = prefixes.at_or_after(window_start);
     const std::int32_t name_start =
-        prefix_at != 0 ? prefix_at + length_of(ctx.map_prefix) : window_start + 4;
-    assign(err, ctx.found_name,
-           text_before(err, substring(err, chunk, name_start, kNameLimit), ctx.map_suffix));
+        prefix_at != 0 ? prefix_at + length_of(search.map_prefix) : window_start + 4;
+    assign(err, search.found_name,
+           text_before(err, substring(err, chunk, name_start, kNameLimit), search.map_suffix));
     err.check_error();
-    store_found_name(ctx);
+    store_found_name(err, search);
     // The suffix and the one byte behind it (the zero ending a directory path) are skipped.
-    start = suffix_at + length_of(ctx.map_suffix) + 1;
+    start = suffix_at + length_of(search.map_suffix) + 1;
   }
 }
 
 }  // namespace
 
-void map_entry_extraction(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
+void map_entry_extraction(ErrorState& err, ByteSearchState& search) {
   err.arm_recovery(kGeneralRecovery);
   ArchiveRecoveryOnExit rearm(err);
   try {
-    extract_names(ctx);
+    extract_names(err, search);
   } catch (const Trap& trap) {
     rethrow_unless_mine(trap, kGeneralRecovery);
     // Only storage can run out here: the names stored so far stay, the chunk is left.

@@ -10,51 +10,68 @@ ByteString quote(ErrorState& err) {
   return char_string(err, '"');
 }
 
-// A marked text: at most this many bytes after its marker.
-constexpr std::int32_t kMarkedTextLimit = 40;
+// Writes a line to a list channel, `went_through` judging each step: whether both did.
+template <class StepCheck>
+bool write_line(Runtime& rt, std::int16_t channel, const ByteString& line, StepCheck went_through) {
+  write_item(rt, channel, line);
+  if (!went_through()) return false;
+  end_line(rt, channel);
+  return went_through();
+}
 
-void write_line(ScanContext& ctx, std::int16_t channel, const ByteString& line) {
-  ErrorState& err = ctx.rt.err;
-  write_item(ctx.rt, channel, line);
-  err.check_error();
-  end_line(ctx.rt, channel);
-  err.check_error();
+// The line goes to the folder list, then to the combined list; a step that did not go
+// through keeps it from the rest.
+template <class StepCheck>
+bool write_line_to_lists(FolderScan& folder, const ByteString& line, StepCheck went_through) {
+  if (channel_is_open(folder.rt, kFolderListChannel)) {
+    if (!write_line(folder.rt, kFolderListChannel, line, went_through)) return false;
+    collect_folder_line(folder, line);
+  }
+  if (!channel_is_open(folder.rt, kCombinedListChannel)) return true;
+  return write_line(folder.rt, kCombinedListChannel, line, went_through);
+}
+
+// The line is built once for both lists; one that could not be built is written to
+// neither.
+template <class StepCheck>
+bool write_entry_line_to_lists(FolderScan& folder, const ByteString& name, const ByteString& title,
+                               StepCheck went_through) {
+  if (!channel_is_open(folder.rt, kFolderListChannel) &&
+      !channel_is_open(folder.rt, kCombinedListChannel)) {
+    return true;
+  }
+  const ByteString line = map_entry_line(folder.rt.err, name, title);
+  if (!went_through()) return false;
+  return write_line_to_lists(folder, line, went_through);
+}
+
+// How the byte search checks a step: a failure traps into the recovery armed for it, which
+// knows where the scan goes on (with none armed, the failure is dropped).
+auto trapping(ErrorState& err) {
+  return [&err] {
+    err.check_error();
+    return true;
+  };
+}
+
+// How the exact scans check a step: a failure is taken where it happens, as each of their
+// steps takes its own.
+auto taking(ErrorState& err) {
+  return [&err] { return !err.take_failure(); };
 }
 
 }  // namespace
 
-void build_scan_context(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  const ByteString q = quote(err);
-  const ByteString quote_space_quote = concat(err, concat(err, q, char_string(err, ' ')), q);
-  assign(err, ctx.next_map_marker, concat(err, ByteString("nextmap"), quote_space_quote));
-  err.check_error();
-  ByteString world = concat(err, ByteString("classname"), quote_space_quote);
-  world = concat(err, world, ByteString("worldspawn"));
-  world = concat(err, world, q);
-  assign(err, ctx.world_marker, concat(err, world, char_string(err, 10)));
-  err.check_error();
-  create_array(err, ctx.list_lines, 0, kArrayUpperBound);
-  create_array(err, ctx.archive_titles, 0, kArrayUpperBound);
-  err.check_error();
-  assign(err, ctx.title_marker, concat(err, ByteString("message"), quote_space_quote));
-  assign(err, ctx.map_prefix, ByteString("maps/"));
-  assign(err, ctx.map_suffix, ByteString(".bsp"));
-  err.check_error();
+void build_driver_state(DriverState& driver) {
+  create_array(driver.rt.err, driver.list_lines, 0, kArrayUpperBound);
+  driver.rt.err.check_error();
 }
 
-void release_scan_context(ScanContext& ctx) {
-  ErrorState& err = ctx.rt.err;
-  for (ByteString* s :
-       {&ctx.next_map_marker, &ctx.world_marker, &ctx.title_marker, &ctx.map_prefix,
-        &ctx.map_suffix, &ctx.folder_name, &ctx.directory_entry, &ctx.folder_list_name,
-        &ctx.file_name, &ctx.next_map_text, &ctx.title, &ctx.empty_title_line, &ctx.found_name}) {
+void release_driver_state(DriverState& driver) {
+  for (ByteString* s : {&driver.folder_name, &driver.directory_entry, &driver.folder_list_name}) {
     ByteString().swap(*s);
   }
-  ctx.chunk.release();
-  release_array(err, ctx.list_lines);
-  release_list(ctx.archive_names);
-  release_array(err, ctx.archive_titles);
+  release_array(driver.rt.err, driver.list_lines);
 }
 
 ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteString& title) {
@@ -62,24 +79,17 @@ ByteString map_entry_line(ErrorState& err, const ByteString& name, const ByteStr
   return concat(err, {name, " ", quote(err), title, quote(err)});
 }
 
-// The line is built once for both lists; one that could not be built is written to
-// neither.
-void write_map_entry_line(ScanContext& ctx, const ByteString& name, const ByteString& title) {
-  if (!channel_is_open(ctx.rt, kFolderListChannel) &&
-      !channel_is_open(ctx.rt, kCombinedListChannel)) {
-    return;
-  }
-  const ByteString line = map_entry_line(ctx.rt.err, name, title);
-  ctx.rt.err.check_error();
-  write_list_line(ctx, line);
+void write_map_entry_line(FolderScan& folder, const ByteString& name, const ByteString& title) {
+  write_entry_line_to_lists(folder, name, title, trapping(folder.rt.err));
 }
 
-void write_list_line(ScanContext& ctx, const ByteString& line) {
-  if (channel_is_open(ctx.rt, kFolderListChannel)) {
-    write_line(ctx, kFolderListChannel, line);
-    collect_folder_line(ctx, line);
-  }
-  if (channel_is_open(ctx.rt, kCombinedListChannel)) write_line(ctx, kCombinedListChannel, line);
+void write_list_line(FolderScan& folder, const ByteString& line) {
+  write_line_to_lists(folder, line, trapping(folder.rt.err));
+}
+
+bool write_map_entry_line_taking_failure(FolderScan& folder, const ByteString& name,
+                                         const ByteString& title) {
+  return write_entry_line_to_lists(folder, name, title, taking(folder.rt.err));
 }
 
 namespace {
@@ -102,34 +112,28 @@ const char* data_file_reason(int number) {
 
 }  // namespace
 
-void note_passed_over(ScanContext& ctx, const ByteString& path, const char* reason) {
-  ctx.report.passed_over.push_back({path, reason});
+void note_passed_over(FolderScan& folder, const ByteString& path, const char* reason) {
+  folder.report.passed_over.push_back({path, reason});
 }
 
-void note_data_file_failure(ScanContext& ctx) {
-  if (!ctx.rt.err.pending()) return;
-  ByteString path = ctx.folder_name + "/";
-  if (ctx.in_maps) path += "maps/";
-  note_passed_over(ctx, path + ctx.file_name, data_file_reason(ctx.rt.err.number()));
+void note_data_file_failure(FolderScan& folder, const ByteString& file_name) {
+  if (!folder.rt.err.pending()) return;
+  ByteString path = folder.folder_name + "/";
+  if (folder.in_maps) path += "maps/";
+  note_passed_over(folder, path + file_name, data_file_reason(folder.rt.err.number()));
 }
 
-bool take_data_file_failure(ScanContext& ctx) {
-  note_data_file_failure(ctx);
-  return ctx.rt.err.take_failure();
+bool take_data_file_failure(FolderScan& folder, const ByteString& file_name) {
+  note_data_file_failure(folder, file_name);
+  return folder.rt.err.take_failure();
 }
 
-void note_bytes_read(ScanContext& ctx, std::size_t bytes) {
-  ctx.bytes_read += bytes;
-  if (ctx.options.progress != nullptr) {
-    ctx.options.progress->update(ctx.folder_index, ctx.folder_count, ctx.folder_name,
-                                 ctx.bytes_read);
+void note_bytes_read(FolderScan& folder, std::size_t bytes) {
+  folder.bytes_read += bytes;
+  if (folder.options.progress != nullptr) {
+    folder.options.progress->update(folder.folder_index, folder.folder_count, folder.folder_name,
+                                    folder.bytes_read);
   }
-}
-
-ByteString text_after_marker(ScanContext& ctx, std::int32_t marker_at, const ByteString& marker) {
-  ErrorState& err = ctx.rt.err;
-  const std::int32_t text_at = marker_at + static_cast<std::int32_t>(length_of(marker));
-  return text_before(err, substring(err, ctx.chunk, text_at, kMarkedTextLimit), quote(err));
 }
 
 }  // namespace mapsweep

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/faulty_os.h"
@@ -82,13 +83,13 @@ class ArchiveScanTest : public ::testing::Test, protected testing::ScanTree {
   }
 
   void run_scan() {
-    archive_scan(ctx_);
+    archive_scan(driver_, search_);
     EXPECT_EQ(rt_.err.armed(), kArchiveRecovery);
     EXPECT_FALSE(rt_.err.pending());
     EXPECT_FALSE(channel_is_open(rt_, kDataChannel));
-    EXPECT_EQ(ctx_.name_count, 0);
-    EXPECT_EQ(ctx_.title_count, 0);
-    EXPECT_TRUE(ctx_.file_name.empty());
+    EXPECT_EQ(search_.name_count, 0);
+    EXPECT_EQ(search_.title_count, 0);
+    EXPECT_TRUE(search_.file_name.empty());
     folder_written_ = written_to(kFolderListChannel);
     combined_written_ = written_to(kCombinedListChannel);
     // A list that a failed write kept from being replaced says so again here.
@@ -118,7 +119,7 @@ TEST_F(ArchiveScanTest, PairsTitlesWithNamesInOrderOfDiscovery) {
   scan();
   // The third name has no title slot filled, so no line.
   expect_lists(line("e1m1", "Lost Castle") + line("e1m2", "Red Keep"));
-  EXPECT_EQ(ctx_.nothing_found, 0);
+  EXPECT_EQ(driver_.nothing_found, 0);
 }
 
 TEST_F(ArchiveScanTest, NextMapLineIsWrittenAtOnceAndTakesTheChunksSlot) {
@@ -144,7 +145,7 @@ TEST_F(ArchiveScanTest, OnlyANearbyTitleMarkerSetsTheTitle) {
                                                  {"far", title_after(100, "Far")},
                                                  {"before", title_before_world},
                                                  {"none", no_title_marker}}));
-  ctx_.title = "Taken Earlier";
+  search_.title = "Taken Earlier";
   scan();
   // A title marker 100 bytes away, or none at all, leaves the title taken last.
   expect_lists(line("near", "Near") + line("far", "Near") + line("before", "Before") +
@@ -155,7 +156,7 @@ TEST_F(ArchiveScanTest, TitleIsCarriedOverAcrossArchivesAndScans) {
   const std::string far_title = tools::map_data(
       1000, 0, "{\n\"classname\" \"worldspawn\"\n" + std::string(200, ' ') + "\"message\" \"X\"");
   add_archive("pak0.pak", archive_chunk_per_map({{"a1", far_title}}), "first");
-  ctx_.title = "From An Earlier Folder";
+  search_.title = "From An Earlier Folder";
   scan("first");
   expect_lists(line("a1", "From An Earlier Folder"), "first");
 
@@ -248,8 +249,8 @@ TEST_F(ArchiveScanTest, NothingFoundWithoutArchives) {
   tree_.make_dir("game/pak1.pak");
   open_lists();
   const int opens_before = faulty_.count(OsCall::kCreateFile);
-  archive_scan(ctx_);
-  EXPECT_EQ(ctx_.nothing_found, 1);
+  archive_scan(driver_, search_);
+  EXPECT_EQ(driver_.nothing_found, 1);
   EXPECT_EQ(faulty_.count(OsCall::kCreateFile), opens_before);  // no archive opened
   close_all_channels(rt_);
   expect_lists("");

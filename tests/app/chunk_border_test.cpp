@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/scan_tree.h"
@@ -70,10 +71,13 @@ class ChunkBorders : public ::testing::Test, protected testing::ScanTree {
     // The data file's open asks for its type next: a device is read a call per chunk.
     faulty_.clear();
     if (!read_ahead) faulty_.answer(OsCall::kFileType, 1, os::kFileTypeChar);
-    ScanContext ctx(rt_);
-    build_scan_context(ctx);
-    scan(ctx);
-    release_scan_context(ctx);
+    DriverState driver(rt_);
+    ByteSearchState search;
+    build_driver_state(driver);
+    build_byte_search_state(rt_.err, search);
+    scan(driver, search);
+    release_byte_search_state(rt_.err, search);
+    release_driver_state(driver);
     close_all_channels(rt_);
     rt_.err.clear_error();
     return tree_.read_file("game/maps.lst");
@@ -91,9 +95,9 @@ TEST_F(ChunkBorders, ArchiveScanGivesTheSameListsReadingAheadOrNot) {
       pack.add_file("maps/d" + std::to_string(n) + ".bsp", "");
     }
     tree_.write_file("game/pak0.pak", pack.build());
-    const auto scan = [](ScanContext& ctx) {
-      ctx.rt.err.arm_recovery(kArchiveRecovery);
-      archive_scan(ctx);
+    const auto scan = [](FolderScan& folder, ByteSearchState& search) {
+      folder.rt.err.arm_recovery(kArchiveRecovery);
+      archive_scan(folder, search);
     };
     const std::string ahead = lines_of(scan, true, "game");
     EXPECT_EQ(ahead, lines_of(scan, false, "game"));
@@ -107,9 +111,9 @@ TEST_F(ChunkBorders, MapFileScanGivesTheSameListsReadingAheadOrNot) {
   for (int round = 0; round < 25; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     tree_.write_file("game/maps/e1m1.bsp", bordered_data(random));
-    const auto scan = [](ScanContext& ctx) {
-      ctx.rt.err.arm_recovery(kMapFileRecovery);
-      map_file_scan(ctx);
+    const auto scan = [](FolderScan& folder, ByteSearchState& search) {
+      folder.rt.err.arm_recovery(kMapFileRecovery);
+      map_file_scan(folder, search);
     };
     EXPECT_EQ(lines_of(scan, true, "game/maps"), lines_of(scan, false, "game/maps"));
   }

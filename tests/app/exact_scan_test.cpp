@@ -135,6 +135,25 @@ TEST_F(ExactScan, DamagedInputYieldsNothingAndStopsNothing) {
   EXPECT_EQ(folder_list("g"), line("fine", "Fine"));
 }
 
+// A line the folder list cannot take ends the folder's lines there: no later line is tried,
+// and both lists keep what they held.
+TEST_F(ExactScan, ALineTheListCannotTakeEndsTheFoldersLines) {
+  // A line longer than a list's buffer goes to the file at once, in a write call of its own.
+  const std::string long_title(kListBufferLength, 'T');
+  tree_.write_file("base/g/maps/a.bsp", playable(long_title));
+  tree_.write_file("base/g/maps/b.bsp", playable(long_title));
+  const std::string old = line("old", "Old");
+  tree_.write_file("base/g/maps.lst", old);
+  tree_.write_file("base/maps.lst", old);
+  // The first write call is the run's own folder list; the second, a's line.
+  faulty_.fail(testing::OsCall::kWriteFile, 2, os::kErrorHandleDiskFull,
+               testing::Repeat::kFromThenOn);
+  EXPECT_EQ(run_exact(), kExitDone);
+  EXPECT_EQ(faulty_.count(testing::OsCall::kWriteFile), 2);
+  EXPECT_EQ(folder_list("g"), old);
+  EXPECT_EQ(tree_.read_file("base/maps.lst"), old);
+}
+
 TEST(NaturalOrder, ComparesDigitRunsByValueAndOtherBytesFoldingCase) {
   const std::vector<std::string> sorted = {"",     "1",     "01", "2",   "a",    "A2", "a10",
                                            "e1m2", "E1M10", "e2", "e2m", "E2m1", "_x"};

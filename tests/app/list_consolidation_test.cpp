@@ -29,7 +29,7 @@ class Consolidation : public ::testing::Test, protected testing::ScanTree {
 
   void run() {
     rt_.err.arm_recovery(kGeneralRecovery);
-    list_consolidation(ctx_);
+    list_consolidation(driver_);
   }
 };
 
@@ -74,7 +74,7 @@ TEST_F(Consolidation, ReadsPastAnEndOfTextByte) {
 
 TEST_F(Consolidation, StartsEveryRunWithNoLinesAndEndsWithNone) {
   consolidate("first\r\nsecond\r\n");
-  EXPECT_EQ(ctx_.entry_count, 0);
+  EXPECT_EQ(driver_.entry_count, 0);
   EXPECT_EQ(consolidate("third\r\n"), "third\r\n");
 }
 
@@ -104,7 +104,7 @@ TEST_F(Consolidation, AFailingReadLeavesTheListUntouchedAndTheChannelClosed) {
   run();
   EXPECT_EQ(tree_.read_file("maps.lst"), std::string(300, 'a') + "\r\nb\r\nb\r\n");
   EXPECT_FALSE(channel_is_open(rt_, kFolderListChannel));
-  EXPECT_EQ(ctx_.entry_count, 0);
+  EXPECT_EQ(driver_.entry_count, 0);
 }
 
 TEST_F(Consolidation, AListHeldByAnotherOpenIsLeftAlone) {

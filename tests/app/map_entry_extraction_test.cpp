@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "failing_allocation.h"
 #include "support/scan_tree.h"
@@ -20,10 +21,10 @@ using namespace std::string_literals;
 class MapEntryExtractionTest : public ::testing::Test, protected testing::ScanTree {
  protected:
   Names extract(const std::string& chunk) {
-    ctx_.chunk = chunk;
-    ctx_.name_count = 0;
-    release_list(ctx_.archive_names);
-    map_entry_extraction(ctx_);
+    search_.chunk = chunk;
+    search_.name_count = 0;
+    release_list(search_.archive_names);
+    map_entry_extraction(rt_.err, search_);
     return stored_names();
   }
 };
@@ -63,35 +64,36 @@ TEST_F(MapEntryExtractionTest, AdjacentPathLosesItsFirstByte) {
 }
 
 TEST_F(MapEntryExtractionTest, NamesBeyondTwoThousandAreKept) {
-  ScanContext& ctx = ctx_;
-  ctx.name_count = kArrayUpperBound - 1;
-  ctx.chunk = "maps/a.bsp\0maps/b.bsp\0maps/c.bsp\0"s;
-  map_entry_extraction(ctx);
-  EXPECT_EQ(ctx.name_count, kArrayUpperBound + 2);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 2), "c");
+  ByteSearchState& search = search_;
+  search.name_count = kArrayUpperBound - 1;
+  search.chunk = "maps/a.bsp\0maps/b.bsp\0maps/c.bsp\0"s;
+  map_entry_extraction(rt_.err, search);
+  EXPECT_EQ(search.name_count, kArrayUpperBound + 2);
+  EXPECT_EQ(element(search.archive_names, kArrayUpperBound + 2), "c");
 }
 
 TEST_F(MapEntryExtractionTest, ExhaustedStorageLeavesTheChunkKeepingStoredNames) {
-  ScanContext& ctx = ctx_;
-  ctx.rt.err.arm_recovery(kArchiveRecovery);
+  ByteSearchState& search = search_;
+  ErrorState& err = rt_.err;
+  err.arm_recovery(kArchiveRecovery);
   // The names are cut without allocating (short strings); storing the first one, a slot
   // past the names stored so far, is the allocation that fails.
-  ctx.chunk = "maps/.bsp\0maps/a.bsp"s;
-  ctx.name_count = kArrayUpperBound - 1;
+  search.chunk = "maps/.bsp\0maps/a.bsp"s;
+  search.name_count = kArrayUpperBound - 1;
   testing::fail_allocation_after(0);
-  map_entry_extraction(ctx_);
+  map_entry_extraction(err, search_);
   testing::stop_failing_allocations();
-  EXPECT_EQ(ctx.rt.err.armed(), kArchiveRecovery);
-  EXPECT_FALSE(ctx.rt.err.pending());
-  EXPECT_EQ(ctx.rt.err.number(), rt_error::kOutOfStorage);
+  EXPECT_EQ(err.armed(), kArchiveRecovery);
+  EXPECT_FALSE(err.pending());
+  EXPECT_EQ(err.number(), rt_error::kOutOfStorage);
   // The count was raised for the name whose store failed, and the chunk was left.
-  EXPECT_EQ(ctx.name_count, kArrayUpperBound);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound), "");
+  EXPECT_EQ(search.name_count, kArrayUpperBound);
+  EXPECT_EQ(element(search.archive_names, kArrayUpperBound), "");
   // The next chunk is examined as usual, its name in the slot its count gives.
-  ctx.chunk = "maps/e1m1.bsp\0"s;
-  map_entry_extraction(ctx);
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound + 1), "e1m1");
-  EXPECT_EQ(element(ctx.archive_names, kArrayUpperBound), "");
+  search.chunk = "maps/e1m1.bsp\0"s;
+  map_entry_extraction(err, search);
+  EXPECT_EQ(element(search.archive_names, kArrayUpperBound + 1), "e1m1");
+  EXPECT_EQ(element(search.archive_names, kArrayUpperBound), "");
 }
 
 // The algorithm as its steps state it, with the runtime's string operations: a copy of

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "runtime/file_channels.h"
 #include "support/faulty_os.h"
@@ -45,9 +46,9 @@ class MapFileScan : public ::testing::Test, protected testing::ScanTree {
     ASSERT_FALSE(rt_.err.pending());
     faulty_.set_current_directory(tree_.path("game/maps"));
     rt_.err.arm_recovery(kMapFileRecovery);
-    map_file_scan(ctx_);
+    map_file_scan(driver_, search_);
     EXPECT_FALSE(channel_is_open(rt_, kDataChannel));
-    EXPECT_EQ(ctx_.title_found, 0);
+    EXPECT_EQ(search_.title_found, 0);
     folder_written_ = written_to(kFolderListChannel);
     combined_written_ = written_to(kCombinedListChannel);
     close_all_channels(rt_);
@@ -66,14 +67,14 @@ class MapFileScan : public ::testing::Test, protected testing::ScanTree {
 TEST_F(MapFileScan, AnEmptyMapsFolderFindsNothing) {
   tree_.write_file("game/maps/readme.txt", entity("Not a map"));
   scan();
-  EXPECT_EQ(ctx_.nothing_found, 1);
+  EXPECT_EQ(driver_.nothing_found, 1);
   EXPECT_EQ(folder_list(), "");
 }
 
 TEST_F(MapFileScan, ListsTheTitleNextToTheWorldMarker) {
   map_file("E1M1.BSP", map_data(5000, 1200, entity("Lost Castle")));
   scan();
-  EXPECT_EQ(ctx_.nothing_found, 0);
+  EXPECT_EQ(driver_.nothing_found, 0);
   EXPECT_EQ(folder_list(), "e1m1 \"Lost Castle\"\r\n");
 }
 
@@ -171,7 +172,7 @@ TEST_F(MapFileScan, AListThatRefusesEveryWriteIsTriedABoundedNumberOfTimes) {
   scan();
   // Three attempts per file, each stopped at its first write.
   EXPECT_EQ(faulty_.count(OsCall::kWriteFile) - writes_before, 6);
-  EXPECT_EQ(ctx_.nothing_found, 0);
+  EXPECT_EQ(driver_.nothing_found, 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The fixture of the map list builder's routines: the runtime over a temporary tree (see
-// tree_runtime.h) with a scan context built as the start of a run builds it. Test fixtures
-// inherit it; the driver's tests take TreeRuntime alone, the driver building its own
-// context.
+// tree_runtime.h) with the driver's state and the byte search's built as the start of a run
+// builds them. Test fixtures inherit it; the driver's tests take TreeRuntime alone, the
+// driver building its own.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/byte_search.h"
 #include "app/scan_context.h"
 #include "runtime/channel.h"
 #include "support/tree_runtime.h"
@@ -18,13 +19,16 @@ namespace mapsweep::testing {
 
 class ScanTree : public TreeRuntime {
  protected:
-  ScanTree() { build_scan_context(ctx_); }
+  ScanTree() {
+    build_driver_state(driver_);
+    build_byte_search_state(rt_.err, search_);
+  }
 
   // The names stored in slots 1 to the name count.
   std::vector<std::string> stored_names() const {
     std::vector<std::string> names;
-    for (std::int32_t slot = 1; slot <= ctx_.name_count; ++slot) {
-      names.emplace_back(element(ctx_.archive_names, slot));
+    for (std::int32_t slot = 1; slot <= search_.name_count; ++slot) {
+      names.emplace_back(element(search_.archive_names, slot));
     }
     return names;
   }
@@ -40,7 +44,8 @@ class ScanTree : public TreeRuntime {
     return {};
   }
 
-  ScanContext ctx_{rt_};
+  DriverState driver_{rt_};
+  ByteSearchState search_;
 };
 
 }  // namespace mapsweep::testing
