@@ -5,6 +5,7 @@
 
 #include "app/messages.h"
 #include "app/scan_context.h"
+#include "base/ascii_case.h"
 #include "runtime/file_channels.h"
 
 namespace mapsweep {
@@ -14,14 +15,8 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-char folded(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::string folded_name(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) c = folded(c);
-  return key;
+  return ascii::upper(name);
 }
 
 // The digit run starting at `at`.
@@ -76,8 +71,8 @@ bool natural_less(std::string_view a, std::string_view b) {
       continue;
     }
     // A digit run against another piece, or two other pieces: their first bytes decide.
-    const auto ca = static_cast<unsigned char>(folded(a[i]));
-    const auto cb = static_cast<unsigned char>(folded(b[j]));
+    const auto ca = static_cast<unsigned char>(ascii::upper(a[i]));
+    const auto cb = static_cast<unsigned char>(ascii::upper(b[j]));
     if (ca != cb) return ca < cb;
     ++i;
     ++j;

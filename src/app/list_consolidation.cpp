@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "app/scan_context.h"
+#include "base/ascii_case.h"
 #include "runtime/file_channels.h"
 
 namespace mapsweep {
@@ -148,7 +149,7 @@ std::vector<std::int32_t> without_name_case_variants(const StringArray& lines,
     std::string key = element(lines, index);
     const std::size_t name_end = std::min(key.find(" \""), key.size());
     for (std::size_t at = 0; at < name_end; ++at) {
-      if (key[at] >= 'a' && key[at] <= 'z') key[at] = static_cast<char>(key[at] - 'a' + 'A');
+      key[at] = ascii::upper(key[at]);
     }
     if (seen.insert(std::move(key)).second) kept.push_back(index);
   }
