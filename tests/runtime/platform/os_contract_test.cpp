@@ -328,7 +328,10 @@ TEST_P(OsContract, DeleteRemovesTheFileWhateverTheCaseOfItsName) {
   tree_.write_file("PAK0.PAK", "");
   tree_.write_file("other", "kept");
   EXPECT_EQ(os_->delete_file("pak0.pak").value, 1);
-  EXPECT_EQ(names("*"), Names{"other"});
+  NameSet left = name_set("*");
+  left.erase(".");  // Windows lists these in any folder but a drive's root
+  left.erase("..");
+  EXPECT_EQ(left, NameSet{"other"});
   EXPECT_EQ(contents("other"), "kept");
 }
 
