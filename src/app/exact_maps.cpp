@@ -15,10 +15,6 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-std::string folded_name(std::string_view name) {
-  return ascii::upper(name);
-}
-
 // The digit run starting at `at`.
 std::string_view digit_run(std::string_view s, std::size_t at) {
   std::size_t end = at;
@@ -47,8 +43,8 @@ int compare_numbers(std::string_view a, std::string_view b) {
 
 // N of "pakN.pak" in any letter case, or no value for another name.
 std::optional<std::string_view> pack_number(std::string_view name) {
-  if (name.size() < 8 || folded_name(name.substr(0, 3)) != "PAK" ||
-      folded_name(name.substr(name.size() - 4)) != ".PAK") {
+  if (name.size() < 8 || !ascii::equal_ignoring_case(name.substr(0, 3), "PAK") ||
+      !ascii::equal_ignoring_case(name.substr(name.size() - 4), ".PAK")) {
     return std::nullopt;
   }
   const std::string_view digits = name.substr(3, name.size() - 7);
@@ -95,7 +91,7 @@ std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names) 
 
 void offer_map(ExactScanState& exact, FoundMap map) {
   if (map.name.empty()) return;
-  const auto [at, inserted] = exact.maps.try_emplace(folded_name(map.name), map);
+  const auto [at, inserted] = exact.maps.try_emplace(ascii::upper(map.name), map);
   if (!inserted && at->second.precedence < map.precedence) at->second = std::move(map);
 }
 
