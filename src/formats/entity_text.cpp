@@ -59,7 +59,38 @@ class Tokens {
 struct Block {
   std::optional<std::string_view> classname;
   std::optional<std::string_view> message;
+  std::optional<std::string_view> nextmap;
+  std::optional<std::string_view> map;
 };
+
+// The first value of each key the readers care about wins.
+void take_pair(Block& block, std::string_view key, std::string_view value) {
+  std::optional<std::string_view>* slot = nullptr;
+  if (key == "classname")
+    slot = &block.classname;
+  else if (key == "message")
+    slot = &block.message;
+  else if (key == "nextmap")
+    slot = &block.nextmap;
+  else if (key == "map")
+    slot = &block.map;
+  if (slot != nullptr && !*slot) *slot = value;
+}
+
+void count_block(MapFacts& facts, std::string_view classname, const Block& block,
+                 bool& changelevel_seen) {
+  facts.single = facts.single || classname == "info_player_start";
+  facts.coop = facts.coop || classname == "info_player_coop";
+  facts.deathmatch = facts.deathmatch || classname == "info_player_deathmatch";
+  facts.team = facts.team || classname.starts_with("info_player_team") ||
+               (classname.starts_with("team_CTF_") && classname.ends_with("spawn"));
+  if (classname.starts_with("monster_") && facts.monsters < UINT32_MAX) ++facts.monsters;
+  if (classname == "trigger_secret" && facts.secrets < UINT32_MAX) ++facts.secrets;
+  if (classname == "trigger_changelevel" && !changelevel_seen && block.map) {
+    changelevel_seen = true;
+    if (facts.nextmap.empty()) facts.nextmap = *block.map;
+  }
+}
 
 // Reads the pairs of a block whose "{" has been taken; no value for a malformed block.
 std::optional<Block> read_block(Tokens& tokens) {
@@ -70,8 +101,7 @@ std::optional<Block> read_block(Tokens& tokens) {
     if (key.kind != TokenKind::kText) return std::nullopt;
     const Token value = tokens.next();
     if (value.kind != TokenKind::kText) return std::nullopt;
-    if (key.text == "classname" && !block.classname) block.classname = value.text;
-    if (key.text == "message" && !block.message) block.message = value.text;
+    take_pair(block, key.text, value.text);
   }
 }
 
@@ -79,6 +109,7 @@ std::optional<Block> read_block(Tokens& tokens) {
 
 MapEntities read_map_entities(std::string_view text) {
   MapEntities found;
+  bool changelevel_seen = false;
   Tokens tokens(text);
   while (tokens.next().kind == TokenKind::kOpen) {
     const std::optional<Block> block = read_block(tokens);
@@ -87,7 +118,10 @@ MapEntities read_map_entities(std::string_view text) {
     if (classname == "worldspawn" && !found.has_world) {
       found.has_world = true;
       found.message = block->message.value_or(std::string_view());
+      // worldspawn's own nextmap outranks a changelevel's target found before it.
+      if (block->nextmap && !block->nextmap->empty()) found.facts.nextmap = *block->nextmap;
     }
+    count_block(found.facts, classname, *block, changelevel_seen);
     if (classname.starts_with("info_player_")) found.has_player_start = true;
   }
   return found;

@@ -2,9 +2,24 @@
 // `{ "key" "value" ... }`, read as far as the blocks are well formed.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace mapsweep::formats {
+
+// What a catalogue shows of a map beyond its title: the ways to play it from its spawn
+// points, what it holds, and where it leads.
+struct MapFacts {
+  bool single = false;         // an info_player_start block
+  bool coop = false;           // an info_player_coop block
+  bool deathmatch = false;     // an info_player_deathmatch block
+  bool team = false;           // an info_player_team* or team_CTF_*spawn block
+  std::uint32_t monsters = 0;  // blocks whose classname begins with monster_
+  std::uint32_t secrets = 0;   // trigger_secret blocks
+  // worldspawn's first "nextmap", else the first "map" of a trigger_changelevel block;
+  // empty when neither is set (a view into the text given).
+  std::string_view nextmap;
+};
 
 struct MapEntities {
   // The first block whose classname is "worldspawn" was found, with its first "message"
@@ -13,6 +28,7 @@ struct MapEntities {
   std::string_view message;
   // Some block's classname begins with "info_player_".
   bool has_player_start = false;
+  MapFacts facts;
 
   bool playable() const { return has_world && has_player_start; }
 };
