@@ -69,8 +69,8 @@ MapRead read_entry(MeteredReader& reader, const ArchiveEntry& entry) {
   if (entry.local_header) {
     bool stopped = false;
     const std::optional<std::uint64_t> start = zip_data_start(reader, entry, stopped);
-    if (stopped) return {MapOutcome::kStopped, {}};
-    if (!start) return {MapOutcome::kDamaged, {}};
+    if (stopped) return MapRead::of(MapOutcome::kStopped);
+    if (!start) return MapRead::of(MapOutcome::kDamaged);
     data.offset = *start;
   }
   return read_map_data(reader, data);
@@ -99,8 +99,8 @@ ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const Map
   MeteredReader reader(source);
   SharedData shared;
   bool damaged_map = false;
-  const MapRead refused{MapOutcome::kNameRefused, {}};
-  const MapRead overlapping{MapOutcome::kDamaged, {}};
+  const MapRead refused = MapRead::of(MapOutcome::kNameRefused);
+  const MapRead overlapping = MapRead::of(MapOutcome::kDamaged);
   const ListOutcome listing = list_archive(reader, kind, [&](const ArchiveEntry& entry) {
     const std::optional<std::string_view> name = map_name_of_path(entry.path);
     if (!name) return true;

@@ -11,6 +11,7 @@
 
 #include "formats/archive_listing.h"
 #include "formats/byte_source.h"
+#include "formats/entity_text.h"
 
 namespace mapsweep::formats {
 
@@ -36,6 +37,20 @@ enum class MapOutcome {
 struct MapRead {
   MapOutcome outcome = MapOutcome::kNoMap;
   std::string title;  // for kTitled
+  // For kTitled, what a catalogue shows besides the title: worldspawn's raw message, the
+  // entity facts (their nextmap view is not kept: `nextmap` owns a copy), the map's own
+  // size in bytes and its layout's family (map_family's name; empty when unknown).
+  std::string message;
+  MapFacts facts;
+  std::string nextmap;
+  std::uint64_t size = 0;
+  std::string_view family;
+
+  static MapRead of(MapOutcome outcome) {
+    MapRead read;
+    read.outcome = outcome;
+    return read;
+  }
 };
 
 struct ArchivedMap {

@@ -13,7 +13,7 @@ namespace mapsweep::formats {
 namespace {
 
 MapRead stopped() {
-  return {MapOutcome::kStopped, {}};
+  return MapRead::of(MapOutcome::kStopped);
 }
 
 MapRead read_stored_map(MeteredReader& reader, const MapData& data) {
@@ -75,9 +75,9 @@ MapRead read_deflated_map(MeteredReader& reader, const MapData& data) {
   std::uint64_t fed = 0;
   inflater.keep(0, kMapHeaderBytes);
   MapOutcome outcome = inflate_kept_part(reader, data, inflater, fed);
-  if (outcome != MapOutcome::kTitled) return {outcome, {}};
+  if (outcome != MapOutcome::kTitled) return MapRead::of(outcome);
   if (inflater.kept().size() < std::min(data.size, kMapHeaderBytes)) {
-    return {MapOutcome::kDamaged, {}};  // the data ends inside the header it claims
+    return MapRead::of(MapOutcome::kDamaged);  // the data ends inside the header it claims
   }
   const std::optional<Lump> lump = entity_lump(inflater.kept(), data.size);
   if (!lump) return {};
@@ -85,9 +85,9 @@ MapRead read_deflated_map(MeteredReader& reader, const MapData& data) {
   if (text_end > kInflateLimit) return {};  // entity text too far in to be worth inflating
   inflater.keep(lump->offset, text_end);
   outcome = inflate_kept_part(reader, data, inflater, fed);
-  if (outcome != MapOutcome::kTitled) return {outcome, {}};
+  if (outcome != MapOutcome::kTitled) return MapRead::of(outcome);
   // Data that ends before the map it claims to hold is damaged, not a short map.
-  if (inflater.kept().size() < text_end - lump->offset) return {MapOutcome::kDamaged, {}};
+  if (inflater.kept().size() < text_end - lump->offset) return MapRead::of(MapOutcome::kDamaged);
   return title_of_entity_text(inflater.kept());
 }
 
@@ -96,11 +96,19 @@ MapRead read_deflated_map(MeteredReader& reader, const MapData& data) {
 MapRead title_of_entity_text(std::string_view text) {
   const MapEntities entities = read_map_entities(text);
   if (!entities.playable()) return {};
-  return {MapOutcome::kTitled, display_title(entities.message)};
+  MapRead read = MapRead::of(MapOutcome::kTitled);
+  read.title = display_title(entities.message);
+  read.message = entities.message;
+  read.facts = entities.facts;
+  read.nextmap = entities.facts.nextmap;
+  read.facts.nextmap = {};
+  return read;
 }
 
 MapRead read_map_data(MeteredReader& reader, const MapData& data) {
-  return data.deflated ? read_deflated_map(reader, data) : read_stored_map(reader, data);
+  MapRead read = data.deflated ? read_deflated_map(reader, data) : read_stored_map(reader, data);
+  read.size = data.size;
+  return read;
 }
 
 }  // namespace mapsweep::formats

@@ -127,11 +127,11 @@ namespace {
 TEST(EntityText, FactsCountSpawnsMonstersSecretsAndTheNextMap) {
   const MapFacts facts =
       read_map_entities(
-          "{classname worldspawn}{classname info_player_start}{classname info_player_coop}"
-          "{classname monster_army}{classname monster_dog}{classname monster}"
-          "{classname trigger_secret}{classname trigger_secret_x}"
-          "{classname trigger_changelevel}{classname trigger_changelevel map e1m2}"
-          "{classname trigger_changelevel map e1m3}")
+          "{classname worldspawn }{classname info_player_start }{classname info_player_coop }"
+          "{classname monster_army }{classname monster_dog }{classname monster }"
+          "{classname trigger_secret }{classname trigger_secret_x }"
+          "{classname trigger_changelevel }{classname trigger_changelevel map e1m2 }"
+          "{classname trigger_changelevel map e1m3 }")
           .facts;
   EXPECT_TRUE(facts.single && facts.coop);
   EXPECT_FALSE(facts.deathmatch || facts.team);
@@ -139,21 +139,21 @@ TEST(EntityText, FactsCountSpawnsMonstersSecretsAndTheNextMap) {
   EXPECT_EQ(facts.secrets, 1u);
   EXPECT_EQ(facts.nextmap, "e1m2");
   // worldspawn's nextmap wins over a changelevel's target, wherever the two stand.
-  EXPECT_EQ(read_map_entities("{classname trigger_changelevel map a}"
-                              "{classname worldspawn nextmap b}")
+  EXPECT_EQ(read_map_entities("{classname trigger_changelevel map a }"
+                              "{classname worldspawn nextmap b }")
                 .facts.nextmap,
             "b");
-  EXPECT_EQ(read_map_entities("{classname worldspawn nextmap b}"
-                              "{classname trigger_changelevel map a}")
+  EXPECT_EQ(read_map_entities("{classname worldspawn nextmap b }"
+                              "{classname trigger_changelevel map a }")
                 .facts.nextmap,
             "b");
   // Team spawns of both kinds; a malformed block ends the counting as it ends the reading.
-  EXPECT_TRUE(read_map_entities("{classname info_player_team1}").facts.team);
-  EXPECT_TRUE(read_map_entities("{classname team_CTF_redspawn}").facts.team);
-  EXPECT_FALSE(read_map_entities("{classname team_CTF_redflag}").facts.team);
+  EXPECT_TRUE(read_map_entities("{classname info_player_team1 }").facts.team);
+  EXPECT_TRUE(read_map_entities("{classname team_CTF_redspawn }").facts.team);
+  EXPECT_FALSE(read_map_entities("{classname team_CTF_redflag }").facts.team);
   const MapFacts cut = read_map_entities(
-                           "{classname info_player_deathmatch}{classname "
-                           "monster_a}{classname}{classname monster_b}")
+                           "{classname info_player_deathmatch }{classname "
+                           "monster_a }{classname }{classname monster_b }")
                            .facts;
   EXPECT_TRUE(cut.deathmatch);
   EXPECT_EQ(cut.monsters, 1u);
