@@ -151,6 +151,21 @@ os::Result FaultyOs::delete_file(const std::string& name) {
       OsCall::kDeleteFile, 0, [&] { return inner_.delete_file(name); }, &name);
 }
 
+os::Result FaultyOs::create_directory(const std::string& name) {
+  return guarded(
+      OsCall::kCreateDirectory, 0, [&] { return inner_.create_directory(name); }, &name);
+}
+
+os::Result FaultyOs::remove_directory(const std::string& name) {
+  return guarded(
+      OsCall::kRemoveDirectory, 0, [&] { return inner_.remove_directory(name); }, &name);
+}
+
+os::Result FaultyOs::move_entry(const std::string& from, const std::string& to) {
+  return guarded(
+      OsCall::kMoveEntry, 0, [&] { return inner_.move_entry(from, to); }, &to);
+}
+
 os::Result FaultyOs::full_path(const std::string& name, std::string& full) {
   return guarded(
       OsCall::kFullPath, 0, [&] { return inner_.full_path(name, full); }, &name);

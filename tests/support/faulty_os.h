@@ -50,6 +50,9 @@ enum class OsCall {
   kEnclosesCurrentDirectory,
   kMapView,
   kUnmapView,
+  kCreateDirectory,
+  kRemoveDirectory,
+  kMoveEntry,
   kAny,  // a fault of this kind counts, and may fail, calls of every kind
 };
 
@@ -118,6 +121,9 @@ class FaultyOs final : public os::Os {
   os::Result find_close(os::Handle search) override;
   os::Result set_current_directory(const std::string& path) override;
   os::Result delete_file(const std::string& name) override;
+  os::Result create_directory(const std::string& name) override;
+  os::Result remove_directory(const std::string& name) override;
+  os::Result move_entry(const std::string& from, const std::string& to) override;
   os::Result full_path(const std::string& name, std::string& full) override;
   os::Result file_attributes(const std::string& name) override;
   os::Result replace_file(const std::string& from, const std::string& to) override;

@@ -101,6 +101,18 @@ class Os {
   // DeleteFileA. Value: 1 on success, 0 on failure.
   virtual Result delete_file(const std::string& name) = 0;
 
+  // CreateDirectoryA: a new, empty folder; fails with 183 when any entry, a link included,
+  // has the name. Value: 1 on success, 0 on failure. A system that offers none answers
+  // kErrorNotSupported.
+  virtual Result create_directory(const std::string& /*name*/) { return {0, kErrorNotSupported}; }
+  // RemoveDirectoryA: an empty folder, never what a link leads to. Value: 1 or 0.
+  virtual Result remove_directory(const std::string& /*name*/) { return {0, kErrorNotSupported}; }
+  // MoveFileExA without replacing: the entry `from` (a file or a folder; a link moves
+  // itself) takes the name `to` in the same folder or another on the same volume, which no
+  // entry may have (183). Value: 1 or 0.
+  virtual Result move_entry(const std::string& /*from*/, const std::string& /*to*/) {
+    return {0, kErrorNotSupported};
+  }
   // GetFullPathNameA: the name made absolute against the current directory, so that it
   // keeps naming the same file when the current directory changes. Value: 1 or 0.
   virtual Result full_path(const std::string& name, std::string& full) = 0;

@@ -89,6 +89,9 @@ class PosixOs final : public Os {
   Result find_close(Handle search) override;
   Result set_current_directory(const std::string& path) override;
   Result delete_file(const std::string& name) override;
+  Result create_directory(const std::string& name) override;
+  Result remove_directory(const std::string& name) override;
+  Result move_entry(const std::string& from, const std::string& to) override;
   Result full_path(const std::string& name, std::string& full) override;
   Result file_attributes(const std::string& name) override;
   Result replace_file(const std::string& from, const std::string& to) override;

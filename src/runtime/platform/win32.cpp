@@ -349,6 +349,21 @@ class Win32Os final : public Os {
     return guarded([&] { return static_cast<std::int64_t>(DeleteFileA(name.c_str()) != 0); });
   }
 
+  Result create_directory(const std::string& name) override {
+    return guarded([&] { return std::int64_t{CreateDirectoryA(name.c_str(), nullptr) != 0}; });
+  }
+
+  // RemoveDirectoryA removes a folder link itself, never the folder it leads to.
+  Result remove_directory(const std::string& name) override {
+    return guarded([&] { return std::int64_t{RemoveDirectoryA(name.c_str()) != 0}; });
+  }
+
+  Result move_entry(const std::string& from, const std::string& to) override {
+    return guarded([&] {
+      return std::int64_t{MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0};
+    });
+  }
+
   Result full_path(const std::string& name, std::string& full) override {
     return guarded([&] { return std::int64_t{get_full_path(name, full) ? 1 : 0}; });
   }

@@ -29,6 +29,7 @@ inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
+inline constexpr std::uint32_t kErrorDirNotEmpty = 145;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
 inline constexpr std::uint32_t kErrorDirectory = 267;  // "the directory name is invalid"

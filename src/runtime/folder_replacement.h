@@ -1,0 +1,71 @@
+// A folder built whole under a temporary name beside the one it is for, then moved into
+// place, so that whoever looks finds the old folder or the complete new one, never a part.
+// The old folder is replaced only when it holds nothing but what `ours` recognises: a
+// folder of the same name that someone filled with their own files is left as it was.
+// Everything goes by full paths through the OS calls that never follow a link at the name
+// they change.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "runtime/platform/os.h"
+
+namespace mapsweep {
+
+class FolderReplacement {
+ public:
+  enum class Outcome {
+    kReplaced,  // the new folder is in place (the old one, if any, is gone)
+    kOldKept,   // the old folder holds entries `ours` does not know: nothing changed
+    kFailed,    // a call failed (last_error() says which code): nothing changed
+  };
+  // Whether an entry of the old folder, by its path below it ('/'-separated), is one this
+  // kind of folder is made of.
+  using Recognises = std::function<bool(std::string_view path, bool is_folder)>;
+
+  FolderReplacement(os::Os& os, std::minstd_rand& random) : os_(os), random_(random) {}
+  ~FolderReplacement();
+  FolderReplacement(const FolderReplacement&) = delete;
+  FolderReplacement& operator=(const FolderReplacement&) = delete;
+
+  // Makes the temporary folder beside `place` (a full path). False on failure. First puts
+  // right what a run that was stopped half-way left beside `place`: when `place` is gone, a
+  // complete folder left under a temporary name (holding `complete_mark`) takes it back;
+  // every other one left there that holds only what `ours` knows is removed.
+  bool begin(const std::string& place, const Recognises& ours, std::string_view complete_mark);
+  // Adds a folder or a new file at `path` below the temporary folder.
+  bool add_folder(std::string_view path);
+  bool add_file(std::string_view path, std::string_view bytes);
+  bool remove_file(std::string_view path);
+  // Moves the built folder into place; see Outcome. After kOldKept or kFailed the built
+  // folder is removed again.
+  Outcome commit(const Recognises& ours);
+  // Removes the built folder and everything added to it.
+  void abandon();
+
+  const std::string& temporary_path() const { return temporary_; }
+  std::uint32_t last_error() const { return last_error_; }
+
+ private:
+  bool failed(const os::Result& result);
+  std::string sibling_name() const;
+  // Whether every entry below `folder` is recognised; lists them, deepest last.
+  bool all_recognised(const std::string& folder, std::string_view below, const Recognises& ours,
+                      std::vector<std::pair<std::string, bool>>& entries, int depth);
+  bool remove_tree(const std::string& folder,
+                   const std::vector<std::pair<std::string, bool>>& entries);
+  void put_right_leftovers(const Recognises& ours, std::string_view complete_mark);
+
+  os::Os& os_;
+  std::minstd_rand& random_;
+  std::string place_;
+  std::string temporary_;
+  std::vector<std::pair<std::string, bool>> added_;  // path below, is a folder
+  std::uint32_t last_error_ = 0;
+};
+
+}  // namespace mapsweep
