@@ -16,6 +16,14 @@ bool writes(std::uint32_t access) {
   return (access & os::kGenericWrite) != 0;
 }
 
+// What either system refuses to write or delete, judged by the attributes: a folder, a
+// device and a read-only file. Links are not written through by either, whatever they lead
+// to; a link is deleted as its target is judged (a folder's attribute tells one to a folder).
+constexpr std::uint32_t kNeverWritten = os::kAttributeDirectory | os::kAttributeDevice |
+                                        os::kAttributeReadOnly | os::kAttributeReparsePoint;
+constexpr std::uint32_t kNeverDeleted =
+    os::kAttributeDirectory | os::kAttributeDevice | os::kAttributeReadOnly;
+
 // Copies up to count bytes of a file kept in memory, from offset on; how many it copied.
 std::uint32_t copy_out(const std::string& bytes, std::uint64_t offset, void* into,
                        std::uint32_t count) {
@@ -43,9 +51,9 @@ std::string DryRunOs::key_of(const std::string& name, std::string* full) {
   return key;
 }
 
-os::Handle DryRunOs::open_memory(const std::string& key, bool writable) {
+os::Handle DryRunOs::open_memory(const std::string& key, bool writable, std::uint32_t share_mode) {
   const os::Handle handle = next_handle_--;
-  open_[handle] = OpenFile{key, 0, writable};
+  open_[handle] = OpenFile{key, 0, writable, share_mode};
   return handle;
 }
 
@@ -54,29 +62,69 @@ DryRunOs::OpenFile* DryRunOs::memory_handle(os::Handle file) {
   return it == open_.end() ? nullptr : &it->second;
 }
 
+bool DryRunOs::memory_held(const std::string& key, std::uint32_t share_mode) const {
+  return std::any_of(open_.begin(), open_.end(), [&](const auto& handle) {
+    const OpenFile& open = handle.second;
+    return open.key == key && (share_mode == 0 || open.share_mode == 0);
+  });
+}
+
+// Whatever is asked of the real system here only reads: a file that is there is opened for
+// reading, and every name is first looked at, so that the dry run fails wherever a real
+// run would, and for the same reason.
 os::Result DryRunOs::create_file(const std::string& name, std::uint32_t access,
                                  std::uint32_t share_mode, std::uint32_t disposition) {
   std::string full;
   const std::string key = key_of(name, &full);
   if (key.empty()) return failure(os::kErrorPathNotFound, os::kInvalidHandle);
-  if (files_.count(key) != 0) {
-    if (disposition == os::kCreateNew) return failure(os::kErrorFileExists, os::kInvalidHandle);
-    const bool reopened = disposition == os::kOpenAlways;
-    return {open_memory(key, writes(access)), reopened ? os::kErrorAlreadyExists : 0u};
+  if (files_.count(key) != 0) return reopen_memory(key, access, share_mode, disposition);
+  const bool is_hidden = hidden(key);
+  if (!is_hidden && !writes(access) && disposition == os::kOpenExisting) {
+    return real_.create_file(name, access, share_mode, disposition);
   }
-  const bool on_disk = !hidden(key) && real_.file_attributes(full).value != -1;
-  if (!writes(access) && on_disk) return real_.create_file(name, access, share_mode, disposition);
-  if (on_disk && disposition == os::kCreateNew) {
-    return failure(os::kErrorFileExists, os::kInvalidHandle);
+  const os::Result entry =
+      is_hidden ? failure(os::kErrorFileNotFound, -1) : real_.file_attributes(full);
+  if (entry.value == -1) {
+    return create_memory(key, full, access, share_mode, disposition, entry);
   }
-  if (on_disk) {
-    // A file that is there is opened for reading only, which tells whether another program
-    // holds it, and is never written.
-    return real_.create_file(name, os::kGenericRead, os::kShareRead, os::kOpenExisting);
+  return open_real(name, access, share_mode, disposition, static_cast<std::uint32_t>(entry.value));
+}
+
+os::Result DryRunOs::reopen_memory(const std::string& key, std::uint32_t access,
+                                   std::uint32_t share_mode, std::uint32_t disposition) {
+  if (disposition == os::kCreateNew) return failure(os::kErrorFileExists, os::kInvalidHandle);
+  if (memory_held(key, share_mode)) return failure(os::kErrorSharingViolation, os::kInvalidHandle);
+  const bool reopened = disposition == os::kOpenAlways;
+  return {open_memory(key, writes(access), share_mode),
+          reopened ? os::kErrorAlreadyExists : os::kErrorSuccess};
+}
+
+os::Result DryRunOs::create_memory(const std::string& key, const std::string& full,
+                                   std::uint32_t access, std::uint32_t share_mode,
+                                   std::uint32_t disposition, const os::Result& entry) {
+  // Only a missing file is created: a folder missing on the way (3) or a name the system
+  // cannot look at refuses the real create as well.
+  if (entry.last_error != os::kErrorFileNotFound) {
+    return failure(entry.last_error, os::kInvalidHandle);
   }
   if (disposition == os::kOpenExisting) return failure(os::kErrorFileNotFound, os::kInvalidHandle);
   files_[key] = MemoryFile{full, {}, false, 0};
-  return {open_memory(key, writes(access)), os::kErrorSuccess};
+  return {open_memory(key, writes(access), share_mode), os::kErrorSuccess};
+}
+
+os::Result DryRunOs::open_real(const std::string& name, std::uint32_t access,
+                               std::uint32_t share_mode, std::uint32_t disposition,
+                               std::uint32_t attributes) {
+  if (disposition == os::kCreateNew) return failure(os::kErrorFileExists, os::kInvalidHandle);
+  if (writes(access) && (attributes & kNeverWritten) != 0) {
+    return failure(os::kErrorAccessDenied, os::kInvalidHandle);
+  }
+  // Read with the share mode asked for, the open is refused where another open of this
+  // process or another program would refuse the real one; and nothing can be written.
+  const os::Result opened =
+      real_.create_file(name, os::kGenericRead, share_mode, os::kOpenExisting);
+  if (opened.value == os::kInvalidHandle || disposition != os::kOpenAlways) return opened;
+  return {opened.value, os::kErrorAlreadyExists};
 }
 
 os::Result DryRunOs::read_file(os::Handle file, void* into, std::uint32_t count) {
@@ -181,11 +229,33 @@ os::Result DryRunOs::delete_file(const std::string& name) {
   std::string full;
   const std::string key = key_of(name, &full);
   if (key.empty()) return failure(os::kErrorPathNotFound);
-  if (files_.erase(key) != 0) return {1, os::kErrorSuccess};
-  if (hidden(key) || real_.file_attributes(full).value == -1) {
-    return failure(os::kErrorFileNotFound);
+  if (files_.count(key) != 0) return delete_memory(key, full);
+  if (hidden(key)) return failure(os::kErrorFileNotFound);
+  const os::Result entry = real_.file_attributes(full);
+  if (entry.value == -1) return failure(entry.last_error);
+  if ((static_cast<std::uint32_t>(entry.value) & kNeverDeleted) != 0) {
+    return failure(os::kErrorAccessDenied);
   }
+  if (real_file_held(full)) return failure(os::kErrorSharingViolation);
   deleted_[key] = full;
+  return {1, os::kErrorSuccess};
+}
+
+// An exclusive open for reading is refused by any other open of the file, as deleting it
+// is; any other refusal (an unreadable file, say) does not keep a file from being deleted.
+bool DryRunOs::real_file_held(const std::string& full) {
+  const os::Result probe = real_.create_file(full, os::kGenericRead, 0, os::kOpenExisting);
+  if (probe.value == os::kInvalidHandle) return probe.last_error == os::kErrorSharingViolation;
+  real_.close_handle(probe.value);
+  return false;
+}
+
+os::Result DryRunOs::delete_memory(const std::string& key, const std::string& full) {
+  if (memory_held(key, 0)) return failure(os::kErrorSharingViolation);
+  files_.erase(key);
+  // A file kept in memory that has taken a real one's place takes that one along: a real
+  // run would have replaced it, then deleted what replaced it.
+  if (!hidden(key) && real_.file_attributes(full).value != -1) deleted_[key] = full;
   return {1, os::kErrorSuccess};
 }
 

@@ -1,7 +1,10 @@
 // An operating system that writes nothing: reads, searches and locks reach the real one;
 // files created or written are kept in memory, a file replaced is replaced in memory, and
 // a file deleted is only hidden. A whole run over it does everything a real run does but
-// leaves every file as it was; what it would have written can be asked afterwards.
+// leaves every file as it was; what it would have written can be asked afterwards. It is
+// refused wherever a real run would be, with the same code: each write and deletion is
+// first put to the real system as questions that change nothing (what the entry is, and
+// whether a read with the same share mode is let in).
 #pragma once
 
 #include <cstdint>
@@ -71,13 +74,31 @@ class DryRunOs final : public os::Os {
     std::string key;
     std::uint64_t position = 0;
     bool writable = false;
+    std::uint32_t share_mode = 0;
   };
 
   // The key of a name: its full path with ASCII letters in one case, as both systems'
   // names compare; empty when the name cannot be made one.
   std::string key_of(const std::string& name, std::string* full = nullptr);
-  os::Handle open_memory(const std::string& key, bool writable);
+  os::Handle open_memory(const std::string& key, bool writable, std::uint32_t share_mode);
   OpenFile* memory_handle(os::Handle file);
+  // Whether the handles open on a file kept in memory refuse another open with this share
+  // mode, as both systems' exclusive opens refuse one another.
+  bool memory_held(const std::string& key, std::uint32_t share_mode) const;
+  // create_file of a file kept in memory.
+  os::Result reopen_memory(const std::string& key, std::uint32_t access, std::uint32_t share_mode,
+                           std::uint32_t disposition);
+  // create_file of a name the real system has no file of (`entry` says why: 2, 3 or else),
+  // or only one a real run would have deleted by now.
+  os::Result create_memory(const std::string& key, const std::string& full, std::uint32_t access,
+                           std::uint32_t share_mode, std::uint32_t disposition,
+                           const os::Result& entry);
+  // create_file of a real entry with these attributes: opened for reading only, if at all.
+  os::Result open_real(const std::string& name, std::uint32_t access, std::uint32_t share_mode,
+                       std::uint32_t disposition, std::uint32_t attributes);
+  // Whether an open, this process's or another program's, keeps the real file from going.
+  bool real_file_held(const std::string& full);
+  os::Result delete_memory(const std::string& key, const std::string& full);
   bool hidden(const std::string& key) const { return deleted_.count(key) != 0; }
   // A real entry the search reported that a real run would have deleted by now.
   bool hides_entry(os::Handle search, const os::FindData& entry);

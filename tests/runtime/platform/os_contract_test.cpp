@@ -1,9 +1,8 @@
-// What every OS layer owes the runtime, run against the one this build targets and the
-// fault injector that wraps it: the Windows codes of each outcome, exclusive opens,
-// read-only files, exact bytes through a handle, searches, the current directory and
-// deleting. The layers' own ways (directory
-// order, short names, links and so on) are tested in posix_os_test.cpp and
-// win32_os_test.cpp.
+// What every OS layer owes the runtime, run against the one this build targets and the two
+// that wrap it, the dry run's and the fault injector: the Windows codes of each outcome,
+// exclusive opens, read-only files, exact bytes through a handle, searches, the current
+// directory and deleting. The layers' own ways (directory order, short names, links and so
+// on) are tested in posix_os_test.cpp and win32_os_test.cpp.
 
 #include <gtest/gtest.h>
 
@@ -34,10 +33,9 @@ using Names = std::vector<std::string>;
 using NameSet = std::set<std::string>;
 
 // The layers the runtime may be given: the native one, the one that writes nothing for dry
-// runs, and the fault injector of the tests with no fault planted. Each owes the same. The
-// dry run is not run yet: it still reports success for five writes and deletions a real
-// run would be refused (a missing folder, a folder, a file held open here or elsewhere, a
-// read-only file), and is run here once it answers as the native layer does.
+// runs, and the fault injector of the tests with no fault planted. Each owes the same: a
+// dry run that answered a write or a deletion with success where a real run is refused
+// would tell of a run that cannot happen.
 enum class Layer { kNative, kDryRun, kPassThrough };
 
 class OsContract : public mapsweep::testing::NativeOsTree,
@@ -336,7 +334,7 @@ TEST_P(OsContract, DeleteRemovesTheFileWhateverTheCaseOfItsName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryLayer, OsContract,
-                         ::testing::Values(Layer::kNative, Layer::kPassThrough),
+                         ::testing::Values(Layer::kNative, Layer::kDryRun, Layer::kPassThrough),
                          [](const ::testing::TestParamInfo<Layer>& info) {
                            switch (info.param) {
                              case Layer::kNative:
