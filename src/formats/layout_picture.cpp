@@ -128,16 +128,17 @@ class HeightCanvas {
 
 using Rgb = std::array<int, 3>;
 
-// The colour ramp: deep blue low down, through teal and amber, to near white at the top;
-// colours between two stops are interpolated in integers.
+// The colour ramp: blue low down, through teal and sand, to near white at the top. No
+// channel falls from one stop to the next, so that a higher level is never darker, whatever
+// the rounding between stops; colours between two stops are interpolated in integers.
 struct RampStop {
   int level;
   Rgb colour;
 };
-constexpr RampStop kRamp[] = {{1, {38, 56, 128}},
-                              {85, {36, 150, 168}},
-                              {170, {226, 200, 84}},
-                              {kHeightLevels, {255, 252, 232}}};
+constexpr RampStop kRamp[] = {{1, {48, 84, 180}},
+                              {85, {48, 168, 188}},
+                              {170, {226, 212, 188}},
+                              {kHeightLevels, {255, 252, 236}}};
 
 Rgb ramp_colour(int level) {
   for (std::size_t i = 1; i < std::size(kRamp); ++i) {
