@@ -1,6 +1,7 @@
 #include "tools/map_archive_writer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace mapsweep::tools {
@@ -131,6 +132,162 @@ std::string bsp_map(MapLayout layout, std::string_view entity_text, std::size_t 
   map.resize(std::max(total_size, table_end), 'x');
   put_bytes(map, text_offset, std::string(entity_text) + '\0');
   return map;
+}
+
+namespace {
+
+void append_float_le(std::string& out, float value) {
+  std::uint32_t bits = 0;
+  static_assert(sizeof bits == sizeof value);
+  std::memcpy(&bits, &value, sizeof bits);
+  append_int32_le(out, bits);
+}
+
+void append_vertex(std::string& out, const GeometryVertex& vertex, std::size_t record_size) {
+  const std::size_t start = out.size();
+  append_float_le(out, vertex.x);
+  append_float_le(out, vertex.y);
+  append_float_le(out, vertex.z);
+  out.resize(start + record_size, '\0');
+}
+
+// The lump numbers and record sizes of the geometry of one layout.
+struct GeometryLumps {
+  std::size_t vertices;
+  std::size_t vertex_size;
+  std::size_t edges = 0;  // the edge layouts
+  std::size_t edge_half = 0;
+  std::size_t indexes = 0;  // the surface layouts
+  std::size_t surfaces = 0;
+  std::size_t surface_size = 0;
+  std::size_t patch_size_at = 0;
+};
+
+GeometryLumps geometry_lumps(MapLayout layout) {
+  switch (layout) {
+    case MapLayout::kVersion29:
+    case MapLayout::kVersion30:
+      return {.vertices = 3, .vertex_size = 12, .edges = 12, .edge_half = 2};
+    case MapLayout::kBsp2:
+    case MapLayout::kBsp2Reversed:
+      return {.vertices = 3, .vertex_size = 12, .edges = 12, .edge_half = 4};
+    case MapLayout::kIbsp38:
+      return {.vertices = 2, .vertex_size = 12, .edges = 11, .edge_half = 2};
+    case MapLayout::kIbsp46:
+    case MapLayout::kIbsp47:
+      return {.vertices = 10,
+              .vertex_size = 44,
+              .indexes = 11,
+              .surfaces = 13,
+              .surface_size = 104,
+              .patch_size_at = 96};
+    case MapLayout::kRbsp1:
+    case MapLayout::kFbsp1:
+      return {.vertices = 10,
+              .vertex_size = 80,
+              .indexes = 11,
+              .surfaces = 13,
+              .surface_size = 148,
+              .patch_size_at = 140};
+  }
+  throw std::invalid_argument("unknown map layout");
+}
+
+std::string edge_lump(const MapGeometry& geometry, std::size_t half) {
+  std::string lump;
+  for (const GeometryEdge& edge : geometry.edges) {
+    for (const std::uint32_t vertex : edge) {
+      if (half == 2 && vertex > 0xFFFF) throw std::length_error("edges hold uint16 vertices");
+      const std::size_t start = lump.size();
+      append_int32_le(lump, vertex);
+      lump.resize(start + half);
+    }
+  }
+  return lump;
+}
+
+std::string surface_lump(const MapGeometry& geometry, const GeometryLumps& lumps) {
+  std::string lump;
+  for (const GeometrySurface& surface : geometry.surfaces) {
+    std::string record;
+    for (const std::int32_t field : {0, -1, surface.type, surface.first_vert, surface.num_verts,
+                                     surface.first_index, surface.num_indexes}) {
+      append_int32_le(record, static_cast<std::uint32_t>(field));
+    }
+    record.resize(lumps.patch_size_at, '\0');
+    append_int32_le(record, static_cast<std::uint32_t>(surface.patch_width));
+    append_int32_le(record, static_cast<std::uint32_t>(surface.patch_height));
+    lump += record;
+  }
+  return lump;
+}
+
+}  // namespace
+
+bool layout_keeps_edges(MapLayout layout) {
+  return geometry_lumps(layout).edges != 0;
+}
+
+MapGeometry line_geometry(MapLayout layout, std::vector<GeometryVertex> vertices,
+                          const std::vector<GeometryEdge>& lines) {
+  MapGeometry geometry;
+  geometry.vertices = std::move(vertices);
+  if (layout_keeps_edges(layout)) {
+    geometry.edges = lines;
+    return geometry;
+  }
+  for (const GeometryEdge& line : lines) {
+    for (const std::uint32_t corner : {line[0], line[1], line[1]}) {
+      geometry.indexes.push_back(static_cast<std::int32_t>(corner));
+    }
+  }
+  GeometrySurface soup;
+  soup.num_verts = static_cast<std::int32_t>(geometry.vertices.size());
+  soup.num_indexes = static_cast<std::int32_t>(geometry.indexes.size());
+  geometry.surfaces.push_back(soup);
+  return geometry;
+}
+
+MapGeometry room_geometry(MapLayout layout) {
+  std::vector<GeometryVertex> vertices = {
+      {0, 0, 0},       {1024, 0, 0},    {1024, 768, 0},  {0, 768, 0},      // the room
+      {384, 256, 128}, {640, 256, 128}, {640, 512, 128}, {384, 512, 128},  // the platform
+      {128, 320, 0},   {128, 448, 0}};                                     // the ramp's foot
+  std::vector<GeometryEdge> lines = {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {4, 5}, {5, 6},
+                                     {6, 7}, {7, 4}, {8, 9}, {8, 4}, {9, 7}};
+  return line_geometry(layout, std::move(vertices), lines);
+}
+
+std::string geometry_map(MapLayout layout, const MapGeometry& geometry,
+                         std::string_view entity_text) {
+  const MapHeader header = map_header(layout);
+  const GeometryLumps lumps = geometry_lumps(layout);
+  std::vector<std::string> contents(header.lumps);
+  contents[0] = std::string(entity_text) + '\0';
+  for (const GeometryVertex& vertex : geometry.vertices) {
+    append_vertex(contents[lumps.vertices], vertex, lumps.vertex_size);
+  }
+  if (lumps.edges != 0) {
+    contents[lumps.edges] = edge_lump(geometry, lumps.edge_half);
+  } else {
+    for (const std::int32_t index : geometry.indexes) {
+      append_int32_le(contents[lumps.indexes], static_cast<std::uint32_t>(index));
+    }
+    contents[lumps.surfaces] = surface_lump(geometry, lumps);
+  }
+  std::string map = header.lead;
+  std::size_t at = header.lead.size() + header.lumps * 8;
+  for (const std::string& lump : contents) {
+    append_int32_le(map, to_uint32(at));
+    append_int32_le(map, to_uint32(lump.size()));
+    at += lump.size();
+  }
+  for (const std::string& lump : contents) map += lump;
+  return map;
+}
+
+std::size_t lump_entry_offset(MapLayout layout, std::size_t number) {
+  return map_header(layout).lead.size() + number * 8;
 }
 
 std::string entity_text(const std::vector<EntityPairs>& blocks, LineEnd line_end) {

@@ -4,6 +4,7 @@
 // entries of a 56-byte zero-padded name, the data offset and the data length.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -94,6 +95,52 @@ inline constexpr MapLayout kAllMapLayouts[] = {
 // (0: right after the table), the other lumps empty, and filler everywhere else.
 std::string bsp_map(MapLayout layout, std::string_view entity_text, std::size_t total_size,
                     std::size_t text_offset = 0);
+
+// Map geometry as the lumps hold it, for the pictures of map layouts. The layouts 29, 30,
+// BSP2 (both magics) and IBSP 38 keep vertices and edges between them; IBSP 46 and 47,
+// RBSP and FBSP keep vertices, triangle corners (indexes) and the surfaces that use them.
+struct GeometryVertex {
+  float x = 0;
+  float y = 0;
+  float z = 0;
+};
+using GeometryEdge = std::array<std::uint32_t, 2>;
+// A surface record's fields as written: nothing is checked, so tests can write hostile ones.
+struct GeometrySurface {
+  std::int32_t type = 3;  // 1 planar, 2 patch, 3 triangle soup, 4 flare
+  std::int32_t first_vert = 0;
+  std::int32_t num_verts = 0;
+  std::int32_t first_index = 0;
+  std::int32_t num_indexes = 0;
+  std::int32_t patch_width = 0;
+  std::int32_t patch_height = 0;
+};
+struct MapGeometry {
+  std::vector<GeometryVertex> vertices;
+  std::vector<GeometryEdge> edges;    // the edge layouts
+  std::vector<std::int32_t> indexes;  // the surface layouts, relative to a surface's first vertex
+  std::vector<GeometrySurface> surfaces;  // the surface layouts
+};
+
+bool layout_keeps_edges(MapLayout layout);
+
+// The lines between `vertices` as the layout keeps them: edges, or one triangle-soup
+// surface whose triangles (a, b, b) each draw the line from a to b.
+MapGeometry line_geometry(MapLayout layout, std::vector<GeometryVertex> vertices,
+                          const std::vector<GeometryEdge>& lines);
+
+// A small recognisable layout: a square room at height 0 with a raised square platform in
+// its middle and a ramp up to it, as lines of the layout.
+MapGeometry room_geometry(MapLayout layout);
+
+// A map of that layout: header, lump table, `entity_text` and its NUL in lump 0, then the
+// geometry's lumps, each right after the one before; the other lumps are empty.
+std::string geometry_map(MapLayout layout, const MapGeometry& geometry,
+                         std::string_view entity_text = "{\n\"classname\" \"worldspawn\"\n}\n");
+
+// Where the lump table entry of lump `number` starts in a map of that layout: its offset,
+// then its length, both int32.
+std::size_t lump_entry_offset(MapLayout layout, std::size_t number);
 
 // Entity text with these blocks, one "key" "value" pair per line, in the given order:
 //   {<eol>"key" "value"<eol>...}<eol>

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 
-bash tools/require_packages.sh g++-mingw-w64-x86-64 wine64 googletest libz-mingw-w64-dev cmake \
+bash tools/require_packages.sh g++-mingw-w64-x86-64 wine64 googletest libz-mingw-w64-dev libstb-dev cmake \
   ninja-build g++ libgtest-dev
 
 windows_build=$source_dir/build/windows

@@ -3,25 +3,30 @@
 #include "formats/byte_reading.h"
 
 namespace mapsweep::formats {
-namespace {
-
-// Where the lump table starts, or 0 for no known layout.
-std::size_t lump_table_at(std::string_view bytes) {
-  if (bytes.size() < 4) return 0;
-  const std::string_view magic = bytes.substr(0, 4);
-  const std::int32_t first_word = i32_at(bytes, 0);
-  if (first_word == 29 || first_word == 30 || magic == "BSP2" || magic == "2PSB") return 4;
-  if (bytes.size() < 8) return 0;
-  const std::int32_t version = i32_at(bytes, 4);
-  if (magic == "IBSP" && (version == 38 || version == 46 || version == 47)) return 8;
-  if ((magic == "RBSP" || magic == "FBSP") && version == 1) return 8;
-  return 0;
+std::string_view map_family(std::string_view first_bytes) {
+  if (first_bytes.size() < 4) return {};
+  const std::string_view magic = first_bytes.substr(0, 4);
+  const std::int32_t first_word = i32_at(first_bytes, 0);
+  if (first_word == 29) return "29";
+  if (first_word == 30) return "30";
+  if (magic == "BSP2" || magic == "2PSB") return "BSP2";
+  if (first_bytes.size() < 8) return {};
+  const std::int32_t version = i32_at(first_bytes, 4);
+  if (magic == "IBSP" && version == 38) return "IBSP38";
+  if (magic == "IBSP" && version == 46) return "IBSP46";
+  if (magic == "IBSP" && version == 47) return "IBSP47";
+  if (magic == "RBSP" && version == 1) return "RBSP";
+  if (magic == "FBSP" && version == 1) return "FBSP";
+  return {};
 }
 
-}  // namespace
+std::size_t lump_table_offset(std::string_view family) {
+  if (family.empty()) return 0;
+  return family == "29" || family == "30" || family == "BSP2" ? 4 : 8;
+}
 
 std::optional<Lump> entity_lump(std::string_view first_bytes, std::uint64_t map_size) {
-  const std::size_t table_at = lump_table_at(first_bytes);
+  const std::size_t table_at = lump_table_offset(map_family(first_bytes));
   if (table_at == 0 || first_bytes.size() < table_at + 8 || map_size < table_at + 8) {
     return std::nullopt;
   }

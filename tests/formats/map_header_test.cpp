@@ -47,6 +47,34 @@ TEST(MapHeader, UnknownLayoutsAreNoMaps) {
   }
 }
 
+// Each layout's writer header names its family; the leads the entity lump refuses name none.
+TEST(MapHeader, FamilyOfEveryLayoutAndNoneForTheRest) {
+  struct Family {
+    MapLayout layout;
+    std::string_view name;
+    std::size_t table_at;
+  };
+  const Family families[] = {
+      {MapLayout::kVersion29, "29", 4},  {MapLayout::kVersion30, "30", 4},
+      {MapLayout::kBsp2, "BSP2", 4},     {MapLayout::kBsp2Reversed, "BSP2", 4},
+      {MapLayout::kIbsp38, "IBSP38", 8}, {MapLayout::kIbsp46, "IBSP46", 8},
+      {MapLayout::kIbsp47, "IBSP47", 8}, {MapLayout::kRbsp1, "RBSP", 8},
+      {MapLayout::kFbsp1, "FBSP", 8}};
+  for (const Family& family : families) {
+    const std::string map = tools::bsp_map(family.layout, "{}", 100);
+    EXPECT_EQ(map_family(map), family.name);
+    EXPECT_EQ(lump_table_offset(family.name), family.table_at) << family.name;
+    // Cut before the version, a magic-and-version header names nothing yet.
+    const std::string_view cut = family.table_at == 4 ? family.name : "";
+    EXPECT_EQ(map_family(map.substr(0, 7)), cut) << family.name;
+  }
+  for (const std::string& lead : {int32_le(28), "BSP1"s, "ibsp"s, "IBSP" + int32_le(39),
+                                  "RBSP" + int32_le(38), "FBSP" + int32_le(0), "IBS"s, ""s}) {
+    EXPECT_EQ(map_family(lead + int32_le(0)), "") << lead;
+  }
+  EXPECT_EQ(lump_table_offset(""), 0u);
+}
+
 TEST(MapHeader, LumpMustLieWithinTheMap) {
   const auto version29 = [](std::int32_t offset, std::int32_t length) {
     return int32_le(29) + int32_le(offset) + int32_le(length);

@@ -1,0 +1,14 @@
+// The catalogue's pictures of map layouts as PNG files.
+#pragma once
+
+#include <string>
+
+#include "formats/layout_picture.h"
+
+namespace mapsweep {
+
+// The picture as the bytes of a PNG file (8-bit RGB). Empty when the picture is not whole
+// (fewer or more bytes than its side gives) or the encoder could not get memory.
+std::string layout_png(const formats::LayoutPicture& picture);
+
+}  // namespace mapsweep

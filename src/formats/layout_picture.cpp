@@ -1,0 +1,198 @@
+#include "formats/layout_picture.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <tuple>
+#include <utility>
+
+namespace mapsweep::formats {
+namespace {
+
+constexpr int kLastPixel = static_cast<int>(kLayoutPictureSide) - 1;
+
+// The extent of the vertices the lines end at; others may lie anywhere.
+struct Bounds {
+  double min_x, max_x, min_y, max_y, min_z, max_z;
+};
+
+Bounds bounds_of_lines(const MapLines& map) {
+  const Vertex& first = map.vertices[map.lines.front().from];
+  Bounds bounds{first.x, first.x, first.y, first.y, first.z, first.z};
+  const auto take_in = [&](const Vertex& v) {
+    bounds.min_x = std::min<double>(bounds.min_x, v.x);
+    bounds.max_x = std::max<double>(bounds.max_x, v.x);
+    bounds.min_y = std::min<double>(bounds.min_y, v.y);
+    bounds.max_y = std::max<double>(bounds.max_y, v.y);
+    bounds.min_z = std::min<double>(bounds.min_z, v.z);
+    bounds.max_z = std::max<double>(bounds.max_z, v.z);
+  };
+  for (const Line& line : map.lines) {
+    take_in(map.vertices[line.from]);
+    take_in(map.vertices[line.to]);
+  }
+  return bounds;
+}
+
+// A vertex's place on the picture and its height level (1 to kHeightLevels).
+struct Point {
+  int x;
+  int y;
+  int level;
+};
+
+// Rounds a non-negative value to the nearest whole number, halves up. Plain conversion
+// rather than a library call: only IEEE arithmetic, the same on every x86-64 build.
+int rounded(double value, int highest) {
+  return std::min(static_cast<int>(value + 0.5), highest);
+}
+
+// Maps coordinates to pixels: one scale for both axes, so that the map keeps its
+// proportions, the longer side spanning the picture and the shorter centred on it.
+class Fit {
+ public:
+  explicit Fit(const Bounds& bounds) : bounds_(bounds) {
+    const double width = bounds.max_x - bounds.min_x;
+    const double depth = bounds.max_y - bounds.min_y;
+    const double extent = std::max(width, depth);
+    scale_ = extent > 0 ? kLastPixel / extent : 0.0;
+    pad_x_ = (kLastPixel - rounded(width * scale_, kLastPixel)) / 2;
+    pad_y_ = (kLastPixel - rounded(depth * scale_, kLastPixel)) / 2;
+    const double height = bounds.max_z - bounds.min_z;
+    level_scale_ = height > 0 ? (kHeightLevels - 1) / height : 0.0;
+  }
+
+  Point place(const Vertex& v) const {
+    const int x = pad_x_ + rounded((v.x - bounds_.min_x) * scale_, kLastPixel);
+    const int y = pad_y_ + rounded((v.y - bounds_.min_y) * scale_, kLastPixel);
+    // A flat map is drawn at the brightest level, a sloped one from level 1 up.
+    const int level = level_scale_ > 0
+                          ? 1 + rounded((v.z - bounds_.min_z) * level_scale_, kHeightLevels - 1)
+                          : kHeightLevels;
+    // Rows run from the top of the picture, y from its bottom.
+    return {std::min(x, kLastPixel), kLastPixel - std::min(y, kLastPixel), level};
+  }
+
+ private:
+  Bounds bounds_;
+  double scale_ = 0;
+  int pad_x_ = 0;
+  int pad_y_ = 0;
+  double level_scale_ = 0;
+};
+
+// The highest level drawn through each pixel; 0 where none was.
+class HeightCanvas {
+ public:
+  HeightCanvas() : levels_(kLayoutPictureSide * kLayoutPictureSide, 0) {}
+
+  // Bresenham's line, each pixel at the level interpolated between the ends. The ends are
+  // put in one order first, so that a line drawn either way lights the same pixels.
+  void draw(Point a, Point b) {
+    if (std::tie(b.x, b.y, b.level) < std::tie(a.x, a.y, a.level)) std::swap(a, b);
+    const int dx = std::abs(b.x - a.x);
+    const int dy = -std::abs(b.y - a.y);
+    const int step_x = a.x < b.x ? 1 : -1;
+    const int step_y = a.y < b.y ? 1 : -1;
+    const int steps = std::max(dx, -dy);
+    int error = dx + dy;
+    int x = a.x;
+    int y = a.y;
+    for (int step = 0;; ++step) {
+      const int level = steps == 0 ? b.level : a.level + (b.level - a.level) * step / steps;
+      raise(x, y, level);
+      if (x == b.x && y == b.y) break;
+      const int doubled = 2 * error;
+      if (doubled >= dy) {
+        error += dy;
+        x += step_x;
+      }
+      if (doubled <= dx) {
+        error += dx;
+        y += step_y;
+      }
+    }
+  }
+
+  int level_at(std::size_t pixel) const { return levels_[pixel]; }
+
+ private:
+  void raise(int x, int y, int level) {
+    std::uint8_t& kept =
+        levels_[static_cast<std::size_t>(y) * kLayoutPictureSide + static_cast<std::size_t>(x)];
+    kept = std::max(kept, static_cast<std::uint8_t>(level));
+  }
+
+  std::vector<std::uint8_t> levels_;
+};
+
+using Rgb = std::array<int, 3>;
+
+// The colour ramp: blue low down, through teal and sand, to near white at the top. No
+// channel falls from one stop to the next, so that a higher level is never darker, whatever
+// the rounding between stops; colours between two stops are interpolated in integers.
+struct RampStop {
+  int level;
+  Rgb colour;
+};
+constexpr RampStop kRamp[] = {{1, {48, 84, 180}},
+                              {85, {48, 168, 188}},
+                              {170, {226, 212, 188}},
+                              {kHeightLevels, {255, 252, 236}}};
+
+Rgb ramp_colour(int level) {
+  for (std::size_t i = 1; i < std::size(kRamp); ++i) {
+    const RampStop& low = kRamp[i - 1];
+    const RampStop& high = kRamp[i];
+    if (level > high.level) continue;
+    Rgb colour{};
+    for (std::size_t c = 0; c < colour.size(); ++c) {
+      colour[c] = low.colour[c] +
+                  (high.colour[c] - low.colour[c]) * (level - low.level) / (high.level - low.level);
+    }
+    return colour;
+  }
+  return kRamp[std::size(kRamp) - 1].colour;
+}
+
+LayoutPicture coloured(const HeightCanvas& canvas) {
+  LayoutPicture picture;
+  picture.rgb.reserve(kLayoutPictureSide * kLayoutPictureSide * 3);
+  for (std::size_t pixel = 0; pixel < kLayoutPictureSide * kLayoutPictureSide; ++pixel) {
+    const int level = canvas.level_at(pixel);
+    const Rgb colour = level == 0
+                           ? Rgb{kLayoutBackground[0], kLayoutBackground[1], kLayoutBackground[2]}
+                           : ramp_colour(level);
+    for (const int channel : colour) picture.rgb.push_back(static_cast<std::uint8_t>(channel));
+  }
+  return picture;
+}
+
+// The lines read from a map are; lines put together otherwise are checked all the same,
+// since a coordinate out of range would make the pixel arithmetic undefined.
+bool all_drawable(const MapLines& map) {
+  return std::all_of(map.lines.begin(), map.lines.end(), [&](const Line& line) {
+    return line.from < map.vertices.size() && line.to < map.vertices.size() &&
+           within_limits(map.vertices[line.from]) && within_limits(map.vertices[line.to]);
+  });
+}
+
+}  // namespace
+
+std::optional<LayoutPicture> draw_layout(const MapLines& map) {
+  if (map.lines.empty() || !all_drawable(map)) return std::nullopt;
+  const Fit fit(bounds_of_lines(map));
+  HeightCanvas canvas;
+  for (const Line& line : map.lines) {
+    canvas.draw(fit.place(map.vertices[line.from]), fit.place(map.vertices[line.to]));
+  }
+  return coloured(canvas);
+}
+
+std::optional<LayoutPicture> draw_map_layout(ByteSource& map) {
+  const std::optional<MapLines> lines = read_map_lines(map);
+  if (!lines) return std::nullopt;
+  return draw_layout(*lines);
+}
+
+}  // namespace mapsweep::formats
