@@ -101,12 +101,13 @@ TEST(MapGeometry, SurfacesDrawTriangleSidesAndPatchGrids) {
   for (int i = 0; i < 10; ++i) geometry.vertices.push_back({float(i % 3), float(i / 3), 0});
   geometry.indexes = {0, 1, 2, 2, 1, 0, 1, 1, 0};
   // A planar triangle over vertices 6 to 8 (corners relative to the first), a triangle
-  // soup of two triangles over vertices 7 to 9, a 3 x 2 patch over vertices 0 to 5; a flare
-  // and an unknown type whose numbers lead nowhere draw nothing.
+  // soup of two triangles over vertices 7 to 9, a 3 x 2 patch over vertices 0 to 5; an empty
+  // patch, a flare and an unknown type whose numbers lead nowhere draw nothing.
   geometry.surfaces = {
       {.type = 1, .first_vert = 6, .num_verts = 3, .num_indexes = 3},
       {.type = 3, .first_vert = 7, .num_verts = 3, .first_index = 3, .num_indexes = 6},
       {.type = 2, .first_vert = 0, .num_verts = 6, .patch_width = 3, .patch_height = 2},
+      {.type = 2, .patch_width = 0, .patch_height = 0x7FFFFFFF},
       {.type = 4, .first_vert = -9, .num_verts = 1 << 30, .first_index = -1},
       {.type = 7, .first_vert = 99, .num_verts = -1, .num_indexes = 5}};
   const LineSet expected = {{6, 7}, {7, 8}, {6, 8}, {8, 9}, {7, 9},  // triangles
