@@ -68,9 +68,6 @@ std::string with_lump_cut(const std::string& map, MapLayout layout, std::size_t 
   return with_int32(map, entry + 4, int32_at(map, entry + 4) - 1);
 }
 
-constexpr MapLayout kEdgeLayouts[] = {MapLayout::kVersion29, MapLayout::kVersion30,
-                                      MapLayout::kBsp2, MapLayout::kBsp2Reversed,
-                                      MapLayout::kIbsp38};
 constexpr MapLayout kSurfaceLayouts[] = {MapLayout::kIbsp46, MapLayout::kIbsp47, MapLayout::kRbsp1,
                                          MapLayout::kFbsp1};
 
@@ -84,15 +81,9 @@ TEST(MapGeometry, EveryLayoutReadsTheLinesItWasWrittenWith) {
     const LineSet room = unordered(tools::room_geometry(MapLayout::kVersion29).edges);
     EXPECT_EQ(lines_of(tools::geometry_map(layout, tools::room_geometry(layout))), room)
         << static_cast<int>(layout);
-    const auto square =
-        lines_of(tools::geometry_map(layout, tools::line_geometry(layout, kSquare, kSquareLines)));
-    ASSERT_TRUE(square) << static_cast<int>(layout);
-    EXPECT_EQ(*square, unordered(kSquareLines)) << static_cast<int>(layout);
     // A map with no lines is read, and has none.
-    const auto empty =
-        lines_of(tools::geometry_map(layout, tools::line_geometry(layout, kSquare, {})));
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->empty());
+    EXPECT_EQ(lines_of(tools::geometry_map(layout, tools::line_geometry(layout, kSquare, {}))),
+              LineSet{});
   }
 }
 
