@@ -284,20 +284,22 @@ bool add_triangle_lines(const Surface& surface, const std::vector<std::int32_t>&
   return true;
 }
 
-// The patch's control grid: its rows and its columns of control points.
+// The patch's control grid: its rows and its columns of control points. Walked point by
+// point, so that the work follows the points the grid has, which its surface holds, however
+// long one side of an empty grid claims to be.
 bool add_patch_lines(const Surface& surface, LineCollector& lines) {
   if (surface.patch_width < 0 || surface.patch_height < 0) return false;
   const auto width = static_cast<std::uint64_t>(surface.patch_width);
   const auto height = static_cast<std::uint64_t>(surface.patch_height);
   // Both below 2^31: the product cannot overflow.
-  if (width * height > static_cast<std::uint64_t>(surface.vertex_count)) return false;
+  const std::uint64_t points = width * height;
+  if (points > static_cast<std::uint64_t>(surface.vertex_count)) return false;
   const auto first = static_cast<std::uint64_t>(surface.first_vertex);
-  for (std::uint64_t row = 0; row < height; ++row) {
-    for (std::uint64_t column = 0; column < width; ++column) {
-      const std::uint64_t point = first + row * width + column;
-      if (column + 1 < width && !lines.add(point, point + 1)) return false;
-      if (row + 1 < height && !lines.add(point, point + width)) return false;
-    }
+  for (std::uint64_t at = 0; at < points; ++at) {
+    const bool last_column = at % width + 1 == width;
+    const bool last_row = at / width + 1 == height;
+    if (!last_column && !lines.add(first + at, first + at + 1)) return false;
+    if (!last_row && !lines.add(first + at, first + at + width)) return false;
   }
   return true;
 }

@@ -68,9 +68,6 @@ std::string with_lump_cut(const std::string& map, MapLayout layout, std::size_t 
   return with_int32(map, entry + 4, int32_at(map, entry + 4) - 1);
 }
 
-constexpr MapLayout kEdgeLayouts[] = {MapLayout::kVersion29, MapLayout::kVersion30,
-                                      MapLayout::kBsp2, MapLayout::kBsp2Reversed,
-                                      MapLayout::kIbsp38};
 constexpr MapLayout kSurfaceLayouts[] = {MapLayout::kIbsp46, MapLayout::kIbsp47, MapLayout::kRbsp1,
                                          MapLayout::kFbsp1};
 
@@ -84,15 +81,9 @@ TEST(MapGeometry, EveryLayoutReadsTheLinesItWasWrittenWith) {
     const LineSet room = unordered(tools::room_geometry(MapLayout::kVersion29).edges);
     EXPECT_EQ(lines_of(tools::geometry_map(layout, tools::room_geometry(layout))), room)
         << static_cast<int>(layout);
-    const auto square =
-        lines_of(tools::geometry_map(layout, tools::line_geometry(layout, kSquare, kSquareLines)));
-    ASSERT_TRUE(square) << static_cast<int>(layout);
-    EXPECT_EQ(*square, unordered(kSquareLines)) << static_cast<int>(layout);
     // A map with no lines is read, and has none.
-    const auto empty =
-        lines_of(tools::geometry_map(layout, tools::line_geometry(layout, kSquare, {})));
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->empty());
+    EXPECT_EQ(lines_of(tools::geometry_map(layout, tools::line_geometry(layout, kSquare, {}))),
+              LineSet{});
   }
 }
 
@@ -101,12 +92,13 @@ TEST(MapGeometry, SurfacesDrawTriangleSidesAndPatchGrids) {
   for (int i = 0; i < 10; ++i) geometry.vertices.push_back({float(i % 3), float(i / 3), 0});
   geometry.indexes = {0, 1, 2, 2, 1, 0, 1, 1, 0};
   // A planar triangle over vertices 6 to 8 (corners relative to the first), a triangle
-  // soup of two triangles over vertices 7 to 9, a 3 x 2 patch over vertices 0 to 5; a flare
-  // and an unknown type whose numbers lead nowhere draw nothing.
+  // soup of two triangles over vertices 7 to 9, a 3 x 2 patch over vertices 0 to 5; an empty
+  // patch, a flare and an unknown type whose numbers lead nowhere draw nothing.
   geometry.surfaces = {
       {.type = 1, .first_vert = 6, .num_verts = 3, .num_indexes = 3},
       {.type = 3, .first_vert = 7, .num_verts = 3, .first_index = 3, .num_indexes = 6},
       {.type = 2, .first_vert = 0, .num_verts = 6, .patch_width = 3, .patch_height = 2},
+      {.type = 2, .patch_width = 0, .patch_height = 0x7FFFFFFF},
       {.type = 4, .first_vert = -9, .num_verts = 1 << 30, .first_index = -1},
       {.type = 7, .first_vert = 99, .num_verts = -1, .num_indexes = 5}};
   const LineSet expected = {{6, 7}, {7, 8}, {6, 8}, {8, 9}, {7, 9},  // triangles

@@ -39,6 +39,12 @@ class RecordingSource final : public formats::ByteSource {
   // What the reads cost by the meter's rule (a small read costs as much as kLeastReadCost).
   std::uint64_t charged() const { return charged_; }
 
+  // Hands `visit` the offset and length of every read served, in order.
+  template <typename Visit>
+  void for_each_served(Visit&& visit) const {
+    for (const Served& served : served_) visit(served.offset, served.size);
+  }
+
   // Whether `view` points into a buffer a read filled and holds the file's bytes at that
   // place: the newest read whose buffer takes in the whole view is the one that filled it.
   bool came_from_read(std::string_view view) const {

@@ -23,7 +23,7 @@ fi
 # of more than one piece (1024 entries), a zip input the longest end-record comment and
 # something before it. The structure-aware targets make large files from small inputs.
 targets=("pack_directory 131072" "zip_archive 135168" "map_file 65536" "entity_text 16384"
-  "bounded_inflate 16384" "archived_map 8192")
+  "bounded_inflate 16384" "archived_map 8192" "map_geometry 65536")
 
 build=build/fuzz
 cmake --preset fuzz >/dev/null

@@ -106,6 +106,23 @@ void write_zip_seeds(const fs::path& out, const std::vector<std::string>& texts,
   write_seed(out, "large", testing::zip_archive({large}));
 }
 
+// Maps of every family with geometry: the room, and for the surface families also patches,
+// planar triangles and a flare, so that every kind of surface is there to mutate.
+void write_geometry_seeds(const fs::path& out) {
+  int index = 0;
+  for (const tools::MapLayout layout : tools::kAllMapLayouts) {
+    const std::string name = "room" + std::to_string(index++);
+    write_seed(out, name, tools::geometry_map(layout, tools::room_geometry(layout), "{}"));
+    if (tools::layout_keeps_edges(layout)) continue;
+    tools::MapGeometry geometry = tools::room_geometry(layout);
+    geometry.surfaces.push_back({.type = 2, .num_verts = 9, .patch_width = 3, .patch_height = 3});
+    geometry.surfaces.push_back({.type = 1, .first_vert = 4, .num_verts = 4, .num_indexes = 3});
+    geometry.surfaces.push_back({.type = 4, .first_vert = 1, .num_verts = 1});
+    write_seed(out, "surfaces" + std::to_string(index),
+               tools::geometry_map(layout, geometry, "{}"));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,5 +152,6 @@ int main(int argc, char** argv) {
   const std::string map = sample_map(tools::MapLayout::kVersion29, texts[0]);
   write_pack_seeds(out / "pack_directory", map);
   write_zip_seeds(out / "zip_archive", texts, map);
+  write_geometry_seeds(out / "map_geometry");
   return 0;
 }
