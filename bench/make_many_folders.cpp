@@ -12,7 +12,10 @@
 // takes one title per 32000-byte chunk and leaves out names without a title. Sizes and
 // lump data come from a fixed seed, so every machine gets the same tree.
 //
-//   make_many_folders DIR [--quick]    --quick: 200 game folders, for CI
+// With --geometry every map carries a floor plan (vertices and edges) where the others
+// carry random bytes, so that the catalogue has a picture to draw for each.
+//
+//   make_many_folders DIR [--quick] [--geometry]    --quick: 200 game folders, for CI
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -68,10 +71,14 @@ std::string zero_padded(int value, std::size_t width) {
 // A playable map: world entity with its title and a player start, then random lump data
 // where a real map keeps its geometry. The random bytes come after the entity text's NUL,
 // outside the text lump, so they are never read as text by either mode.
-std::string playable_map(Random& random, const std::string& title) {
+std::string playable_map(Random& random, const std::string& title, bool geometry) {
   const std::string text =
       entity_text({{{"classname", "worldspawn"}, {"message", title}},
                    {{"classname", "info_player_start"}, {"origin", "0 0 24"}}});
+  if (geometry) {
+    const auto seed = static_cast<std::uint32_t>(random.next());
+    return geometry_map(MapLayout::kVersion29, plan_geometry(MapLayout::kVersion29, seed), text);
+  }
   const std::size_t size = kSmallestMap + random.next() % kMapSizeSpread;
   std::string map = bsp_map(MapLayout::kVersion29, text, size);
   const std::size_t text_end = map.find(text) + text.size() + 1;
@@ -98,25 +105,25 @@ std::string map_title(int folder, int map) {
 }
 
 // Writes one game folder; returns the bytes written.
-std::size_t game_folder(const fs::path& folder, int index, Random& random) {
+std::size_t game_folder(const fs::path& folder, int index, Random& random, bool geometry) {
   fs::create_directories(folder / "maps");
   std::vector<PackFile> files;
   for (int m = 0; m < kMapsInArchive; ++m) {
-    files.push_back(
-        {"maps/" + map_name(index, m) + ".bsp", playable_map(random, map_title(index, m))});
+    files.push_back({"maps/" + map_name(index, m) + ".bsp",
+                     playable_map(random, map_title(index, m), geometry)});
   }
   const std::string archive = pack_archive(files);
   write(folder / "pak0.pak", archive);
-  const std::string loose = playable_map(random, map_title(index, kMapsInArchive));
+  const std::string loose = playable_map(random, map_title(index, kMapsInArchive), geometry);
   write(folder / "maps" / (map_name(index, kMapsInArchive) + ".bsp"), loose);
   return archive.size() + loose.size();
 }
 
-std::size_t installation(const fs::path& base, int folders) {
+std::size_t installation(const fs::path& base, int folders, bool geometry) {
   Random random;
   std::size_t bytes = 0;
   for (int f = 0; f < folders; ++f) {
-    bytes += game_folder(base / std::string("mod").append(zero_padded(f, 5)), f, random);
+    bytes += game_folder(base / std::string("mod").append(zero_padded(f, 5)), f, random, geometry);
   }
   return bytes;
 }
@@ -125,16 +132,27 @@ std::size_t installation(const fs::path& base, int folders) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const bool quick = args.size() == 2 && args[1] == "--quick";
-  if (args.empty() || args.size() > 2 || (args.size() == 2 && !quick)) {
-    std::cerr << "usage: make_many_folders DIR [--quick]\n";
+  bool quick = false;
+  bool geometry = false;
+  bool usable = !args.empty() && !args[0].starts_with("-");
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--quick") {
+      quick = true;
+    } else if (args[i] == "--geometry") {
+      geometry = true;
+    } else {
+      usable = false;
+    }
+  }
+  if (!usable) {
+    std::cerr << "usage: make_many_folders DIR [--quick] [--geometry]\n";
     return 2;
   }
   try {
     const fs::path base = fs::path(args[0]) / "many";
     const int folders = quick ? kQuickFolders : kFolders;
     fs::remove_all(base);
-    const std::size_t bytes = installation(base, folders);
+    const std::size_t bytes = installation(base, folders, geometry);
     std::cout << folders << " game folders, " << folders * (kMapsInArchive + 1) << " maps, "
               << bytes << " bytes in " << base.string() << "\n";
   } catch (const std::exception& e) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Linux program and the Windows program (under Wine) on fresh copies of every
-# sample scenario, in the default mode and with --exact, and requires byte-identical trees
-# afterwards: the same files with the same bytes. A difference means one of the two
+# sample scenario, in the default mode, with --exact and with --catalog, and requires
+# byte-identical trees afterwards: the same files with the same bytes, the catalogue's
+# pages and pictures included. A difference means one of the two
 # platform layers is wrong.
 #
 #   tools/agreement_check.sh BUILD_LINUX BUILD_WINDOWS [SCENARIO...]
@@ -53,10 +54,13 @@ tree_summary() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0r sha256
 failures=0
 runs=0
 for scenario in "${scenarios[@]}"; do
-for mode in default exact; do
+for mode in default exact catalog; do
   runs=$((runs + 1))
   options=(--yes)
   [[ $mode == exact ]] && options+=(--exact)
+  # The catalogue too must be the same, byte for byte: its records, its page and the PNG
+  # files of its pictures.
+  [[ $mode == catalog ]] && options+=(--catalog)
   case=$scenario/$mode
   linux_tree=$work/$case/linux
   windows_tree=$work/$case/windows

@@ -125,6 +125,68 @@ void exact(const fs::path& base) {
                       {"maps/dm2.bsp", real_map(MapLayout::kIbsp46, "")}}));
 }
 
+std::string catalog_map(MapLayout layout, unsigned seed, std::vector<EntityPairs> blocks) {
+  return geometry_map(layout, plan_geometry(layout, seed), entity_text(blocks, LineEnd::kCrLf));
+}
+
+EntityPairs world(const std::string& message) {
+  return {{"classname", "worldspawn"}, {"message", message}};
+}
+
+EntityPairs spawn(const std::string& classname) {
+  return {{"classname", classname}, {"origin", "0 0 24"}};
+}
+
+// Maps for the catalogue: every family with geometry to draw, every way to play, monsters
+// and secrets, a copy that hides another, a title that is markup and one in Latin-1, and a
+// map with nothing to draw.
+void catalog(const fs::path& base) {
+  const EntityPairs start = spawn("info_player_start");
+  const EntityPairs coop = spawn("info_player_coop");
+  const EntityPairs deathmatch = spawn("info_player_deathmatch");
+  const EntityPairs monster = spawn("monster_knight");
+  const EntityPairs secret = {{"classname", "trigger_secret"}};
+  write(base / "id1" / "pak0.pak",
+        pack_archive(
+            {{"maps/e1m1.bsp",
+              catalog_map(MapLayout::kVersion29, 1,
+                          {world("The Gate House"),
+                           start,
+                           coop,
+                           deathmatch,
+                           monster,
+                           monster,
+                           secret,
+                           {{"classname", "trigger_changelevel"}, {"map", "e1m2"}}})},
+             {"maps/e1m2.bsp",
+              catalog_map(MapLayout::kVersion29, 2, {world("Red Keep"), start, coop, monster})},
+             {"maps/dm3.bsp", catalog_map(MapLayout::kBsp2, 3, {world("The Pit"), deathmatch})}}));
+  write(base / "id1" / "pak1.pak",
+        pack_archive({{"maps/e1m2.bsp", catalog_map(MapLayout::kBsp2, 4,
+                                                    {world("Red Keep, Rebuilt"), start, coop,
+                                                     monster, monster, monster, secret})}}));
+  write(base / "valley" / "pak0.pak",
+        pack_archive({{"maps/base1.bsp",
+                       catalog_map(MapLayout::kIbsp38, 5,
+                                   {world("Outer Base"), start, coop, deathmatch, monster})},
+                      {"maps/q2dm1.bsp",
+                       catalog_map(MapLayout::kIbsp38, 6, {world("The Edge"), deathmatch})}}));
+  write(base / "arena" / "maps" / "q3dm7.bsp",
+        catalog_map(MapLayout::kIbsp46, 7, {world("Temple of Retribution"), deathmatch}));
+  write(base / "arena" / "maps" / "q3ctf1.bsp",
+        catalog_map(MapLayout::kIbsp47, 8,
+                    {world("Dueling Keeps"), deathmatch, spawn("team_CTF_redspawn"),
+                     spawn("team_CTF_bluespawn")}));
+  write(base / "arena" / "maps" / "mp_ruins.bsp",
+        catalog_map(MapLayout::kRbsp1, 9,
+                    {world("\xC9glise en ruine"), deathmatch, spawn("info_player_team1")}));
+  write(
+      base / "arena" / "maps" / "wdm2.bsp",
+      catalog_map(MapLayout::kFbsp1, 10, {world("<b>Bold</b> & <script>x</script>"), deathmatch}));
+  write(base / "arena" / "maps" / "flat.bsp",
+        bsp_map(MapLayout::kVersion30, entity_text({world("No Walls"), start}), 3000));
+}
+
 // What a killed run leaves: its folder list and a list's new file half-written. Beside
 // them, files of the user's under the folder list's names, which must stay as they are.
 void leftovers(const fs::path& base) {
@@ -143,7 +205,7 @@ const std::map<std::string, std::function<void(const fs::path&)>>& scenarios() {
   static const std::map<std::string, std::function<void(const fs::path&)>> all = {
       {"sample", sample}, {"next-map", next_map},       {"odd-names", odd_names},
       {"titles", titles}, {"shared-maps", shared_maps}, {"empty", empty_base},
-      {"exact", exact},   {"leftovers", leftovers},
+      {"exact", exact},   {"leftovers", leftovers},     {"catalog", catalog},
   };
   return all;
 }

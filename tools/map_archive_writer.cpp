@@ -258,6 +258,41 @@ MapGeometry room_geometry(MapLayout layout) {
   return line_geometry(layout, std::move(vertices), lines);
 }
 
+MapGeometry plan_geometry(MapLayout layout, std::uint32_t seed) {
+  std::vector<GeometryVertex> vertices;
+  std::vector<GeometryEdge> lines;
+  std::uint32_t state = seed * 2654435761u + 1;
+  const auto next = [&](std::uint32_t range) {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<float>((state >> 8) % range);
+  };
+  const int rooms = 3 + static_cast<int>(next(5));
+  float x = 0;
+  float y = 0;
+  for (int room = 0; room < rooms; ++room) {
+    const float width = 192 + next(512);
+    const float depth = 192 + next(384);
+    const float floor = 32 * next(8);
+    const auto base = static_cast<std::uint32_t>(vertices.size());
+    for (const float z : {floor, floor + 128}) {
+      vertices.insert(vertices.end(),
+                      {{x, y, z}, {x + width, y, z}, {x + width, y + depth, z}, {x, y + depth, z}});
+    }
+    for (std::uint32_t side = 0; side < 4; ++side) {
+      lines.push_back({base + side, base + (side + 1) % 4});
+      lines.push_back({base + 4 + side, base + 4 + (side + 1) % 4});
+      lines.push_back({base + side, base + 4 + side});
+    }
+    if (room > 0) {  // a corridor from the room before, along its right wall
+      lines.push_back({base - 7, base + 0});
+      lines.push_back({base - 6, base + 3});
+    }
+    x += width + 64 + next(128);
+    y += next(384) - 192;
+  }
+  return line_geometry(layout, std::move(vertices), lines);
+}
+
 std::string geometry_map(MapLayout layout, const MapGeometry& geometry,
                          std::string_view entity_text) {
   const MapHeader header = map_header(layout);

@@ -133,6 +133,11 @@ MapGeometry line_geometry(MapLayout layout, std::vector<GeometryVertex> vertices
 // its middle and a ramp up to it, as lines of the layout.
 MapGeometry room_geometry(MapLayout layout);
 
+// A floor plan that looks like a map from above: three to seven boxes of rooms at various
+// heights in a row, each joined to the one before by a corridor's two walls, placed by a
+// small generator from `seed` (the same plan on every machine).
+MapGeometry plan_geometry(MapLayout layout, std::uint32_t seed);
+
 // A map of that layout: header, lump table, `entity_text` and its NUL in lump 0, then the
 // geometry's lumps, each right after the one before; the other lumps are empty.
 std::string geometry_map(MapLayout layout, const MapGeometry& geometry,

@@ -331,6 +331,7 @@ bool work_on_game_folder(ScanContext& run) {
   run_routine(rt, run, run.scans.write_found_maps);
   const bool complete = archives_listed && map_files_listed && !ctx.incomplete &&
                         rt.err.raised_count() == raised_before;
+  if (!complete) ++ctx.folders_incomplete;
   rt.err.arm_recovery(kGeneralRecovery);
   if (!leave_maps_folder(ctx)) return false;
   ctx.nothing_found = false;
@@ -356,7 +357,10 @@ bool visit_game_folder(ScanContext& run) {
   }
   const bool entered = change_directory(rt, ctx.folder_name);
   step_failed(rt);
-  if (!entered) return true;
+  if (!entered) {
+    ++ctx.folders_incomplete;
+    return true;
+  }
   ++ctx.report.folders_visited;
   note_bytes_read(ctx, 0);
   const bool worked = work_on_game_folder(run);
@@ -435,6 +439,7 @@ void main_routine(ScanContext& run) {
     finish_combined_list(run);
   }
   abandon_all_channels(rt);
+  if (visited_all && !ctx.lost) run.scans.complete(run);
   if (!ctx.lost) remove_folder_list(ctx);
   if (ctx.options.progress != nullptr) ctx.options.progress->finish();
   show_message(ctx, Message::kProgramEnd, kStyleOk);

@@ -6,6 +6,7 @@
 // makes the folder's scan incomplete, so the folder's list stays as it was.
 #include <algorithm>
 
+#include "app/catalog.h"
 #include "app/exact_maps.h"
 #include "app/messages.h"
 #include "app/scan_context.h"
@@ -34,9 +35,15 @@ bool take_archived_map(FolderScan& folder, ExactScanState& exact, const formats:
                        MapPrecedence precedence) {
   const ByteString where = report_path(folder, exact.file_name + ": " + ByteString(map.path));
   switch (map.read->outcome) {
-    case formats::MapOutcome::kTitled:
-      offer_map(exact, {ByteString(map.name), map.read->title, precedence});
+    case formats::MapOutcome::kTitled: {
+      FoundMap found{ByteString(map.name), map.read->title, precedence, std::nullopt};
+      if (exact.catalog != nullptr) {
+        MapSource source{folder.folder_name + "/" + exact.file_name, std::string(map.path)};
+        found.catalog = catalog_copy(*exact.catalog, *map.read, std::move(source), map.picture);
+      }
+      offer_map(exact, std::move(found));
       return false;
+    }
     case formats::MapOutcome::kNameRefused:
       note_passed_over(folder, where, english_reason(Message::kReasonNameUnlistable));
       return false;
@@ -68,11 +75,13 @@ void read_archive(FolderScan& folder, ExactScanState& exact, formats::ArchiveKin
   if (!source.usable()) return;
   const int from = kind == formats::ArchiveKind::kPack ? kFromPack : kFromZip;
   bool maps_reported = false;
-  const formats::ArchiveOutcome outcome =
-      formats::read_archive_maps(source, kind, [&](const formats::ArchivedMap& map) {
+  const formats::ArchiveOutcome outcome = formats::read_archive_maps(
+      source, kind,
+      [&](const formats::ArchivedMap& map) {
         const MapPrecedence precedence{from, load_order, -static_cast<std::int64_t>(map.position)};
         maps_reported = take_archived_map(folder, exact, map, precedence) || maps_reported;
-      });
+      },
+      exact.catalog != nullptr);
   if (const char* reason = archive_reason(outcome, maps_reported)) {
     note_passed_over(folder, report_path(folder, exact.file_name), reason);
   }

@@ -3,6 +3,7 @@
 // nothing; one that cannot be opened or read counts as not read (the failure stays on
 // record) and yields nothing either. A file whose name no list line can hold is reported
 // and not read.
+#include "app/catalog.h"
 #include "app/exact_maps.h"
 #include "app/messages.h"
 #include "app/scan_context.h"
@@ -26,13 +27,19 @@ void exact_map_file_scan(FolderScan& folder, ExactScanState& exact) {
     }
     if (!open_data_file(folder, exact, file)) continue;
     formats::MapRead read;
+    std::optional<formats::LayoutPicture> picture;
     if (DataFileSource source(folder, exact.file_name); source.usable()) {
-      read = formats::read_loose_map(source);
+      read = formats::read_loose_map(source, exact.catalog != nullptr ? &picture : nullptr);
     }
     close_data_file(folder);
-    if (read.outcome == formats::MapOutcome::kTitled) {
-      offer_map(exact, {std::move(name), std::move(read.title), {kFromMapFile, 0, -position}});
+    if (read.outcome != formats::MapOutcome::kTitled) continue;
+    FoundMap found{std::move(name), read.title, {kFromMapFile, 0, -position}, std::nullopt};
+    if (exact.catalog != nullptr) {
+      MapSource source{{}, folder.folder_name + "/maps/" + file};
+      found.catalog =
+          catalog_copy(*exact.catalog, read, std::move(source), picture ? &*picture : nullptr);
     }
+    offer_map(exact, std::move(found));
   }
   if (!search_listed_whole(rt)) folder.incomplete = true;
 }

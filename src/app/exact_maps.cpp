@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/catalog.h"
 #include "app/messages.h"
 #include "app/scan_context.h"
 #include "base/ascii_case.h"
@@ -89,10 +90,31 @@ std::vector<std::size_t> pack_load_order(const std::vector<std::string>& names) 
   return order;
 }
 
+namespace {
+
+// The copy `loser` goes under `winner` in the catalogue, with every copy it hid.
+void hide_under(ExactScanState& exact, FoundMap& winner, FoundMap& loser) {
+  if (!winner.catalog || !loser.catalog) return;
+  auto& hidden = winner.catalog->hidden;
+  hidden.emplace_back(loser.precedence, std::move(loser.catalog->map.source));
+  for (auto& copy : loser.catalog->hidden) hidden.push_back(std::move(copy));
+  if (!loser.catalog->map.picture.empty()) {
+    exact.unused_pictures.push_back(std::move(loser.catalog->map.picture));
+  }
+}
+
+}  // namespace
+
 void offer_map(ExactScanState& exact, FoundMap map) {
   if (map.name.empty()) return;
-  const auto [at, inserted] = exact.maps.try_emplace(ascii::upper(map.name), map);
-  if (!inserted && at->second.precedence < map.precedence) at->second = std::move(map);
+  const auto [at, inserted] = exact.maps.try_emplace(ascii::upper(map.name), std::move(map));
+  if (inserted) return;
+  if (at->second.precedence < map.precedence) {
+    hide_under(exact, map, at->second);
+    at->second = std::move(map);
+  } else {
+    hide_under(exact, at->second, map);
+  }
 }
 
 DataFileSource::DataFileSource(FolderScan& folder, const ByteString& file_name)
@@ -172,6 +194,11 @@ void write_exact_maps(FolderScan& folder, ExactScanState& exact) {
   for (const FoundMap* map : maps) {
     if (!write_map_entry_line_taking_failure(folder, map->name, map->title)) break;
   }
+  if (exact.catalog != nullptr) {
+    add_folder_maps(*exact.catalog, folder, maps);
+    for (const std::string& picture : exact.unused_pictures) drop_picture(*exact.catalog, picture);
+  }
+  exact.unused_pictures.clear();
   exact.maps.clear();
 }
 

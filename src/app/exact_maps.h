@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "app/catalog_record.h"
 #include "formats/byte_source.h"
 #include "runtime/byte_string.h"
 
@@ -32,11 +34,21 @@ inline constexpr int kFromPack = 0;
 inline constexpr int kFromZip = 1;
 inline constexpr int kFromMapFile = 2;
 
+// What a catalogue keeps of one copy of a map while the folder is read: its record, and
+// the copies it hides so far with their precedence.
+struct CatalogCopy {
+  CatalogMap map;
+  std::vector<std::pair<MapPrecedence, MapSource>> hidden;
+};
+
 struct FoundMap {
   std::string name;  // as a game loads it, its letter case kept
   std::string title;
   MapPrecedence precedence;
+  std::optional<CatalogCopy> catalog;  // in a run that writes a catalogue
 };
+
+struct CatalogState;
 
 // Natural order: names compare piece by piece, a piece being a run of digits or a single
 // other byte; digit runs by value (at equal value the shorter run first), other pieces by
@@ -54,6 +66,10 @@ struct ExactScanState {
   // The playable maps of the current game folder by name in one letter case.
   std::map<std::string, FoundMap> maps;
   ByteString file_name;  // the archive or map file being read
+  // The catalogue the run writes, or nullptr.
+  std::shared_ptr<CatalogState> catalog;
+  // Pictures of copies that lost to another copy since the folder's maps were last written.
+  std::vector<std::string> unused_pictures;
 };
 
 // Offers a playable map; it replaces an earlier copy of the same name (ASCII letters in

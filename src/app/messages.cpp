@@ -21,6 +21,9 @@ constexpr char kUsageEnglish[] =
     "      --exact    read each archive's directory and each map's own entity text:\n"
     "                 every playable map with its true title, in natural order, also\n"
     "                 from *.pk3 archives (the default searches the raw bytes)\n"
+    "      --catalog[=CATDIR]  an exact run that also writes CATDIR/maps.catalog/ (default\n"
+    "                 CATDIR: DIR): a page of every map with its title, ways to play and\n"
+    "                 a picture of its layout, with maps.json and pictures/\n"
     "  -n, --dry-run  do the whole run but write and delete nothing: print each list\n"
     "                 that would be written, under its folder, the combined one last\n"
     "  -v, --verbose  print the summary even when the error output is no terminal\n"
@@ -35,7 +38,8 @@ constexpr char kUsageEnglish[] =
     "and a summary follows the run: lists written, unchanged, kept and removed, and the\n"
     "files passed over.\n"
     "Exit status: 0 done, 1 refused (another run is working in DIR, or the folder\n"
-    "list cannot be written there), 2 usage error or DIR cannot be entered.\n";
+    "list cannot be written there), 2 usage error or DIR cannot be entered, 3 the\n"
+    "lists were done but the catalogue was left as it was.\n";
 
 constexpr char kUsageGerman[] =
     "Aufruf: mapsweep [OPTION]... [--] [VERZEICHNIS]\n"
@@ -51,6 +55,9 @@ constexpr char kUsageGerman[] =
     "      --exact    das Verzeichnis jedes Archivs und den Entity-Text jeder Map lesen:\n"
     "                 jede spielbare Map mit ihrem wahren Titel, in natürlicher Ordnung,\n"
     "                 auch aus *.pk3-Archiven (die Vorgabe durchsucht die rohen Bytes)\n"
+    "      --catalog[=KATVERZ]  ein Lauf wie --exact, der auch KATVERZ/maps.catalog/\n"
+    "                 schreibt (Vorgabe: VERZEICHNIS): eine Seite aller Maps mit Titel,\n"
+    "                 Spielweisen und Bild des Grundrisses, mit maps.json und pictures/\n"
     "  -n, --dry-run  den ganzen Lauf machen, aber nichts schreiben oder löschen: jede\n"
     "                 Liste, die geschrieben würde, unter ihrem Ordner ausgeben\n"
     "  -v, --verbose  die Zusammenfassung auch ausgeben, wenn die Fehlerausgabe kein\n"
@@ -67,7 +74,8 @@ constexpr char kUsageGerman[] =
     "behaltene und entfernte Listen und die übergangenen Dateien.\n"
     "Rückgabewert: 0 fertig, 1 abgelehnt (ein anderer Lauf arbeitet in VERZEICHNIS,\n"
     "oder die Ordnerliste kann dort nicht geschrieben werden), 2 Aufruffehler oder\n"
-    "VERZEICHNIS kann nicht betreten werden.\n";
+    "VERZEICHNIS kann nicht betreten werden, 3 die Listen sind fertig, aber der\n"
+    "Katalog blieb, wie er war.\n";
 
 // One row per message, in the order of the enumeration; one column per language, in the
 // order of Language. The German start question and closing word are the program's first
@@ -111,6 +119,16 @@ constexpr std::array<Texts, static_cast<std::size_t>(Message::kMessageCount)> kT
     {"Combined list unchanged: {0} maps", "Gesamtliste unverändert: {0} Maps"},
     {"Combined list left as it was.", "Gesamtliste blieb, wie sie war."},
     {"Passed over:", "Übergangen:"},
+    {"Catalogue written to {0}: {1} maps, {2} pictures",
+     "Katalog geschrieben nach {0}: {1} Maps, {2} Bilder"},
+    {"Catalogue would be written to {0}: {1} maps, {2} pictures",
+     "Katalog würde geschrieben nach {0}: {1} Maps, {2} Bilder"},
+    {"Catalogue left as it was: {0} holds files no run writes",
+     "Katalog blieb, wie er war: {0} enthält Dateien, die kein Lauf schreibt"},
+    {"Catalogue left as it was: {0} could not be written (system error {1})",
+     "Katalog blieb, wie er war: {0} konnte nicht geschrieben werden (Systemfehler {1})"},
+    {"Catalogue left as it was: not every game folder could be read whole",
+     "Katalog blieb, wie er war: nicht jeder Spielordner konnte ganz gelesen werden"},
     {"held by another program", "von einem anderen Programm geöffnet"},
     {"gone before it could be read", "verschwunden, bevor es gelesen werden konnte"},
     {"too large for the memory at hand", "zu groß für den verfügbaren Speicher"},

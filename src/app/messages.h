@@ -38,6 +38,11 @@ enum class Message {
   kCombinedUnchanged,
   kCombinedLeft,
   kPassedOver,
+  kCatalogWritten,
+  kCatalogWouldBeWritten,
+  kCatalogKept,
+  kCatalogFailed,
+  kCatalogNotComplete,
   // Why a file was passed over. The scans name a reason by its English text; the summary
   // finds it here (reason_in) and says it in the reader's language.
   kReasonHeld,

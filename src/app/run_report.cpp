@@ -32,6 +32,28 @@ std::string printable(std::string path) {
 
 }  // namespace
 
+std::string catalog_summary_text(const RunReport& report, Language language) {
+  const CatalogSummary& catalog = report.catalog;
+  const std::string path = printable(catalog.path);
+  switch (catalog.outcome) {
+    case CatalogOutcome::kNone:
+      return {};
+    case CatalogOutcome::kWritten:
+      return message(report.dry_run ? Message::kCatalogWouldBeWritten : Message::kCatalogWritten,
+                     language,
+                     {path, std::to_string(catalog.maps), std::to_string(catalog.pictures)}) +
+             "\n";
+    case CatalogOutcome::kKept:
+      return message(Message::kCatalogKept, language, {path}) + "\n";
+    case CatalogOutcome::kFailed:
+      return message(Message::kCatalogFailed, language, {path, std::to_string(catalog.error)}) +
+             "\n";
+    case CatalogOutcome::kNotComplete:
+      return message(Message::kCatalogNotComplete, language) + "\n";
+  }
+  return {};
+}
+
 std::string summary_text(const RunReport& report, Language language) {
   if (report.declined) return message(Message::kNothingDone, language) + "\n";
   std::string text = line(Message::kFoldersVisited, language, report.folders_visited);
@@ -42,6 +64,7 @@ std::string summary_text(const RunReport& report, Language language) {
   text += line(report.dry_run ? Message::kListsWouldBeRemoved : Message::kListsRemoved, language,
                report.lists_removed);
   text += combined_line(report, language);
+  text += catalog_summary_text(report, language);
   if (!report.passed_over.empty()) {
     text += message(Message::kPassedOver, language) + "\n";
     for (const PassedOver& file : report.passed_over) {

@@ -18,6 +18,23 @@ struct PassedOver {
 // What became of the combined list.
 enum class CombinedList { kLeft, kWritten, kUnchanged };
 
+// What became of the catalogue, in a run that writes one.
+enum class CatalogOutcome {
+  kNone,         // none was asked for
+  kWritten,      // put in place (or, in a dry run, would be)
+  kKept,         // the old folder holds files no run writes: left as it was
+  kFailed,       // a step failed (error says which system error): left as it was
+  kNotComplete,  // not every game folder was visited and read whole: left as it was
+};
+
+struct CatalogSummary {
+  CatalogOutcome outcome = CatalogOutcome::kNone;
+  std::string path;
+  std::size_t maps = 0;
+  std::uint64_t pictures = 0;
+  std::uint32_t error = 0;
+};
+
 struct RunReport {
   bool declined = false;  // the start question was answered No: nothing was done
   bool dry_run = false;   // nothing was written or removed: the counts say what would be
@@ -29,6 +46,7 @@ struct RunReport {
   CombinedList combined = CombinedList::kLeft;
   int maps_listed = 0;  // lines of the combined list as written
   std::vector<PassedOver> passed_over;  // reasons in English, as the scans give them
+  CatalogSummary catalog;
 };
 
 // Told where the run stands: game folder `folder` of `folders` (0 before the first) by its
@@ -48,5 +66,7 @@ class Progress {
 // (what a dry run would write and remove), the combined list, and each file passed over
 // with the reason. A declined run says only that nothing was done.
 std::string summary_text(const RunReport& report, Language language);
+// The summary's line about the catalogue; empty when none was asked for.
+std::string catalog_summary_text(const RunReport& report, Language language);
 
 }  // namespace mapsweep

@@ -40,7 +40,10 @@ inline constexpr std::int32_t kArrayUpperBound = 2000;  // initial size; the arr
 
 // How the map list builder reads a game folder: searching raw bytes for markers and paths,
 // or reading the archives' directories and the maps' entity text.
-enum class ScanMode { kByteSearch, kExact };
+// A catalogue run reads as the exact one does and also writes the catalogue.
+enum class ScanMode { kByteSearch, kExact, kCatalog };
+
+struct CatalogOptions;
 
 // How a run goes, besides the folders it visits.
 struct RunOptions {
@@ -48,6 +51,7 @@ struct RunOptions {
   RunReport* report = nullptr;  // filled in as the run goes, when given
   Progress* progress = nullptr;
   Language language = Language::kEnglish;  // of the boxes the run shows
+  const CatalogOptions* catalog = nullptr;  // for ScanMode::kCatalog
 };
 
 // What every scan sees of the driver's state: the game folder it works in, where it notes
@@ -99,6 +103,9 @@ struct DriverState : FolderScan {
   // list either, which is then incomplete and must not replace the old one.
   bool lines_lost = false;
   bool lost = false;  // the run could not get back to the starting directory
+  // Game folders that could not be entered or read whole: a catalogue of the run would
+  // miss their maps.
+  int folders_incomplete = 0;
 
   int consolidated_lines = 0;  // lines the last consolidation wrote
   bool consolidation_changed_file = false;  // the last consolidation changed its list's bytes
@@ -125,6 +132,9 @@ struct ModeScans {
   void (*scan_map_files)(ScanContext& ctx);
   // Once both scans are done: a mode that holds its lines until then writes them.
   void (*write_found_maps)(ScanContext& ctx);
+  // The run visited every game folder and came back: a mode that writes more than the
+  // lists puts it in place.
+  void (*complete)(ScanContext& ctx);
   // Gives back what the mode's state holds, as the run ends.
   void (*finish)(ScanContext& ctx);
   // The combined list takes lines that differ only in the letter case of the map name for

@@ -3,10 +3,11 @@
 #include <memory>
 #include <ostream>
 
+#include "app/catalog.h"
 #include "app/messages.h"
 #include "app/run_report.h"
-#include "app/version.h"
 #include "app/scan_context.h"
+#include "app/version.h"
 #include "runtime/dry_run_os.h"
 #include "runtime/message_box.h"
 #include "runtime/program_entry.h"
@@ -64,6 +65,24 @@ void print_lists(std::ostream& out, const DryRunOs& dry_run) {
   }
 }
 
+// DIR/maps.catalog as a full path, DIR being the catalogue's folder or else the base
+// directory, named from the current directory.
+bool catalog_place(os::Os& os, const CommandLine& command, std::string& place) {
+  std::string folder = command.catalog_directory;
+  if (folder.empty()) folder = command.directory.empty() ? "." : command.directory;
+  std::string full;
+  if (os.full_path(folder, full).value == 0 || full.empty()) return false;
+  const char separator = full.find('\\') != std::string::npos ? '\\' : '/';
+  if (full.back() != separator) full += separator;
+  place = full + kCatalogFolderName;
+  return true;
+}
+
+bool catalog_left(const RunReport& report) {
+  const CatalogOutcome outcome = report.catalog.outcome;
+  return outcome != CatalogOutcome::kNone && outcome != CatalogOutcome::kWritten;
+}
+
 bool is_option(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
 }
@@ -80,6 +99,7 @@ constexpr OptionSpelling kOptions[] = {
     {0, "--version", [](CommandLine& c) { c.action = CommandLine::Action::kVersion; }},
     {'y', "--yes", [](CommandLine& c) { c.yes = true; }},
     {0, "--exact", [](CommandLine& c) { c.exact = true; }},
+    {0, "--catalog", [](CommandLine& c) { c.catalog = true; }},
     {'n', "--dry-run", [](CommandLine& c) { c.dry_run = true; }},
     {'v', "--verbose", [](CommandLine& c) { c.verbose = true; }},
     {'q', "--quiet", [](CommandLine& c) { c.quiet = true; }},
@@ -130,6 +150,13 @@ bool is_done(const CommandLine& command) {
 
 // Applies an argument that begins with a dash; a usage error when it names no option.
 void apply_option_argument(CommandLine& command, Typed& typed, const std::string& arg) {
+  constexpr std::string_view catalog_with_folder = "--catalog=";
+  if (arg.starts_with(catalog_with_folder)) {
+    command.catalog = true;
+    command.catalog_directory = arg.substr(catalog_with_folder.size());
+    if (command.catalog_directory.empty()) command = usage_error(Message::kEmptyDirectoryName, {});
+    return;
+  }
   if (arg.starts_with("--")) {
     if (!apply_option(command, typed, long_option(arg), arg)) {
       command = usage_error(Message::kUnknownOption, arg);
@@ -227,6 +254,16 @@ int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
     case CommandLine::Action::kRun:
       break;
   }
+  // The catalogue's folder is named from where the program was started, before the base
+  // directory is entered.
+  CatalogOptions catalog;
+  if (command.catalog && !catalog_place(os, command, catalog.place)) {
+    err << "mapsweep: "
+        << message(Message::kCannotEnter, console.language, {command.catalog_directory}) << "\n";
+    return kExitUsage;
+  }
+  catalog.dry_run = command.dry_run;
+  catalog.generator = std::string("mapsweep ") + kMapsweepVersion;
   if (!command.directory.empty()) {
     const os::Result entered = os.set_current_directory(command.directory);
     if (entered.value == 0) {
@@ -243,13 +280,21 @@ int run_command_line(const CommandLine& command, os::Os& os, os::Dialog& dialog,
       command.dry_run ? std::make_unique<DryRunOs>(os) : nullptr;
   RunReport report;
   report.dry_run = command.dry_run;
-  const RunOptions options{command.exact ? ScanMode::kExact : ScanMode::kByteSearch, &report,
-                           command.quiet ? nullptr : console.progress, console.language};
+  const ScanMode mode = command.catalog ? ScanMode::kCatalog
+                        : command.exact ? ScanMode::kExact
+                                        : ScanMode::kByteSearch;
+  const RunOptions options{mode, &report, command.quiet ? nullptr : console.progress,
+                           console.language, command.catalog ? &catalog : nullptr};
   const int status = program_entry(dry_run ? *dry_run : os, used,
                                    [&](Runtime& rt) { build_map_lists(rt, options); });
   if (dry_run) print_lists(out, *dry_run);
-  if (!command.quiet && (command.verbose || console.err_is_terminal) && status == kExitDone) {
-    err << summary_text(report, console.language);
+  const bool summary_shown =
+      !command.quiet && (command.verbose || console.err_is_terminal) && status == kExitDone;
+  if (summary_shown) err << summary_text(report, console.language);
+  // A catalogue asked for and not written is an error: said even where no summary is.
+  if (status == kExitDone && catalog_left(report)) {
+    if (!summary_shown) err << "mapsweep: " << catalog_summary_text(report, console.language);
+    return kExitCatalogLeft;
   }
   return status;
 }

@@ -21,6 +21,8 @@ struct CommandLine {
   bool dry_run = false;   // do everything but write or delete: print the lists instead
   bool verbose = false;   // the summary even when the error output is no terminal
   bool quiet = false;     // nothing but errors
+  bool catalog = false;   // an exact run that also writes the catalogue
+  std::string catalog_directory;  // where maps.catalog goes; empty for the base directory
   std::string directory;  // the base directory; empty for the current one
   // What was wrong, for kUsageError: the message and the arguments it names.
   Message error = Message::kUnknownOption;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "formats/map_data.h"
+#include "formats/map_layout_data.h"
 #include "formats/map_path.h"
 #include "formats/zip_directory.h"
 
@@ -64,8 +65,8 @@ std::optional<std::uint64_t> zip_data_start(MeteredReader& reader, const Archive
   return zip_data_offset(local, zip, reader.size());
 }
 
-MapRead read_entry(MeteredReader& reader, const ArchiveEntry& entry) {
-  MapData data{entry.offset, entry.deflated, entry.stored_size, entry.size};
+MapRead read_entry(MeteredReader& reader, const ArchiveEntry& entry, MapData& data) {
+  data = MapData{entry.offset, entry.deflated, entry.stored_size, entry.size};
   if (entry.local_header) {
     bool stopped = false;
     const std::optional<std::uint64_t> start = zip_data_start(reader, entry, stopped);
@@ -95,8 +96,12 @@ bool listable_map_name(std::string_view name) {
   return !name.empty();
 }
 
-ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const MapVisitor& found) {
+ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const MapVisitor& found,
+                                 bool draw_layouts) {
   MeteredReader reader(source);
+  // Pictures are paid for from a budget of their own: drawing them never leaves a title
+  // unread.
+  MeteredReader layout_reader(source);
   SharedData shared;
   bool damaged_map = false;
   const MapRead refused = MapRead::of(MapOutcome::kNameRefused);
@@ -105,6 +110,8 @@ ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const Map
     const std::optional<std::string_view> name = map_name_of_path(entry.path);
     if (!name) return true;
     ArchivedMap map{entry.path, *name, entry.position, &refused};
+    map.data_start = entry.offset;
+    std::optional<LayoutPicture> picture;
     const MapData key{0, entry.deflated, entry.stored_size, entry.size};
     // A zip entry's range takes in its local header's fixed part; its names are not known
     // before it is read, and no other entry's data may lie there either.
@@ -117,7 +124,12 @@ ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const Map
     } else if (shared.overlaps(entry.offset, end)) {
       map.read = &overlapping;
     } else {
-      map.read = &shared.remember(entry.offset, end, key, read_entry(reader, entry));
+      MapData data;
+      map.read = &shared.remember(entry.offset, end, key, read_entry(reader, entry, data));
+      if (draw_layouts && map.read->outcome == MapOutcome::kTitled) {
+        picture = read_map_layout(layout_reader, data);
+        map.picture = picture ? &*picture : nullptr;
+      }
     }
     if (map.read->outcome == MapOutcome::kDamaged) damaged_map = true;
     if (map.read->outcome == MapOutcome::kStopped) return false;
@@ -127,9 +139,15 @@ ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const Map
   return outcome_of(listing, reader, damaged_map);
 }
 
-MapRead read_loose_map(ByteSource& source) {
+MapRead read_loose_map(ByteSource& source, std::optional<LayoutPicture>* picture) {
   MeteredReader reader(source);
-  return read_map_data(reader, MapData{0, false, reader.size(), reader.size()});
+  const MapData data{0, false, reader.size(), reader.size()};
+  MapRead read = read_map_data(reader, data);
+  if (picture != nullptr && read.outcome == MapOutcome::kTitled) {
+    MeteredReader layout_reader(source);
+    *picture = read_map_layout(layout_reader, data);
+  }
+  return read;
 }
 
 }  // namespace mapsweep::formats

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "formats/archive_listing.h"
 #include "formats/byte_source.h"
 #include "formats/entity_text.h"
+#include "formats/layout_picture.h"
 
 namespace mapsweep::formats {
 
@@ -58,6 +60,11 @@ struct ArchivedMap {
   std::string_view name;  // the name a game loads it by, letter case kept
   std::uint64_t position = 0;
   const MapRead* read = nullptr;
+  // Where the entry's data starts in the archive: entries that share their data share it.
+  std::uint64_t data_start = 0;
+  // The map's picture when asked for and one could be drawn; valid during the visit only,
+  // and given only with the first entry that reads the data.
+  const LayoutPicture* picture = nullptr;
 };
 using MapVisitor = std::function<void(const ArchivedMap&)>;
 
@@ -72,10 +79,12 @@ enum class ArchiveOutcome {
 
 // Offers every entry whose path is a map ("maps/NAME.bsp", any letter case) to `found`, in
 // directory order, with what reading it gave.
-ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const MapVisitor& found);
+// With `draw_layouts`, each playable map's picture is drawn too, from a budget of its own.
+ArchiveOutcome read_archive_maps(ByteSource& source, ArchiveKind kind, const MapVisitor& found,
+                                 bool draw_layouts = false);
 
-// The map that is the whole of `source`.
-MapRead read_loose_map(ByteSource& source);
+// The map that is the whole of `source`; its picture too when `picture` is given.
+MapRead read_loose_map(ByteSource& source, std::optional<LayoutPicture>* picture = nullptr);
 
 // Whether a map name can stand in a list line `name "title"` as one line that reads back
 // as it was written: no control byte, no '"', no 0x7F.

@@ -23,10 +23,13 @@ MapRead read_stored_map(MeteredReader& reader, const MapData& data) {
   if (!reader.read_at(data.offset, header_bytes, bytes)) return stopped();
   const std::optional<Lump> lump = entity_lump(bytes, data.size);
   if (!lump) return {};
+  const std::string_view family = map_family(bytes);
   const auto text_bytes =
       static_cast<std::size_t>(std::min<std::uint64_t>(lump->length, kEntityTextLimit));
   if (!reader.read_at(data.offset + lump->offset, text_bytes, bytes)) return stopped();
-  return title_of_entity_text(bytes);
+  MapRead read = title_of_entity_text(bytes);
+  read.family = family;
+  return read;
 }
 
 // Feeds the next piece of compressed data and charges what it inflated. False when the
@@ -81,6 +84,7 @@ MapRead read_deflated_map(MeteredReader& reader, const MapData& data) {
   }
   const std::optional<Lump> lump = entity_lump(inflater.kept(), data.size);
   if (!lump) return {};
+  const std::string_view family = map_family(inflater.kept());
   const std::uint64_t text_end = lump->offset + std::min<std::uint64_t>(lump->length, kEntityTextLimit);
   if (text_end > kInflateLimit) return {};  // entity text too far in to be worth inflating
   inflater.keep(lump->offset, text_end);
@@ -88,7 +92,9 @@ MapRead read_deflated_map(MeteredReader& reader, const MapData& data) {
   if (outcome != MapOutcome::kTitled) return MapRead::of(outcome);
   // Data that ends before the map it claims to hold is damaged, not a short map.
   if (inflater.kept().size() < text_end - lump->offset) return MapRead::of(MapOutcome::kDamaged);
-  return title_of_entity_text(inflater.kept());
+  MapRead read = title_of_entity_text(inflater.kept());
+  read.family = family;
+  return read;
 }
 
 }  // namespace

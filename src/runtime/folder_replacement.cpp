@@ -55,7 +55,7 @@ void FolderReplacement::put_right_leftovers(const Recognises& ours,
   bool place_taken = os_.file_attributes(place_).value != -1;
   for (const std::string& leftover : leftovers) {
     std::vector<std::pair<std::string, bool>> entries;
-    if (!all_recognised(leftover, {}, ours, entries, 1)) continue;
+    if (survey(leftover, {}, ours, entries, 1) != Survey::kOurs) continue;
     const bool complete = std::any_of(entries.begin(), entries.end(), [&](const auto& entry) {
       return entry.first == complete_mark;
     });
@@ -70,6 +70,10 @@ void FolderReplacement::put_right_leftovers(const Recognises& ours,
 bool FolderReplacement::begin(const std::string& place, const Recognises& ours,
                               std::string_view complete_mark) {
   place_ = place;
+  if (place_.empty()) {
+    last_error_ = os::kErrorInvalidName;
+    return false;
+  }
   put_right_leftovers(ours, complete_mark);
   // A name some other entry holds (left by a killed run, or put there) is passed by.
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -113,32 +117,49 @@ bool FolderReplacement::remove_file(std::string_view path) {
   return true;
 }
 
-bool FolderReplacement::all_recognised(const std::string& folder, std::string_view below,
-                                       const Recognises& ours,
-                                       std::vector<std::pair<std::string, bool>>& entries,
-                                       int depth) {
+FolderReplacement::Survey FolderReplacement::survey(
+    const std::string& folder, std::string_view below, const Recognises& ours,
+    std::vector<std::pair<std::string, bool>>& entries, int depth) {
   const std::string prefix = below.empty() ? std::string() : std::string(below) + "/";
   os::FindData found;
   const os::Result search = os_.find_first(joined(folder, prefix + "*"), found);
-  if (search.value == os::kInvalidHandle) return search.last_error == os::kErrorFileNotFound;
+  if (search.value == os::kInvalidHandle) {
+    if (search.last_error == os::kErrorFileNotFound) return Survey::kOurs;  // empty
+    failed({0, search.last_error});
+    return Survey::kUnreadable;
+  }
   std::vector<std::pair<std::string, bool>> here;
-  for (bool more = true; more; more = os_.find_next(search.value, found).value != 0) {
-    if (found.name == "." || found.name == "..") continue;
+  Survey outcome = Survey::kOurs;
+  for (;;) {
     const bool link = (found.attributes & os::kAttributeReparsePoint) != 0;
     const bool is_folder = (found.attributes & os::kAttributeDirectory) != 0;
     const std::string path = prefix + found.name;
-    if (link || !ours(path, is_folder) || (is_folder && depth >= kDeepestRecognised)) {
-      os_.find_close(search.value);
-      return false;
+    if (found.name != "." && found.name != "..") {
+      if (link || !ours(path, is_folder) || (is_folder && depth >= kDeepestRecognised)) {
+        outcome = Survey::kForeign;
+        break;
+      }
+      here.emplace_back(path, is_folder);
     }
-    here.emplace_back(path, is_folder);
+    const os::Result next = os_.find_next(search.value, found);
+    if (next.value != 0) continue;
+    // Anything but the end of the listing leaves its end unknown.
+    if (next.last_error != os::kErrorNoMoreFiles) {
+      failed(next);
+      outcome = Survey::kUnreadable;
+    }
+    break;
   }
   os_.find_close(search.value);
+  if (outcome != Survey::kOurs) return outcome;
   for (const auto& [path, is_folder] : here) {
-    if (is_folder && !all_recognised(folder, path, ours, entries, depth + 1)) return false;
+    if (is_folder) {
+      const Survey inner = survey(folder, path, ours, entries, depth + 1);
+      if (inner != Survey::kOurs) return inner;
+    }
     entries.emplace_back(path, is_folder);
   }
-  return true;
+  return Survey::kOurs;
 }
 
 // Entries come deepest first, so each folder is empty when its turn comes. What a call
@@ -167,9 +188,10 @@ FolderReplacement::Outcome FolderReplacement::commit(const Recognises& ours) {
     const auto attributes = static_cast<std::uint32_t>(old_attributes.value);
     const bool plain_folder = (attributes & os::kAttributeDirectory) != 0 &&
                               (attributes & os::kAttributeReparsePoint) == 0;
-    if (!plain_folder || !all_recognised(place_, {}, ours, old_entries, 1)) {
+    const Survey old = plain_folder ? survey(place_, {}, ours, old_entries, 1) : Survey::kForeign;
+    if (old != Survey::kOurs) {
       abandon();
-      return Outcome::kOldKept;
+      return old == Survey::kForeign ? Outcome::kOldKept : Outcome::kFailed;
     }
   }
   // The old folder steps aside under a name of its own first: the new one then takes a

@@ -53,9 +53,11 @@ class FolderReplacement {
  private:
   bool failed(const os::Result& result);
   std::string sibling_name() const;
-  // Whether every entry below `folder` is recognised; lists them, deepest last.
-  bool all_recognised(const std::string& folder, std::string_view below, const Recognises& ours,
-                      std::vector<std::pair<std::string, bool>>& entries, int depth);
+  enum class Survey { kOurs, kForeign, kUnreadable };
+  // Whether every entry below `folder` is recognised; lists them, deepest first. A folder
+  // that cannot be listed to its end is kUnreadable (last_error() says why).
+  Survey survey(const std::string& folder, std::string_view below, const Recognises& ours,
+                std::vector<std::pair<std::string, bool>>& entries, int depth);
   bool remove_tree(const std::string& folder,
                    const std::vector<std::pair<std::string, bool>>& entries);
   void put_right_leftovers(const Recognises& ours, std::string_view complete_mark);

@@ -15,6 +15,8 @@ using MainRoutine = std::function<void(Runtime&)>;
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitRefused = 1;
 inline constexpr int kExitUsage = 2;
+// The lists were done, but the catalogue asked for was left as it was.
+inline constexpr int kExitCatalogLeft = 3;
 
 int program_entry(os::Os& os, os::Dialog& dialog, const MainRoutine& main_routine);
 

@@ -1,0 +1,128 @@
+#include "app/catalog.h"
+
+#include <algorithm>
+
+#include "app/catalog_json.h"
+#include "app/catalog_page.h"
+#include "app/layout_png.h"
+#include "app/run_report.h"
+#include "app/scan_context.h"
+
+namespace mapsweep {
+namespace {
+
+constexpr char kPicturesFolder[] = "pictures";
+
+// What an old catalogue folder may hold and still be replaced: only what a run writes.
+bool written_by_a_run(std::string_view path, bool is_folder) {
+  if (is_folder) return path == kPicturesFolder;
+  if (path == "index.html" || path == "maps.json") return true;
+  const std::string_view prefix = "pictures/";
+  return path.starts_with(prefix) && path.ends_with(".png") &&
+         path.find('/', prefix.size()) == std::string_view::npos;
+}
+
+// Makes the temporary folder with its pictures folder on first need. False once broken.
+bool ready(CatalogState& catalog) {
+  if (catalog.broken) return false;
+  if (catalog.started) return true;
+  catalog.started = catalog.folder.begin(catalog.options.place, written_by_a_run, "index.html");
+  catalog.broken = !catalog.started || !catalog.folder.add_folder(kPicturesFolder);
+  return !catalog.broken;
+}
+
+// Stores a picture; its path in the catalogue, or "" when it could not be stored.
+std::string store_picture(CatalogState& catalog, const formats::LayoutPicture& picture) {
+  std::string path =
+      std::string(kPicturesFolder) + "/" + std::to_string(catalog.next_picture++) + ".png";
+  if (!catalog.options.dry_run) {
+    if (!ready(catalog)) return {};
+    if (!catalog.folder.add_file(path, layout_png(picture))) {
+      catalog.broken = true;
+      return {};
+    }
+  }
+  ++catalog.pictures;
+  return path;
+}
+
+}  // namespace
+
+CatalogState::CatalogState(Runtime& runtime, const CatalogOptions& catalog_options)
+    : rt(runtime), options(catalog_options), folder(runtime.os, runtime.channels.random_names) {}
+
+CatalogCopy catalog_copy(CatalogState& catalog, const formats::MapRead& read, MapSource source,
+                         const formats::LayoutPicture* picture) {
+  CatalogCopy copy;
+  CatalogMap& map = copy.map;
+  map.title = read.title;
+  map.message = read.message;
+  map.source = std::move(source);
+  map.family = std::string(read.family);
+  map.size = read.size;
+  map.modes = {read.facts.single, read.facts.coop, read.facts.deathmatch, read.facts.team};
+  map.monsters = read.facts.monsters;
+  map.secrets = read.facts.secrets;
+  map.nextmap = read.nextmap;
+  if (picture != nullptr) map.picture = store_picture(catalog, *picture);
+  return copy;
+}
+
+void drop_picture(CatalogState& catalog, const std::string& path) {
+  if (path.empty()) return;
+  --catalog.pictures;
+  if (catalog.options.dry_run || catalog.broken) return;
+  if (!catalog.folder.remove_file(path)) catalog.broken = true;
+}
+
+void add_folder_maps(CatalogState& catalog, const FolderScan& folder,
+                     const std::vector<const FoundMap*>& maps) {
+  for (const FoundMap* found : maps) {
+    if (!found->catalog) continue;
+    CatalogMap map = found->catalog->map;
+    map.folder = folder.folder_name;
+    map.name = found->name;
+    auto hidden = found->catalog->hidden;
+    std::stable_sort(hidden.begin(), hidden.end(),
+                     [](const auto& a, const auto& b) { return b.first < a.first; });
+    for (auto& [precedence, source] : hidden) map.shadows.push_back(std::move(source));
+    catalog.maps.push_back(std::move(map));
+  }
+}
+
+void complete_catalog(CatalogState& catalog, RunReport& report) {
+  CatalogSummary& summary = report.catalog;
+  summary.path = catalog.options.place;
+  summary.maps = catalog.maps.size();
+  summary.pictures = catalog.pictures;
+  if (catalog.options.dry_run) {
+    summary.outcome = CatalogOutcome::kWritten;
+    return;
+  }
+  const std::string generator = catalog.options.generator;
+  const bool written =
+      ready(catalog) &&
+      catalog.folder.add_file("maps.json", catalog_json(catalog.maps, generator)) &&
+      catalog.folder.add_file(
+          "index.html", catalog_page(catalog.maps, catalog_json(catalog.maps, generator, true)));
+  if (!written) {
+    summary.outcome = CatalogOutcome::kFailed;
+    summary.error = catalog.folder.last_error();
+    catalog.folder.abandon();
+    return;
+  }
+  switch (catalog.folder.commit(written_by_a_run)) {
+    case FolderReplacement::Outcome::kReplaced:
+      summary.outcome = CatalogOutcome::kWritten;
+      break;
+    case FolderReplacement::Outcome::kOldKept:
+      summary.outcome = CatalogOutcome::kKept;
+      break;
+    case FolderReplacement::Outcome::kFailed:
+      summary.outcome = CatalogOutcome::kFailed;
+      summary.error = catalog.folder.last_error();
+      break;
+  }
+}
+
+}  // namespace mapsweep
