@@ -266,27 +266,44 @@ MapGeometry plan_geometry(MapLayout layout, std::uint32_t seed) {
     state = state * 1664525u + 1013904223u;
     return static_cast<float>((state >> 8) % range);
   };
-  const int rooms = 3 + static_cast<int>(next(5));
-  float x = 0;
-  float y = 0;
-  for (int room = 0; room < rooms; ++room) {
-    const float width = 192 + next(512);
-    const float depth = 192 + next(384);
-    const float floor = 32 * next(8);
+  // A box's floor and ceiling outlines and its four upright edges; its first vertex.
+  const auto box = [&](float x0, float y0, float x1, float y1, float z0, float z1) {
     const auto base = static_cast<std::uint32_t>(vertices.size());
-    for (const float z : {floor, floor + 128}) {
-      vertices.insert(vertices.end(),
-                      {{x, y, z}, {x + width, y, z}, {x + width, y + depth, z}, {x, y + depth, z}});
+    for (const float z : {z0, z1}) {
+      vertices.insert(vertices.end(), {{x0, y0, z}, {x1, y0, z}, {x1, y1, z}, {x0, y1, z}});
     }
     for (std::uint32_t side = 0; side < 4; ++side) {
       lines.push_back({base + side, base + (side + 1) % 4});
       lines.push_back({base + 4 + side, base + 4 + (side + 1) % 4});
       lines.push_back({base + side, base + 4 + side});
     }
-    if (room > 0) {  // a corridor from the room before, along its right wall
-      lines.push_back({base - 7, base + 0});
-      lines.push_back({base - 6, base + 3});
+    return base;
+  };
+  const int rooms = 3 + static_cast<int>(next(5));
+  float x = 0;
+  float y = 0;
+  std::uint32_t previous = 0;
+  for (int room = 0; room < rooms; ++room) {
+    const float width = 256 + next(512);
+    const float depth = 256 + next(384);
+    const float floor = 32 * next(8);
+    const std::uint32_t walls = box(x, y, x + width, y + depth, floor, floor + 160);
+    // A pillar somewhere inside, and a flight of steps up along the far wall.
+    const float pillar_x = x + 64 + next(static_cast<std::uint32_t>(width) - 128);
+    const float pillar_y = y + 64 + next(static_cast<std::uint32_t>(depth) - 128);
+    box(pillar_x - 24, pillar_y - 24, pillar_x + 24, pillar_y + 24, floor, floor + 192);
+    for (int step = 1; step <= 4; ++step) {
+      const float step_y = y + depth - 24.0f * static_cast<float>(step);
+      const auto at = static_cast<std::uint32_t>(vertices.size());
+      const float z = floor + 16.0f * static_cast<float>(step);
+      vertices.insert(vertices.end(), {{x + 32, step_y, z}, {x + width / 2, step_y, z}});
+      lines.push_back({at, at + 1});
     }
+    if (room > 0) {  // a corridor from the room before, along its right wall
+      lines.push_back({previous + 1, walls + 0});
+      lines.push_back({previous + 2, walls + 3});
+    }
+    previous = walls;
     x += width + 64 + next(128);
     y += next(384) - 192;
   }

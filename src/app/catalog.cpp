@@ -12,14 +12,27 @@ namespace mapsweep {
 namespace {
 
 constexpr char kPicturesFolder[] = "pictures";
+// Pictures go into numbered folders of this many: a folder of tens of thousands of files
+// costs every name looked up in it a long listing.
+constexpr std::uint64_t kPicturesPerFolder = 256;
 
-// What an old catalogue folder may hold and still be replaced: only what a run writes.
+bool all_digits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// What an old catalogue folder may hold and still be replaced: only what a run writes,
+// index.html, maps.json and pictures/N/M.png.
 bool written_by_a_run(std::string_view path, bool is_folder) {
-  if (is_folder) return path == kPicturesFolder;
-  if (path == "index.html" || path == "maps.json") return true;
+  if (path == kPicturesFolder) return is_folder;
+  if (path == "index.html" || path == "maps.json") return !is_folder;
   const std::string_view prefix = "pictures/";
-  return path.starts_with(prefix) && path.ends_with(".png") &&
-         path.find('/', prefix.size()) == std::string_view::npos;
+  if (!path.starts_with(prefix)) return false;
+  const std::string_view rest = path.substr(prefix.size());
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return is_folder && all_digits(rest);
+  const std::string_view file = rest.substr(slash + 1);
+  return !is_folder && all_digits(rest.substr(0, slash)) && file.ends_with(".png") &&
+         all_digits(file.substr(0, file.size() - 4));
 }
 
 // Makes the temporary folder with its pictures folder on first need. False once broken.
@@ -33,11 +46,15 @@ bool ready(CatalogState& catalog) {
 
 // Stores a picture; its path in the catalogue, or "" when it could not be stored.
 std::string store_picture(CatalogState& catalog, const formats::LayoutPicture& picture) {
-  std::string path =
-      std::string(kPicturesFolder) + "/" + std::to_string(catalog.next_picture++) + ".png";
+  const std::uint64_t number = catalog.next_picture++;
+  const std::string folder =
+      std::string(kPicturesFolder) + "/" + std::to_string((number - 1) / kPicturesPerFolder);
+  std::string path = folder + "/" + std::to_string(number) + ".png";
   if (!catalog.options.dry_run) {
     if (!ready(catalog)) return {};
-    if (!catalog.folder.add_file(path, layout_png(picture))) {
+    const bool folder_made =
+        (number - 1) % kPicturesPerFolder != 0 || catalog.folder.add_folder(folder);
+    if (!folder_made || !catalog.folder.add_file(path, layout_png(picture))) {
       catalog.broken = true;
       return {};
     }

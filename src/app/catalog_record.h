@@ -35,7 +35,7 @@ struct CatalogMap {
   std::uint32_t monsters = 0;      // blocks whose classname begins with monster_
   std::uint32_t secrets = 0;       // trigger_secret blocks
   std::string nextmap;             // empty when none is set
-  std::string picture;  // "pictures/NAME.png", relative to the catalogue; empty when none was drawn
+  std::string picture;  // "pictures/N/M.png", relative to the catalogue; empty when none was drawn
 };
 
 }  // namespace mapsweep

@@ -112,12 +112,12 @@ class CatalogRun : public testing::ProgramTree {
   // are numbered as the maps were read; the copy of e1m1 that lost gave its picture up.
   std::vector<CatalogMap> expected() const {
     CatalogMap e1m1 =
-        record("id1", "E1M1", e1m1_, {"id1/pak1.pak", "maps/E1M1.bsp"}, "pictures/3.png");
+        record("id1", "E1M1", e1m1_, {"id1/pak1.pak", "maps/E1M1.bsp"}, "pictures/0/3.png");
     e1m1.shadows = {{"id1/pak0.pak", "maps/e1m1.bsp"}};
-    return {record("id1", "dm1", dm1_, {"id1/pak0.pak", "maps/dm1.bsp"}, "pictures/2.png"), e1m1,
-            record("id1", "start", start_, {"", "id1/maps/start.bsp"}, "pictures/4.png"),
+    return {record("id1", "dm1", dm1_, {"id1/pak0.pak", "maps/dm1.bsp"}, "pictures/0/2.png"), e1m1,
+            record("id1", "start", start_, {"", "id1/maps/start.bsp"}, "pictures/0/4.png"),
             record("mod", "nogeo", nogeo_, {"", "mod/maps/nogeo.bsp"}, ""),
-            record("mod", "q3dm1", q3dm1_, {"mod/maps.pk3", "maps/q3dm1.bsp"}, "pictures/5.png")};
+            record("mod", "q3dm1", q3dm1_, {"mod/maps.pk3", "maps/q3dm1.bsp"}, "pictures/0/5.png")};
   }
 
   CatalogOptions options_;
@@ -137,10 +137,10 @@ TEST_F(CatalogRun, ListsEveryMapWithItsCopiesFactsAndPictureAndTheListsAsAnExact
   EXPECT_EQ(tree_.read_file("base/maps.catalog/index.html"),
             catalog_page(maps, catalog_json(maps, kGenerator, true)));
   const testing::Files pictures = files_named("maps.catalog/pictures/");
-  EXPECT_EQ(pictures, (testing::Files{{"base/maps.catalog/pictures/2.png", png_of(dm1_)},
-                                      {"base/maps.catalog/pictures/3.png", png_of(e1m1_)},
-                                      {"base/maps.catalog/pictures/4.png", png_of(start_)},
-                                      {"base/maps.catalog/pictures/5.png", png_of(q3dm1_)}}));
+  EXPECT_EQ(pictures, (testing::Files{{"base/maps.catalog/pictures/0/2.png", png_of(dm1_)},
+                                      {"base/maps.catalog/pictures/0/3.png", png_of(e1m1_)},
+                                      {"base/maps.catalog/pictures/0/4.png", png_of(start_)},
+                                      {"base/maps.catalog/pictures/0/5.png", png_of(q3dm1_)}}));
   for (const auto& [path, bytes] : pictures) EXPECT_TRUE(bytes.starts_with("\x89PNG")) << path;
   EXPECT_EQ(report_.catalog.maps, 5u);
   EXPECT_EQ(report_.catalog.pictures, 4u);
@@ -149,10 +149,10 @@ TEST_F(CatalogRun, ListsEveryMapWithItsCopiesFactsAndPictureAndTheListsAsAnExact
 }
 
 TEST_F(CatalogRun, AnOldCatalogueIsReplacedWholeUnlessItHoldsFilesNoRunWrites) {
-  tree_.write_file("base/maps.catalog/pictures/9.png", "old");
+  tree_.write_file("base/maps.catalog/pictures/0/9.png", "old");
   tree_.write_file("base/maps.catalog/index.html", "old");
   ASSERT_EQ(run_catalog(), kExitDone);
-  EXPECT_FALSE(tree_.exists("base/maps.catalog/pictures/9.png"));
+  EXPECT_FALSE(tree_.exists("base/maps.catalog/pictures/0/9.png"));
   EXPECT_EQ(tree_.read_file("base/maps.catalog/maps.json"), catalog_json(expected(), kGenerator));
 
   tree_.write_file("base/maps.catalog/notes.txt", "mine");
