@@ -116,12 +116,20 @@ void complete_catalog(CatalogState& catalog, RunReport& report) {
     summary.outcome = CatalogOutcome::kWritten;
     return;
   }
-  const std::string generator = catalog.options.generator;
+  const std::string& generator = catalog.options.generator;
+  // Written piece by piece: the documents of tens of thousands of maps never stand whole in
+  // memory beside the records.
   const bool written =
       ready(catalog) &&
-      catalog.folder.add_file("maps.json", catalog_json(catalog.maps, generator)) &&
-      catalog.folder.add_file(
-          "index.html", catalog_page(catalog.maps, catalog_json(catalog.maps, generator, true)));
+      catalog.folder.add_file_from("maps.json",
+                                   [&](const FolderReplacement::PieceWriter& write) {
+                                     return write_catalog_json(catalog.maps, generator, false,
+                                                               write);
+                                   }) &&
+      catalog.folder.add_file_from("index.html",
+                                   [&](const FolderReplacement::PieceWriter& write) {
+                                     return write_catalog_page(catalog.maps, generator, write);
+                                   });
   if (!written) {
     summary.outcome = CatalogOutcome::kFailed;
     summary.error = catalog.folder.last_error();

@@ -37,7 +37,7 @@ struct CatalogState {
   FolderReplacement folder;
   bool started = false;  // the temporary folder was made
   bool broken = false;   // a step failed: nothing more is written, nothing is put in place
-  std::vector<CatalogMap> maps;
+  CatalogMaps maps;
   std::uint64_t pictures = 0;      // pictures stored and kept
   std::uint64_t next_picture = 1;  // the number the next picture's file gets
 };

@@ -97,16 +97,31 @@ void write_map(std::string& out, const CatalogMap& map, bool for_html) {
 
 }  // namespace
 
-std::string catalog_json(const std::vector<CatalogMap>& maps, std::string_view generator,
-                         bool for_html) {
+bool write_catalog_json(const CatalogMaps& maps, std::string_view generator,
+                        bool for_html, const TextSink& sink) {
+  constexpr std::size_t kPiece = 64 * 1024;
   std::string out = "{\"format\":" + std::to_string(kCatalogFormat) +
                     ",\"generator\":" + json_string(generator, for_html) + ",\"maps\":[\n";
   for (std::size_t i = 0; i < maps.size(); ++i) {
     write_map(out, maps[i], for_html);
     out += i + 1 < maps.size() ? ",\n" : "\n";
+    if (out.size() >= kPiece) {
+      if (!sink(out)) return false;
+      out.clear();
+    }
   }
   out += "]}\n";
-  return out;
+  return sink(out);
+}
+
+std::string catalog_json(const CatalogMaps& maps, std::string_view generator,
+                         bool for_html) {
+  std::string document;
+  write_catalog_json(maps, generator, for_html, [&](std::string_view piece) {
+    document += piece;
+    return true;
+  });
+  return document;
 }
 
 }  // namespace mapsweep

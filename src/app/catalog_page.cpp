@@ -1,6 +1,7 @@
 #include "app/catalog_page.h"
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <utility>
 
@@ -197,8 +198,8 @@ void append_row(std::string& out, const CatalogMap& map) {
 // JSON never holds '<' outside a string, and inside one "\u003c" is the same character: so
 // writing every '<' that way keeps the value and leaves nothing that could end the element
 // or open a comment in it, even when the caller passed JSON not made for HTML.
-void append_script_data(std::string& out, std::string_view json) {
-  out += "<script type=\"application/json\" id=\"maps-data\">";
+// JSON text made safe inside <script>: no '<' can start "</script>" or a comment.
+void append_script_safe(std::string& out, std::string_view json) {
   for (const char c : json) {
     if (c == '<') {
       out += "\\u003c";
@@ -206,7 +207,41 @@ void append_script_data(std::string& out, std::string_view json) {
       out += c;
     }
   }
-  out += "</script>\n";
+}
+
+// Hands the page out in pieces of about this many bytes: the page of tens of thousands of
+// maps never stands whole in memory.
+constexpr std::size_t kPagePiece = 64 * 1024;
+
+// The page, `embed` giving the data through the sink it is handed.
+bool write_page(const CatalogMaps& maps,
+                const std::function<bool(const TextSink&)>& embed, const TextSink& sink) {
+  std::string out;
+  out.reserve(kPagePiece + 4096);
+  const auto flush = [&](std::size_t above) {
+    if (out.size() <= above) return true;
+    const bool written = sink(out);
+    out.clear();
+    return written;
+  };
+  append_head(out, maps.size());
+  append_header(out, maps.size());
+  append_table_head(out);
+  for (const CatalogMap& map : maps) {
+    append_row(out, map);
+    if (!flush(kPagePiece)) return false;
+  }
+  out += "</tbody>\n</table>\n</main>\n<footer id=\"footer\"></footer>\n";
+  out += "<script type=\"application/json\" id=\"maps-data\">";
+  const bool embedded = embed([&](std::string_view json) {
+    append_script_safe(out, json);
+    return flush(kPagePiece);
+  });
+  if (!embedded) return false;
+  out += "</script>\n<script>\n";
+  out += catalog_page_script();
+  out += "</script>\n</body>\n</html>\n";
+  return flush(0);
 }
 
 }  // namespace
@@ -238,19 +273,23 @@ std::string size_text(std::uint64_t bytes) {
   return number + ' ' + std::string(kUnits[unit_index]);
 }
 
-std::string catalog_page(const std::vector<CatalogMap>& maps, std::string_view embedded_json) {
-  std::string out;
-  out.reserve(4096 + maps.size() * 640 + embedded_json.size());
-  append_head(out, maps.size());
-  append_header(out, maps.size());
-  append_table_head(out);
-  for (const CatalogMap& map : maps) append_row(out, map);
-  out += "</tbody>\n</table>\n</main>\n<footer id=\"footer\"></footer>\n";
-  append_script_data(out, embedded_json);
-  out += "<script>\n";
-  out += catalog_page_script();
-  out += "</script>\n</body>\n</html>\n";
-  return out;
+std::string catalog_page(const CatalogMaps& maps, std::string_view embedded_json) {
+  std::string page;
+  write_page(
+      maps, [&](const TextSink& data) { return data(embedded_json); },
+      [&](std::string_view piece) {
+        page += piece;
+        return true;
+      });
+  return page;
+}
+
+bool write_catalog_page(const CatalogMaps& maps, std::string_view generator,
+                        const TextSink& sink) {
+  return write_page(
+      maps,
+      [&](const TextSink& data) { return write_catalog_json(maps, generator, true, data); },
+      sink);
 }
 
 }  // namespace mapsweep

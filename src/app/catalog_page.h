@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/catalog_json.h"
 #include "app/catalog_record.h"
 
 namespace mapsweep {
@@ -17,7 +18,12 @@ namespace mapsweep {
 // The page for `maps`, with `embedded_json` (catalog_json(maps, generator, true): the same
 // maps in the same order) as the data its script reads. Every text of the records is
 // escaped; the data cannot end its <script> element, whatever it holds.
-std::string catalog_page(const std::vector<CatalogMap>& maps, std::string_view embedded_json);
+std::string catalog_page(const CatalogMaps& maps, std::string_view embedded_json);
+
+// The same page, its data catalog_json(maps, generator, true), handed to `sink` piece by
+// piece; false as soon as the sink says a piece could not be taken.
+bool write_catalog_page(const CatalogMaps& maps, std::string_view generator,
+                        const TextSink& sink);
 
 // "1 map", "2 maps", "40,000 maps": the count the page shows.
 std::string map_count_text(std::size_t count);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,10 @@ struct CatalogMap {
   std::string nextmap;             // empty when none is set
   std::string picture;  // "pictures/N/M.png", relative to the catalogue; empty when none was drawn
 };
+
+// A run's maps, in order. A deque grows without moving what it holds into a buffer twice
+// the size: with tens of thousands of maps that would double the records' memory at its
+// peak.
+using CatalogMaps = std::deque<CatalogMap>;
 
 }  // namespace mapsweep

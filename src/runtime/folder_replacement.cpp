@@ -96,17 +96,28 @@ bool FolderReplacement::add_folder(std::string_view path) {
 }
 
 bool FolderReplacement::add_file(std::string_view path, std::string_view bytes) {
+  return add_file_from(path, [&](const PieceWriter& write) { return write(bytes); });
+}
+
+bool FolderReplacement::add_file_from(std::string_view path,
+                                      const std::function<bool(const PieceWriter&)>& produce) {
   const os::Result opened =
       os_.create_file(joined(temporary_, path), os::kGenericWrite, 0, os::kCreateNew);
   if (opened.value == os::kInvalidHandle) return !failed({0, opened.last_error});
   added_.emplace_back(std::string(path), false);
-  bool written = true;
-  for (std::size_t at = 0; written && at < bytes.size(); at += kWritePiece) {
-    const auto count = static_cast<std::uint32_t>(std::min(kWritePiece, bytes.size() - at));
-    const os::Result wrote = os_.write_file(opened.value, bytes.data() + at, count);
-    written = !failed(wrote) && wrote.value == count;
-    if (written == false && last_error_ == 0) last_error_ = os::kErrorDiskFull;
-  }
+  const auto write = [&](std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += kWritePiece) {
+      const auto count = static_cast<std::uint32_t>(std::min(kWritePiece, bytes.size() - at));
+      const os::Result wrote = os_.write_file(opened.value, bytes.data() + at, count);
+      if (failed(wrote)) return false;
+      if (wrote.value != count) {
+        last_error_ = os::kErrorDiskFull;  // a short write: the disk is full
+        return false;
+      }
+    }
+    return true;
+  };
+  const bool written = produce(write);
   const bool closed = !failed(os_.close_handle(opened.value));
   return written && closed;
 }

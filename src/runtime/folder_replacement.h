@@ -40,6 +40,10 @@ class FolderReplacement {
   // Adds a folder or a new file at `path` below the temporary folder.
   bool add_folder(std::string_view path);
   bool add_file(std::string_view path, std::string_view bytes);
+  // Adds a new file whose bytes `produce` hands piece by piece to the writer it is given
+  // (which answers whether the piece was written); false when a piece or `produce` failed.
+  using PieceWriter = std::function<bool(std::string_view)>;
+  bool add_file_from(std::string_view path, const std::function<bool(const PieceWriter&)>& produce);
   bool remove_file(std::string_view path);
   // Moves the built folder into place; see Outcome. After kOldKept or kFailed the built
   // folder is removed again.

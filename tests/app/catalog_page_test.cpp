@@ -51,7 +51,7 @@ std::vector<std::string> rows_of(std::string_view page) {
   return rows;
 }
 
-std::string page_of(const std::vector<CatalogMap>& maps) {
+std::string page_of(const CatalogMaps& maps) {
   return catalog_page(maps, catalog_json(maps, "mapsweep test", true));
 }
 
@@ -74,7 +74,7 @@ TEST(CatalogPage, EscapesEveryTextOfARecordWhereverItAppears) {
   const std::vector<std::string> hostile = {
       "<script>alert(1)</script>",  "\" onmouseover=\"alert(2)", "</td></tr><tr><td>x",
       "&lt;already&gt; & 'quoted'", "</script><!--<script>",     "\xE9t\xE9 \x01<b>"};
-  std::vector<CatalogMap> maps;
+  CatalogMaps maps;
   for (const std::string& text : hostile) {
     CatalogMap map = map_named(text + " folder", text + " name", text + " title");
     map.source = {text + ".pak", "maps/" + text + ".bsp"};
@@ -98,7 +98,7 @@ TEST(CatalogPage, EscapesEveryTextOfARecordWhereverItAppears) {
 
 TEST(CatalogPage, WritesOneRowPerMapWithItsCopiesInside) {
   for (const std::size_t count : {0u, 1u, 3u, 250u}) {
-    std::vector<CatalogMap> maps;
+    CatalogMaps maps;
     for (std::size_t i = 0; i < count; ++i) {
       CatalogMap map = map_named("mod" + std::to_string(i % 4), "m" + std::to_string(i), "T");
       map.shadows.assign(i % 3, MapSource{"id1/pak1.pak", "maps/shadowed" + std::to_string(i)});
@@ -121,7 +121,7 @@ TEST(CatalogPage, WritesOneRowPerMapWithItsCopiesInside) {
 }
 
 TEST(CatalogPage, EmbedsTheDataItWasGivenAndNothingCanEndItsElement) {
-  const std::vector<CatalogMap> maps = {map_named("id1", "e1m1", "</script><script>alert(1)")};
+  const CatalogMaps maps = {map_named("id1", "e1m1", "</script><script>alert(1)")};
   const std::string json = catalog_json(maps, "mapsweep test", true);
   const std::string open = "<script type=\"application/json\" id=\"maps-data\">";
   EXPECT_EQ(between(catalog_page(maps, json), open, "</script>"), json);

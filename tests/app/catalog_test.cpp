@@ -110,7 +110,7 @@ class CatalogRun : public testing::ProgramTree {
 
   // In the order the lists have them: folder by folder, names in natural order. Pictures
   // are numbered as the maps were read; the copy of e1m1 that lost gave its picture up.
-  std::vector<CatalogMap> expected() const {
+  CatalogMaps expected() const {
     CatalogMap e1m1 =
         record("id1", "E1M1", e1m1_, {"id1/pak1.pak", "maps/E1M1.bsp"}, "pictures/0/3.png");
     e1m1.shadows = {{"id1/pak0.pak", "maps/e1m1.bsp"}};
@@ -132,7 +132,7 @@ TEST_F(CatalogRun, ListsEveryMapWithItsCopiesFactsAndPictureAndTheListsAsAnExact
   EXPECT_EQ(files_named("maps.lst"), lists);
   EXPECT_EQ(report_.catalog.outcome, CatalogOutcome::kWritten);
 
-  const std::vector<CatalogMap> maps = expected();
+  const CatalogMaps maps = expected();
   EXPECT_EQ(tree_.read_file("base/maps.catalog/maps.json"), catalog_json(maps, kGenerator));
   EXPECT_EQ(tree_.read_file("base/maps.catalog/index.html"),
             catalog_page(maps, catalog_json(maps, kGenerator, true)));
