@@ -358,7 +358,13 @@ bool visit_game_folder(ScanContext& run) {
   const bool entered = change_directory(rt, ctx.folder_name);
   step_failed(rt);
   if (!entered) {
-    ++ctx.folders_incomplete;
+    // A file among the folders is no game folder; a folder that could not be entered is
+    // one whose maps a catalogue would miss. Asked only where a catalogue is written, so
+    // that the lists' runs make the calls they always made.
+    if (ctx.options.catalog != nullptr) {
+      if (is_folder(rt, ctx.folder_name)) ++ctx.folders_incomplete;
+      step_failed(rt);
+    }
     return true;
   }
   ++ctx.report.folders_visited;

@@ -239,6 +239,13 @@ bool is_plain_file(Runtime& rt, const ByteString& name) {
   return sc.value != -1 && (static_cast<std::uint32_t>(sc.value) & kNotPlain) == 0;
 }
 
+bool is_folder(Runtime& rt, const ByteString& name) {
+  const std::string system = system_name(name, kPatternLimit);
+  const SystemCall sc = system_call([&] { return rt.os.file_attributes(system); });
+  if (sc.failure != 0) rt.err.raise_error(sc.failure);
+  return sc.value != -1 && (static_cast<std::uint32_t>(sc.value) & os::kAttributeDirectory) != 0;
+}
+
 bool search_listed_whole(const Runtime& rt) {
   return !rt.search.listing_failed;
 }

@@ -68,6 +68,9 @@ void unlock_directory(Runtime& rt);
 // Whether the folder named by path, links followed, is the current directory or one of
 // its ancestors.
 bool encloses_current_directory(Runtime& rt, const ByteString& path);
+// Whether `name` is a folder (or a link to one) as the OS looks at it; a failed look says
+// no and is raised.
+bool is_folder(Runtime& rt, const ByteString& name);
 // Gives the memory the process has freed back to the system.
 void release_free_memory(Runtime& rt);
 

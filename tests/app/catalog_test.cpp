@@ -75,6 +75,8 @@ class CatalogRun : public testing::ProgramTree {
     member.deflated = true;
     tree_.write_file("base/mod/maps.pk3", testing::zip_archive({member}));
     tree_.write_file("base/mod/maps/nogeo.bsp", nogeo_);
+    // A file among the game folders is no folder the catalogue misses.
+    tree_.write_file("base/engine", std::string(300, '\x7F'));
   }
 
   int run_catalog(bool dry_run = false) {
