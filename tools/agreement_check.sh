@@ -108,4 +108,4 @@ if ((failures)); then
   echo "agreement: $failures of $runs runs differ"
   exit 1
 fi
-echo "agreement: all $runs runs identical (${#scenarios[@]} scenarios, both modes)"
+echo "agreement: all $runs runs identical (${#scenarios[@]} scenarios, default, exact and catalogue)"

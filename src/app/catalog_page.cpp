@@ -1,5 +1,6 @@
 #include "app/catalog_page.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <cstdint>
@@ -113,7 +114,7 @@ void append_table_head(std::string& out) {
     out += label;
     out += "</button></th>";
   }
-  out += "</tr></thead>\n<tbody>\n";
+  out += "</tr></thead>\n";
 }
 
 void append_picture_cell(std::string& out, const CatalogMap& map) {
@@ -212,6 +213,7 @@ void append_script_safe(std::string& out, std::string_view json) {
 // Hands the page out in pieces of about this many bytes: the page of tens of thousands of
 // maps never stands whole in memory.
 constexpr std::size_t kPagePiece = 64 * 1024;
+constexpr std::size_t kRowsPerGroup = 100;
 
 // The page, `embed` giving the data through the sink it is handed.
 bool write_page(const CatalogMaps& maps,
@@ -227,11 +229,23 @@ bool write_page(const CatalogMaps& maps,
   append_head(out, maps.size());
   append_header(out, maps.size());
   append_table_head(out);
-  for (const CatalogMap& map : maps) {
-    append_row(out, map);
+  // The rows in groups of kRowsPerGroup, each group a <tbody> that tells the style sheet
+  // how many rows it holds (see the style sheet for why).
+  std::size_t in_group = 0;
+  for (std::size_t i = 0; i < maps.size(); ++i) {
+    if (in_group == 0) {
+      out += "<tbody style=\"--rows:";
+      out += std::to_string(std::min(kRowsPerGroup, maps.size() - i));
+      out += "\">\n";
+    }
+    append_row(out, maps[i]);
+    if (++in_group == kRowsPerGroup || i + 1 == maps.size()) {
+      out += "</tbody>\n";
+      in_group = 0;
+    }
     if (!flush(kPagePiece)) return false;
   }
-  out += "</tbody>\n</table>\n</main>\n<footer id=\"footer\"></footer>\n";
+  out += "</table>\n</main>\n<footer id=\"footer\"></footer>\n";
   out += "<script type=\"application/json\" id=\"maps-data\">";
   const bool embedded = embed([&](std::string_view json) {
     append_script_safe(out, json);

@@ -6,7 +6,9 @@ namespace mapsweep {
 // maps, so row i shows maps[i]; the script never builds a row. Filtering only toggles a
 // class on the rows whose state changes, and sorting moves the existing rows in an order
 // computed once per column from precomputed keys: with 40,000 rows, rebuilding or
-// re-reading the table would cost seconds.
+// re-reading the table would cost seconds. The rows stand in groups (one <tbody> each) that
+// the browser skips while off screen; each group's --rows says how many of its rows are
+// shown, so that a skipped group takes about the room its rows would.
 std::string_view catalog_page_script() {
   return R"js('use strict';
 (() => {
@@ -14,8 +16,8 @@ std::string_view catalog_page_script() {
   const data = JSON.parse(document.getElementById('maps-data').textContent);
   const maps = data.maps;
   const table = document.getElementById('maps');
-  const tbody = table.tBodies[0];
-  const rows = Array.from(tbody.rows);
+  const groups = Array.from(table.tBodies);
+  const rows = groups.flatMap((group) => Array.from(group.rows));
   if (rows.length !== maps.length) {
     console.error(`The table has ${rows.length} rows for ${maps.length} maps: ` +
                   'filtering and sorting are off.');
@@ -39,6 +41,24 @@ std::string_view catalog_page_script() {
   const modeBits = Uint8Array.from(maps, (map) =>
     MODES.reduce((bits, mode, k) => (map.modes[mode] ? bits | (1 << k) : bits), 0));
   const hidden = new Uint8Array(maps.length);
+  // Which group each row stands in (sorting moves rows between groups), and how many of
+  // each group's rows are shown.
+  const groupOf = new Uint32Array(rows.length);
+  const groupSizes = groups.map((group) => group.rows.length);
+  groupSizes.reduce((first, size, g) => {
+    groupOf.fill(g, first, first + size);
+    return first + size;
+  }, 0);
+  const shownInGroup = Uint32Array.from(groupSizes);
+
+  function noteGroupSizes() {
+    const shown = new Uint32Array(groups.length);
+    for (let i = 0; i < rows.length; ++i) shown[groupOf[i]] += 1 - hidden[i];
+    groups.forEach((group, g) => {
+      if (shown[g] !== shownInGroup[g]) group.style.setProperty('--rows', String(shown[g]));
+    });
+    shownInGroup.set(shown);
+  }
 
   const grouped = (n) => n.toLocaleString('en-US');
   function showCount(shown) {
@@ -71,6 +91,7 @@ std::string_view catalog_page_script() {
       }
       if (!hide) ++shown;
     }
+    noteGroupSizes();
     showCount(shown);
   }
 
@@ -117,17 +138,20 @@ std::string_view catalog_page_script() {
   let sorted = { column: null, descending: false };
   function sortBy(column) {
     const descending = sorted.column === column && !sorted.descending;
-    const order = ascendingOrder(column);
-    // The rows move while their body is out of the document: moved one by one inside it,
-    // each move costs the browser work for every row (minutes for 40,000 of them).
-    const place = tbody.nextSibling;
-    table.removeChild(tbody);
-    if (descending) {
-      for (let k = order.length - 1; k >= 0; --k) tbody.appendChild(rows[order[k]]);
-    } else {
-      for (const i of order) tbody.appendChild(rows[i]);
-    }
-    table.insertBefore(tbody, place);
+    const ascending = ascendingOrder(column);
+    const order = descending ? Array.from(ascending).reverse() : ascending;
+    // The rows move while their groups are out of the document: moved one by one in the
+    // document, each move costs the browser work for every row (minutes for 40,000).
+    for (const group of groups) group.remove();
+    let next = 0;
+    groups.forEach((group, g) => {
+      for (const end = next + groupSizes[g]; next < end; ++next) {
+        group.appendChild(rows[order[next]]);
+        groupOf[order[next]] = g;
+      }
+    });
+    table.append(...groups);  // the groups are the table's last children
+    noteGroupSizes();
     sorted = { column, descending };
     for (const cell of table.tHead.rows[0].cells) {
       const own = cell.querySelector('button').dataset.key === column;

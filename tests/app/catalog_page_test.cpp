@@ -38,16 +38,17 @@ std::string between(std::string_view text, std::string_view open, std::string_vi
   return std::string(text.substr(start + open.size(), end - start - open.size()));
 }
 
-// The table's rows, one string per <tr>.
+// The table's row groups, each with its rows.
+std::string table_body(std::string_view page) {
+  return between(page, "</thead>\n", "</table>");
+}
+
+// The table's rows, one string per <tr>, across all groups.
 std::vector<std::string> rows_of(std::string_view page) {
-  const std::string body = between(page, "<tbody>\n", "</tbody>");
+  const std::string body = table_body(page);
   std::vector<std::string> rows;
-  for (std::size_t at = 0; at < body.size();) {
-    const std::size_t end = body.find("</tr>\n", at);
-    if (end == body.npos) break;
-    rows.push_back(body.substr(at, end - at));
-    at = end + 6;
-  }
+  for (std::size_t at = body.find("<tr>"); at != body.npos; at = body.find("<tr>", at + 1))
+    rows.push_back(body.substr(at, body.find("</tr>\n", at) - at));
   return rows;
 }
 
@@ -59,8 +60,8 @@ std::string page_of(const CatalogMaps& maps) {
 // record's text never adds markup of its own.
 void expect_only_generated_markup(std::string_view table) {
   static const std::vector<std::string_view> kTags = {
-      "tr>",  "td ",      "td>",      "img ", "span ", "span>", "div ",
-      "div>", "details>", "summary>", "ol>",  "li>",   "small>"};
+      "tbody ", "tbody>", "tr>",      "td ",      "td>", "img ", "span ", "span>",
+      "div ",   "div>",   "details>", "summary>", "ol>", "li>",  "small>"};
   for (std::size_t at = table.find('<'); at != table.npos; at = table.find('<', at + 1)) {
     std::string_view tag = table.substr(at + 1);
     if (!tag.empty() && tag[0] == '/') tag.remove_prefix(1);
@@ -83,7 +84,7 @@ TEST(CatalogPage, EscapesEveryTextOfARecordWhereverItAppears) {
     maps.push_back(map);
   }
   const std::string page = page_of(maps);
-  expect_only_generated_markup(between(page, "<tbody>", "</tbody>"));
+  expect_only_generated_markup(table_body(page));
   for (const std::string& text : hostile) {
     for (const std::string& shown :
          {text + " folder", text + " name", text + " title", text + ".pak: maps/" + text + ".bsp",
@@ -117,6 +118,20 @@ TEST(CatalogPage, WritesOneRowPerMapWithItsCopiesInside) {
       EXPECT_EQ(occurrences(rows[i], "maps/shadowed" + std::to_string(i) + "<"), i % 3) << i;
       EXPECT_EQ(occurrences(rows[i], "<details>"), i % 3 == 0 ? 0u : 1u) << i;
     }
+    // Rows stand in groups of at most a hundred, each saying how many it holds.
+    const std::string body = table_body(page);
+    std::size_t grouped = 0;
+    for (std::size_t at = body.find("<tbody"); at != body.npos; at = body.find("<tbody", at + 1)) {
+      const std::string group = between(body.substr(at), ">\n", "</tbody>");
+      const std::size_t held = occurrences(group, "<tr>");
+      EXPECT_EQ(
+          body.substr(at, 30).rfind("<tbody style=\"--rows:" + std::to_string(held) + "\">", 0),
+          0u);
+      EXPECT_GE(held, 1u);
+      EXPECT_LE(held, 100u);
+      grouped += held;
+    }
+    EXPECT_EQ(grouped, count);
   }
 }
 

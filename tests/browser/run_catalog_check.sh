@@ -16,7 +16,7 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   bash "$here/../../tools/require_packages.sh" nodejs npm
 fi
 if [[ ! -d $here/node_modules/puppeteer-core ]]; then
-  (cd "$here" && npm ci --no-audit --no-fund --loglevel=error)
+  (cd "$here" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
 args=("$1")
 [[ $# == 2 ]] && args+=(--screenshot "$2")
