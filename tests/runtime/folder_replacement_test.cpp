@@ -131,5 +131,27 @@ TEST(FolderReplacement, WhatAStoppedRunLeftBesideThePlaceIsPutRight) {
   EXPECT_EQ(top_names(tree).size(), 3u);
 }
 
+#ifndef _WIN32
+TEST(FolderReplacement, ABuiltFolderSwappedForALinkLeadsNowhere) {
+  const std::unique_ptr<os::Os> os = os::make_native_os();
+  TempTree tree;
+  tree.write_file("outside/a.txt", "someone's");
+  std::minstd_rand random(5);
+  FolderReplacement replacement(*os, random);
+  ASSERT_TRUE(replacement.begin(tree.path("place"), ours, "a.txt"));
+  ASSERT_TRUE(replacement.add_folder("sub"));
+  // The folder's owner swaps the temporary folder for a link to a folder of someone's.
+  const std::string built = replacement.temporary_path();
+  std::filesystem::rename(built, tree.path("moved"));
+  std::filesystem::create_directory(tree.path("outside/sub"));
+  std::filesystem::create_directory_symlink(tree.path("outside"), built);
+  EXPECT_FALSE(replacement.add_file("sub/new.txt", "x"));
+  EXPECT_FALSE(replacement.remove_file("a.txt"));
+  replacement.abandon();
+  EXPECT_EQ(tree.read_file("outside/a.txt"), "someone's");
+  EXPECT_FALSE(tree.exists("outside/sub/new.txt"));
+}
+#endif
+
 }  // namespace
 }  // namespace mapsweep

@@ -46,20 +46,21 @@ std::string stored_in_listing(const std::vector<std::pair<std::string, unsigned 
 // Opened for reading where it may be, so that the same descriptor serves to list the folder
 // later without a second open; a folder that may be searched but not read is opened to
 // look names up in alone.
-int open_folder_at(int at, const std::string& name, bool* readable) {
-  int fd = open_listing_at(at, name);
+int open_folder_at(int at, const std::string& name, bool* readable, int extra_flags) {
+  int fd = open_listing_at(at, name, extra_flags);
   const bool read_permitted = fd >= 0;
   if (fd < 0 && errno == EACCES && kPathOnly != O_RDONLY) {
     fd = retry_on_eintr(
-        [&] { return ::openat(at, name.c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC); });
+        [&] { return ::openat(at, name.c_str(), kPathOnly | O_DIRECTORY | O_CLOEXEC | extra_flags); });
   }
   if (readable != nullptr) *readable = read_permitted;
   return fd;
 }
 
-int open_listing_at(int at, const std::string& name) {
-  return retry_on_eintr(
-      [&] { return ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY); });
+int open_listing_at(int at, const std::string& name, int extra_flags) {
+  return retry_on_eintr([&] {
+    return ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY | extra_flags);
+  });
 }
 
 int open_for_listing(int folder) {

@@ -138,6 +138,13 @@ const HeldFolders::Held* HeldFolders::deepest_held(const Components& parts,
   return nullptr;
 }
 
+namespace {
+
+// The infix of every name the program gives what it builds beside its place.
+constexpr char kRunsOwnInfix[] = ".mapsweep-";
+
+}  // namespace
+
 Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Components& walked,
                              int& error, std::uint64_t& id, std::size_t* failed_at, bool& listable,
                              bool for_listing) const {
@@ -155,18 +162,24 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
     if (!folder.valid()) error = errno;
   }
   listable = false;
+  // A folder this program builds under a temporary name (".mapsweep-" and six letters)
+  // lies in a folder others may write: its name, and any folder below it, may have been
+  // swapped for a link meanwhile, and following one would create or delete files where it
+  // leads. Such paths are walked without following links.
+  int no_links = 0;
   for (; folder.valid() && next < depth; ++next) {
+    if (parts[next].find(kRunsOwnInfix) != std::string::npos) no_links = O_NOFOLLOW;
     // A folder to be listed is opened for reading from its parent: that takes leave to
     // read it, not to search it.
     const bool only_to_list = for_listing && next + 1 == depth;
     bool readable = false;
     const auto open_next = [&](const std::string& name) {
       if (only_to_list) {
-        const int fd = open_listing_at(folder.get(), name);
+        const int fd = open_listing_at(folder.get(), name, no_links);
         readable = fd >= 0;
         return Descriptor(fd, true);
       }
-      return Descriptor(open_folder_at(folder.get(), name, &readable), true);
+      return Descriptor(open_folder_at(folder.get(), name, &readable, no_links), true);
     };
     // The name as given is tried first, as it is mostly stored so: found, it is the stored
     // name, and no look before the open is needed. Only a name not there (or a link that

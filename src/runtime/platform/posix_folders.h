@@ -143,9 +143,10 @@ std::string stored_in_listing(const std::vector<std::pair<std::string, unsigned 
 // Opens `name` in the folder open as `at` as a folder to resolve names in (links followed):
 // a descriptor, or -1 with errno set. `readable` tells whether it is open for reading its
 // entries too.
-int open_folder_at(int at, const std::string& name, bool* readable = nullptr);
+int open_folder_at(int at, const std::string& name, bool* readable = nullptr,
+                   int extra_flags = 0);
 // Opens `name` in the folder open as `at` for reading its entries: a descriptor, or -1.
-int open_listing_at(int at, const std::string& name);
+int open_listing_at(int at, const std::string& name, int extra_flags = 0);
 // Opens the folder open as `folder` for reading its entries (this takes leave to search it):
 // a descriptor, or -1.
 int open_for_listing(int folder);
