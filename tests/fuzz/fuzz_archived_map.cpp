@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   const fuzz::MadeMap made = fuzz::make_map(input);
 
   formats::MemorySource bare(made.bytes);
-  const formats::MapRead loose = formats::read_loose_map(bare);
+  std::optional<formats::LayoutPicture> loose_picture;
+  const formats::MapRead loose = formats::read_loose_map(bare, &loose_picture);
   check(loose.outcome == formats::MapOutcome::kTitled || loose.outcome == formats::MapOutcome::kNoMap);
   if (made.as_built) {
     check(loose.outcome == formats::MapOutcome::kTitled);
@@ -119,7 +121,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         ++offered;
         check(map.path == path && map.name == name && map.position == map_at);
         check(map.read->outcome == loose.outcome && map.read->title == loose.title);
-      });
+        // Stored or deflated, the map draws the picture its own bytes draw.
+        check((map.picture != nullptr) == loose_picture.has_value());
+        check(map.picture == nullptr || map.picture->rgb == loose_picture->rgb);
+      },
+      true);
   check(outcome == formats::ArchiveOutcome::kWhole && offered == 1);
   return 0;
 }
