@@ -1,5 +1,6 @@
-// Block reading: a disk file is read ahead kReadAheadLength bytes at a time, and the rest
-// of a large one lent from views of it; a device is read block by block.
+// Block reading: a disk file is read ahead into one reused buffer (and, where views are
+// asked for, the rest of a large one lent from views of it); a device is read block by
+// block.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -71,15 +72,22 @@ int check_view(Runtime& rt, BlockSource& s) {
   return translate_system_error(os::kErrorCrc);
 }
 
+// The spare buffer when it has the length asked for now, else a new one.
+void take_read_ahead_buffer(ChannelList& channels, BlockSource& s) {
+  s.read_ahead_length = std::max(channels.read_ahead_length, 1);
+  if (channels.spare_read_ahead && channels.spare_read_ahead_length == s.read_ahead_length) {
+    s.read_ahead = std::move(channels.spare_read_ahead);
+  } else {
+    s.read_ahead = std::make_unique_for_overwrite<unsigned char[]>(
+        static_cast<std::size_t>(s.read_ahead_length));
+  }
+}
+
 // Reads ahead at the next offset (seeking there first after views, which do not move the
 // file pointer). A failure leaves nothing read ahead.
 int read_ahead(Runtime& rt, Channel& c) {
   BlockSource& s = c.block;
-  if (!s.read_ahead) {
-    s.read_ahead = rt.channels.spare_read_ahead
-                       ? std::move(rt.channels.spare_read_ahead)
-                       : std::make_unique_for_overwrite<unsigned char[]>(kReadAheadLength);
-  }
+  if (!s.read_ahead) take_read_ahead_buffer(rt.channels, s);
   empty_source(rt, s);
   if (!c.pointer_known) {
     const SystemCall seek = system_call([&] {
@@ -90,16 +98,18 @@ int read_ahead(Runtime& rt, Channel& c) {
     }
     c.pointer_known = true;
   }
+  const auto length = static_cast<std::uint32_t>(s.read_ahead_length);
   const SystemCall sc =
-      system_call([&] { return rt.os.read_file(c.handle, s.read_ahead.get(), kReadAheadLength); });
+      system_call([&] { return rt.os.read_file(c.handle, s.read_ahead.get(), length); });
   if (sc.failure != 0) {
     // A failed read may have moved the file pointer by what it read before it failed: the
     // next read seeks to where this one began.
     c.pointer_known = false;
     return sc.failure;
   }
-  s.read_fill = static_cast<std::int32_t>(std::clamp<std::int64_t>(sc.value, 0, kReadAheadLength));
-  s.end_seen = s.read_fill < kReadAheadLength;
+  s.read_fill =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(sc.value, 0, s.read_ahead_length));
+  s.end_seen = s.read_fill < s.read_ahead_length;
   return 0;
 }
 
@@ -145,17 +155,18 @@ ViewOutcome view_next(Runtime& rt, Channel& c) {
   return ViewOutcome::kMapped;
 }
 
-// Whether the rest of the file may come from views: while one is in use, or once the
-// first read ahead came full (the file may be large), unless views cannot be had.
-bool may_view(const BlockSource& s) {
-  if (s.views_refused) return false;
-  return s.view != nullptr || (s.source_offset == 0 && s.read_fill == kReadAheadLength);
+// Whether the rest of the file may come from views: where they are asked for, while one
+// is in use, or once the first read ahead came full (the file may be large), unless views
+// cannot be had.
+bool may_view(const ChannelList& channels, const BlockSource& s) {
+  if (!channels.lend_views || s.views_refused) return false;
+  return s.view != nullptr || (s.source_offset == 0 && s.read_fill == s.read_ahead_length);
 }
 
 // Makes the next bytes of the file available in the source: views of a large file, what
 // is read ahead of any other.
 int refill_source(Runtime& rt, Channel& c) {
-  if (may_view(c.block)) {
+  if (may_view(rt.channels, c.block)) {
     switch (view_next(rt, c)) {
       case ViewOutcome::kMapped:
         return 0;
@@ -253,6 +264,7 @@ void keep_read_ahead(Runtime& rt, Channel& c) {
   release_view(rt, c.block);
   if (c.block.read_ahead && !rt.channels.spare_read_ahead) {
     rt.channels.spare_read_ahead = std::move(c.block.read_ahead);
+    rt.channels.spare_read_ahead_length = c.block.read_ahead_length;
   }
 }
 

@@ -43,6 +43,7 @@ struct BlockSource {
   // else of read_ahead; its byte 0 is the file's byte source_offset.
   std::uint64_t source_offset = 0;
   std::unique_ptr<unsigned char[]> read_ahead;
+  std::int32_t read_ahead_length = 0;  // the buffer's length
   std::int32_t read_index = 0;
   std::int32_t read_fill = 0;
   bool end_seen = false;       // the source ends where the file ended when it was filled

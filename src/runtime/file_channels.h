@@ -4,9 +4,9 @@
 // Text input reads through a buffer of the length the open asks for. Output collects items
 // and line ends in a buffer of that length and writes it whole when the next item would not
 // fit and at the close; a device is written item by item. Block reading of a disk file reads
-// ahead kReadAheadLength bytes at a time and hands out the blocks asked for from there; the
-// rest of a file larger than that comes from views of it. Either way the blocks are the
-// same as those of one read call each.
+// ahead kReadAheadLength bytes at a time into one reused buffer and hands out the blocks
+// asked for from there (or, where the benchmark asks for it, lends the rest of a large file
+// from views of it). Either way the blocks are the same as those of one read call each.
 //
 // Output replaces a file whole: the bytes go to a new sibling file, which takes the file's
 // place only when the channel is closed after every write went through (replacement.h).
@@ -47,9 +47,10 @@ inline constexpr std::int32_t kListBufferLength = 64 * 1024;
 // What block reading of a disk file reads at once: large enough that the calls cost little
 // beside copying the bytes, small enough to stay in the processor's cache while scanned.
 inline constexpr std::int32_t kReadAheadLength = 256 * 1024;
-// A file of kViewsFrom bytes or more is large: what its first read ahead leaves is lent
-// from views of the file, with no copy at all, where the system has them. For a smaller
-// one, setting up views would cost more than copying. A view spans kViewLength bytes: the
+// With views asked for (ChannelList::lend_views), a file of kViewsFrom bytes or more is
+// large: what its first read ahead leaves is lent from views of the file, with no copy at
+// all, where the system has them. For a smaller one, setting up views would cost more than
+// copying. A view spans kViewLength bytes: the
 // size of a large page, few enough that its pages weigh little in the process's memory.
 inline constexpr std::int64_t kViewsFrom = 1024 * 1024;
 inline constexpr std::uint32_t kViewLength = 2 * 1024 * 1024;
@@ -69,6 +70,14 @@ struct ChannelList {
   // The read-ahead buffer of the binary channel closed last, for the next one: a scan opens
   // thousands of small files, and each would otherwise allocate one.
   std::unique_ptr<unsigned char[]> spare_read_ahead;
+  std::int32_t spare_read_ahead_length = 0;
+  // What block reading reads at once: kReadAheadLength; tests try other lengths.
+  std::int32_t read_ahead_length = kReadAheadLength;
+  // Whether large files are lent from views rather than read. Off: on many machines
+  // (virtual ones above all) mapping and unmapping cost far more than the copy a read makes
+  // into a buffer the cache holds, and reading costs about the same everywhere. The
+  // benchmark turns views on (MAPSWEEP_VIEWS=1 in the environment) to compare both ways.
+  bool lend_views = false;
   // Whether the output channel closed last put other bytes in its file's place (or made
   // the file): a list that came out the same is left as it was, and the report says so.
   bool last_close_changed_file = false;

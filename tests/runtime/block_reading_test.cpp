@@ -162,9 +162,10 @@ std::string random_bytes(std::mt19937& random, std::size_t size) {
   return bytes;
 }
 
-// A large file is read ahead, then lent from views: the blocks are still those of one read
-// call each, at the borders of the first read ahead and of views, for blocks spanning
-// several views, with positioned reads in between, and where no view can be had at all.
+// Where views are asked for, a large file is read ahead, then lent from views: the blocks
+// are still those of one read call each, at the borders of the first read ahead and of
+// views, for blocks spanning several views, with positioned reads in between, and where no
+// view can be had at all. Where they are not asked for (as by default), none is made.
 TEST_F(ChannelTest, BlocksOfALargeFileAreTheBlocksOfOneReadEachWithOrWithoutViews) {
   std::mt19937 random(11);
   const auto ahead = static_cast<std::size_t>(kReadAheadLength);
@@ -174,9 +175,13 @@ TEST_F(ChannelTest, BlocksOfALargeFileAreTheBlocksOfOneReadEachWithOrWithoutView
                                           from + 1,         ahead + view - 1,
                                           ahead + view,     ahead + view + 1,
                                           3 * view + 12345, from + random() % (3 * view)};
-  for (const bool views_refused : {false, true}) {
+  enum class Views { kAsked, kRefused, kNotAsked };
+  for (const Views views : {Views::kAsked, Views::kRefused, Views::kNotAsked}) {
+    const bool views_refused = views == Views::kRefused;
+    rt_.channels.lend_views = views != Views::kNotAsked;
     for (const std::size_t size : sizes) {
-      SCOPED_TRACE("size " + std::to_string(size) + (views_refused ? ", no views" : ""));
+      SCOPED_TRACE("size " + std::to_string(size) + ", views " +
+                   std::to_string(static_cast<int>(views)));
       const std::string bytes = random_bytes(random, size);
       tree_.write_file("big.pak", bytes);
       faulty_.clear();
@@ -202,7 +207,8 @@ TEST_F(ChannelTest, BlocksOfALargeFileAreTheBlocksOfOneReadEachWithOrWithoutView
       close_channel(rt_, 1);
       ASSERT_EQ(take_error(), rt_error::kNone);
       // Views were asked for exactly when the file is large enough.
-      EXPECT_EQ(faulty_.count(OsCall::kMapView) > views_before, size >= from);
+      EXPECT_EQ(faulty_.count(OsCall::kMapView) > views_before,
+                size >= from && views != Views::kNotAsked);
     }
   }
 }
@@ -216,6 +222,7 @@ TEST_F(ChannelTest, AViewedFileCutShortMeanwhileFailsTheNextReadInsteadOfEndingT
   const auto cut = static_cast<std::size_t>(kViewsFrom) / 2;
   const std::string bytes = random_bytes(random, kViewsFrom + 2 * kViewLength);
   tree_.write_file("big.pak", bytes);
+  rt_.channels.lend_views = true;
   open_channel(rt_, 1, "big.pak", kBinaryReadMode, kInputBufferLength);
   std::size_t offset = 0;
   while (offset < static_cast<std::size_t>(kReadAheadLength) + 64000) {
