@@ -7,8 +7,9 @@
 
 namespace mapsweep {
 
-// The picture as the bytes of a PNG file (8-bit RGB). Empty when the picture is not whole
-// (fewer or more bytes than its side gives) or the encoder could not get memory.
+// The picture as the bytes of a PNG file: 8-bit indexed colour, palette entry N the colour
+// of height level N, so that it shows the very pixels layout_rgb gives. Empty when the
+// picture is not whole (fewer or more levels than its side gives).
 std::string layout_png(const formats::LayoutPicture& picture);
 
 }  // namespace mapsweep

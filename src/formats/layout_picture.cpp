@@ -114,7 +114,7 @@ class HeightCanvas {
     }
   }
 
-  int level_at(std::size_t pixel) const { return levels_[pixel]; }
+  std::vector<std::uint8_t> take() { return std::move(levels_); }
 
  private:
   void raise(int x, int y, int level) {
@@ -126,46 +126,34 @@ class HeightCanvas {
   std::vector<std::uint8_t> levels_;
 };
 
-using Rgb = std::array<int, 3>;
-
 // The colour ramp: blue low down, through teal and sand, to near white at the top. No
 // channel falls from one stop to the next, so that a higher level is never darker, whatever
 // the rounding between stops; colours between two stops are interpolated in integers.
 struct RampStop {
   int level;
-  Rgb colour;
+  std::array<int, 3> colour;
 };
 constexpr RampStop kRamp[] = {{1, {48, 84, 180}},
                               {85, {48, 168, 188}},
                               {170, {226, 212, 188}},
                               {kHeightLevels, {255, 252, 236}}};
 
-Rgb ramp_colour(int level) {
+LayoutColour ramp_colour(int level) {
   for (std::size_t i = 1; i < std::size(kRamp); ++i) {
     const RampStop& low = kRamp[i - 1];
     const RampStop& high = kRamp[i];
     if (level > high.level) continue;
-    Rgb colour{};
+    LayoutColour colour{};
     for (std::size_t c = 0; c < colour.size(); ++c) {
-      colour[c] = low.colour[c] +
-                  (high.colour[c] - low.colour[c]) * (level - low.level) / (high.level - low.level);
+      colour[c] = static_cast<std::uint8_t>(low.colour[c] + (high.colour[c] - low.colour[c]) *
+                                                                (level - low.level) /
+                                                                (high.level - low.level));
     }
     return colour;
   }
-  return kRamp[std::size(kRamp) - 1].colour;
-}
-
-LayoutPicture coloured(const HeightCanvas& canvas) {
-  LayoutPicture picture;
-  picture.rgb.reserve(kLayoutPictureSide * kLayoutPictureSide * 3);
-  for (std::size_t pixel = 0; pixel < kLayoutPictureSide * kLayoutPictureSide; ++pixel) {
-    const int level = canvas.level_at(pixel);
-    const Rgb colour = level == 0
-                           ? Rgb{kLayoutBackground[0], kLayoutBackground[1], kLayoutBackground[2]}
-                           : ramp_colour(level);
-    for (const int channel : colour) picture.rgb.push_back(static_cast<std::uint8_t>(channel));
-  }
-  return picture;
+  const auto& top = kRamp[std::size(kRamp) - 1].colour;
+  return {static_cast<std::uint8_t>(top[0]), static_cast<std::uint8_t>(top[1]),
+          static_cast<std::uint8_t>(top[2])};
 }
 
 // The lines read from a map are; lines put together otherwise are checked all the same,
@@ -186,7 +174,22 @@ std::optional<LayoutPicture> draw_layout(const MapLines& map) {
   for (const Line& line : map.lines) {
     canvas.draw(fit.place(map.vertices[line.from]), fit.place(map.vertices[line.to]));
   }
-  return coloured(canvas);
+  return LayoutPicture{kLayoutPictureSide, canvas.take()};
+}
+
+LayoutColour level_colour(int level) {
+  return level <= 0 ? kLayoutBackground : ramp_colour(std::min(level, kHeightLevels));
+}
+
+std::vector<std::uint8_t> layout_rgb(const LayoutPicture& picture) {
+  std::array<LayoutColour, kHeightLevels + 1> colours;
+  for (int level = 0; level <= kHeightLevels; ++level) colours[level] = level_colour(level);
+  std::vector<std::uint8_t> rgb;
+  rgb.reserve(picture.levels.size() * 3);
+  for (const std::uint8_t level : picture.levels) {
+    rgb.insert(rgb.end(), colours[level].begin(), colours[level].end());
+  }
+  return rgb;
 }
 
 std::optional<LayoutPicture> draw_map_layout(ByteSource& map) {

@@ -28,8 +28,9 @@ struct Rgb {
 };
 
 Rgb pixel(const LayoutPicture& picture, int x, int y) {
-  const std::size_t at = (static_cast<std::size_t>(y) * picture.side + x) * 3;
-  return {picture.rgb[at], picture.rgb[at + 1], picture.rgb[at + 2]};
+  const LayoutColour colour =
+      level_colour(picture.levels[static_cast<std::size_t>(y) * picture.side + x]);
+  return {colour[0], colour[1], colour[2]};
 }
 
 bool lit(const LayoutPicture& picture, int x, int y) {
@@ -58,7 +59,7 @@ TEST(LayoutPicture, ASquareLandsOnTheBorderInEveryFamily) {
     const auto picture = draw_map_layout(source);
     ASSERT_TRUE(picture) << static_cast<int>(layout);
     ASSERT_EQ(picture->side, kLayoutPictureSide);
-    ASSERT_EQ(picture->rgb.size(), kLayoutPictureSide * kLayoutPictureSide * 3);
+    ASSERT_EQ(picture->levels.size(), kLayoutPictureSide * kLayoutPictureSide);
     for (int y = 0; y < kSide; ++y) {
       for (int x = 0; x < kSide; ++x) {
         const bool border = x == 0 || y == 0 || x == kSide - 1 || y == kSide - 1;
@@ -140,7 +141,7 @@ TEST(LayoutPicture, TheHighestLineWinsWhateverTheOrder) {
       std::swap(shuffled[i].from, shuffled[i].to);
     const auto again = picture_of(vertices, shuffled);
     ASSERT_TRUE(again);
-    EXPECT_TRUE(again->rgb == drawn->rgb) << round;
+    EXPECT_TRUE(again->levels == drawn->levels) << round;
   }
   // Where a low and a high line cross, the crossing takes the high one's colour.
   const std::vector<Vertex> cross = {{0, 50, 0}, {100, 50, 0}, {50, 0, 90}, {50, 100, 90}};
@@ -189,10 +190,10 @@ TEST(LayoutPicture, NothingToDrawGivesNoPicture) {
   EXPECT_FALSE(draw_map_layout(text));
 }
 
-// FNV-1a over the pixels.
+// FNV-1a over the pixels as shown.
 std::uint64_t fingerprint(const LayoutPicture& picture) {
   std::uint64_t hash = 14695981039346656037ull;
-  for (const std::uint8_t byte : picture.rgb) hash = (hash ^ byte) * 1099511628211ull;
+  for (const std::uint8_t byte : layout_rgb(picture)) hash = (hash ^ byte) * 1099511628211ull;
   return hash;
 }
 

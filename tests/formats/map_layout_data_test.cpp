@@ -38,7 +38,7 @@ TEST(MapLayoutData, StoredAndDeflatedMapsDrawWhatTheirOwnBytesDraw) {
     MeteredReader stored_reader(stored_source);
     const auto from_stored = read_map_layout(stored_reader, {4, false, map.size(), map.size()});
     ASSERT_TRUE(from_stored.has_value());
-    EXPECT_EQ(from_stored->rgb, expected->rgb);
+    EXPECT_EQ(from_stored->levels, expected->levels);
 
     const std::string deflated = "junk" + testing::raw_deflate(map);
     MemorySource deflated_source(deflated);
@@ -46,7 +46,7 @@ TEST(MapLayoutData, StoredAndDeflatedMapsDrawWhatTheirOwnBytesDraw) {
     const auto from_deflated =
         read_map_layout(deflated_reader, {4, true, deflated.size() - 4, map.size()});
     ASSERT_TRUE(from_deflated.has_value());
-    EXPECT_EQ(from_deflated->rgb, expected->rgb);
+    EXPECT_EQ(from_deflated->levels, expected->levels);
   }
 }
 
@@ -85,7 +85,7 @@ TEST(MapLayoutData, DamagedOrShortDataGivesNoPictureAndAnArchiveGivesOnePerTitle
           if (found.picture == nullptr) return;
           ++pictures;
           EXPECT_EQ(found.name, "room");
-          EXPECT_EQ(found.picture->rgb, direct(map)->rgb);
+          EXPECT_EQ(found.picture->levels, direct(map)->levels);
         },
         asked);
     EXPECT_EQ(pictures, asked ? 1 : 0);
