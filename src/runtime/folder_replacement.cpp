@@ -91,7 +91,7 @@ bool FolderReplacement::begin(const std::string& place, const Recognises& ours,
 
 bool FolderReplacement::add_folder(std::string_view path) {
   if (failed(os_.create_directory(joined(temporary_, path)))) return false;
-  added_.emplace_back(std::string(path), true);
+  note_added(path, true);
   return true;
 }
 
@@ -104,7 +104,7 @@ bool FolderReplacement::add_file_from(std::string_view path,
   const os::Result opened =
       os_.create_file(joined(temporary_, path), os::kGenericWrite, 0, os::kCreateNew);
   if (opened.value == os::kInvalidHandle) return !failed({0, opened.last_error});
-  added_.emplace_back(std::string(path), false);
+  note_added(path, false);
   const auto write = [&](std::string_view bytes) {
     for (std::size_t at = 0; at < bytes.size(); at += kWritePiece) {
       const auto count = static_cast<std::uint32_t>(std::min(kWritePiece, bytes.size() - at));
@@ -124,8 +124,20 @@ bool FolderReplacement::add_file_from(std::string_view path,
 
 bool FolderReplacement::remove_file(std::string_view path) {
   if (failed(os_.delete_file(joined(temporary_, path)))) return false;
-  std::erase_if(added_, [&](const auto& entry) { return entry.first == path; });
+  // The latest entry of that path: an earlier one of the same path was removed before it was
+  // added again.
+  for (auto entry = added_.rbegin(); entry != added_.rend(); ++entry) {
+    if (!entry->removed && added_path(*entry) == path) {
+      entry->removed = true;
+      break;
+    }
+  }
   return true;
+}
+
+void FolderReplacement::note_added(std::string_view path, bool is_folder) {
+  added_.push_back({added_paths_.size(), path.size(), is_folder, false});
+  added_paths_ += path;
 }
 
 FolderReplacement::Survey FolderReplacement::survey(
@@ -219,6 +231,7 @@ FolderReplacement::Outcome FolderReplacement::commit(const Recognises& ours) {
   }
   temporary_.clear();
   added_.clear();
+  added_paths_.clear();
   // What is left of the old folder when a removal fails is only a stray copy beside it.
   if (old_exists) remove_tree(old_aside, old_entries);
   return Outcome::kReplaced;
@@ -226,12 +239,16 @@ FolderReplacement::Outcome FolderReplacement::commit(const Recognises& ours) {
 
 void FolderReplacement::abandon() {
   if (temporary_.empty()) return;
-  std::vector<std::pair<std::string, bool>> entries(added_.rbegin(), added_.rend());
+  std::vector<std::pair<std::string, bool>> entries;
+  for (auto entry = added_.rbegin(); entry != added_.rend(); ++entry) {
+    if (!entry->removed) entries.emplace_back(std::string(added_path(*entry)), entry->is_folder);
+  }
   const std::uint32_t kept_error = last_error_;
   remove_tree(temporary_, entries);
   last_error_ = kept_error;
   temporary_.clear();
   added_.clear();
+  added_paths_.clear();
 }
 
 }  // namespace mapsweep

@@ -70,7 +70,21 @@ class FolderReplacement {
   std::minstd_rand& random_;
   std::string place_;
   std::string temporary_;
-  std::vector<std::pair<std::string, bool>> added_;  // path below, is a folder
+  // What was added, for abandon() to take away again, in the order added. A folder of tens
+  // of thousands of pictures would cost a string and an allocation for each, several
+  // megabytes, so the paths stand one after another in one string.
+  struct Added {
+    std::size_t at = 0;  // in added_paths_
+    std::size_t length = 0;
+    bool is_folder = false;
+    bool removed = false;  // removed with remove_file since
+  };
+  void note_added(std::string_view path, bool is_folder);
+  std::string_view added_path(const Added& added) const {
+    return std::string_view(added_paths_).substr(added.at, added.length);
+  }
+  std::vector<Added> added_;
+  std::string added_paths_;
   std::uint32_t last_error_ = 0;
 };
 

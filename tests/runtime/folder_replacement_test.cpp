@@ -131,6 +131,27 @@ TEST(FolderReplacement, WhatAStoppedRunLeftBesideThePlaceIsPutRight) {
   EXPECT_EQ(top_names(tree).size(), 3u);
 }
 
+// Abandoning removes exactly what is there of what was added: a file removed is not looked
+// for again, one added again after it was removed is taken away.
+TEST(FolderReplacement, AbandoningTakesAwayWhatWasAddedAgainAfterARemoval) {
+  const std::unique_ptr<os::Os> os = os::make_native_os();
+  TempTree tree;
+  std::minstd_rand random(9);
+  FolderReplacement replacement(*os, random);
+  ASSERT_TRUE(replacement.begin(tree.path("place"), ours, "a.txt"));
+  ASSERT_TRUE(replacement.add_folder("sub"));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(replacement.add_file("sub/b.txt", "b"));
+    ASSERT_TRUE(replacement.remove_file("sub/b.txt"));
+  }
+  ASSERT_TRUE(replacement.add_file("sub/b.txt", "b again"));
+  ASSERT_TRUE(replacement.add_file("a.txt", "a"));
+  ASSERT_TRUE(replacement.remove_file("a.txt"));
+  replacement.abandon();
+  EXPECT_TRUE(top_names(tree).empty());
+  EXPECT_EQ(replacement.last_error(), 0u);
+}
+
 #ifndef _WIN32
 TEST(FolderReplacement, ABuiltFolderSwappedForALinkLeadsNowhere) {
   const std::unique_ptr<os::Os> os = os::make_native_os();
