@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the catalogue against the exact run it builds on, over the installation of many
 # game folders with a floor plan in every map (40,000 maps, or 800 with QUICK=1): the
-# median of PAIRS alternating runs of each, their peak memory, and the catalogue's size.
+# median of PAIRS alternating runs of each, their peak memory, the bytes each read, and the
+# catalogue's size.
 # With BROWSER=1 the page of the last catalogue is then opened in the browser check.
 #
 #   bench/catalog.sh BUILD_DIR [WORK_DIR]
@@ -13,20 +14,48 @@ mapsweep=$build/mapsweep
 "$build/bench/make_many_folders" "$work" --geometry $([[ ${QUICK:-0} == 1 ]] && echo --quick)
 tree=$work/many
 
-# One run's seconds and peak memory in KiB, "S KIB".
-timed() { /usr/bin/time -f "%e %M" "$mapsweep" --yes "$@" "$tree" 2>&1 >/dev/null | tail -1; }
+# The bytes this shell read through read calls (rchar), with those of every child it has
+# waited for: the kernel adds a child's count to its parent's when the child is reaped. Read
+# with the shell's own builtin, so that no other process counts; into $rchar.
+take_rchar() {
+  local key value
+  while read -r key value; do
+    if [[ $key == rchar: ]]; then rchar=$value; fi
+  done </proc/$BASHPID/io
+}
+# One run: its seconds, the processor seconds it took (user and system: on a machine shared
+# with other work they tell more than the wall clock), peak memory in KiB and the bytes it
+# read (with those of the dynamic loader and /usr/bin/time, the same few kilobytes for every
+# run) into $secs, $cpu, $kib and $bytes_read. Not in a subshell, so that the count is this
+# shell's.
+timed() {
+  take_rchar
+  local before=$rchar
+  /usr/bin/time -o "$work/time.out" -f "%e %M %U %S" "$mapsweep" --yes "$@" "$tree" >/dev/null 2>&1
+  take_rchar
+  bytes_read=$((rchar - before))
+  local user system
+  read -r secs kib user system <"$work/time.out"
+  cpu=$(awk -v u="$user" -v s="$system" 'BEGIN {printf "%.2f", u + s}')
+}
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
-exact=() catalog=() exact_kib=0 catalog_kib=0
+exact=() catalog=() exact_cpu=() catalog_cpu=() exact_kib=0 catalog_kib=0 exact_read=0 catalog_read=0
 for ((i = 0; i < pairs; ++i)); do
-  read -r s kib < <(timed --exact) && exact+=("$s") && exact_kib=$kib
-  read -r s kib < <(timed --catalog) && catalog+=("$s") && catalog_kib=$kib
+  timed --exact && exact+=("$secs") && exact_cpu+=("$cpu") && exact_kib=$kib && exact_read=$bytes_read
+  timed --catalog && catalog+=("$secs") && catalog_cpu+=("$cpu") && catalog_kib=$kib &&
+    catalog_read=$bytes_read
 done
 exact_s=$(printf '%s\n' "${exact[@]}" | median)
 catalog_s=$(printf '%s\n' "${catalog[@]}" | median)
-echo "exact:   ${exact_s} s, peak ${exact_kib} KiB"
-echo "catalog: ${catalog_s} s, peak ${catalog_kib} KiB ($(awk -v c="$catalog_s" -v e="$exact_s" \
-  'BEGIN {printf "%.1f", c / e}') x exact; target 3 x, 32768 KiB)"
+exact_c=$(printf '%s\n' "${exact_cpu[@]}" | median)
+catalog_c=$(printf '%s\n' "${catalog_cpu[@]}" | median)
+echo "exact:   ${exact_s} s (${exact_c} s processor), peak ${exact_kib} KiB, read ${exact_read} bytes"
+echo "catalog: ${catalog_s} s (${catalog_c} s processor), peak ${catalog_kib} KiB, read ${catalog_read} bytes"
+awk -v c="$catalog_s" -v e="$exact_s" -v cr="$catalog_read" -v er="$exact_read" 'BEGIN {
+  printf "catalog / exact: %.1f x the time (target 3 x), %.3f x the bytes read (target 1.1 x)\n",
+    c / e, cr / er }'
+echo "catalog peak memory target: 32768 KiB"
 echo "catalogue: $(du -sh "$tree/maps.catalog" | cut -f1), $(find "$tree/maps.catalog/pictures" \
   -name '*.png' | wc -l) pictures"
 if [[ ${BROWSER:-0} == 1 ]]; then
