@@ -1,75 +1,109 @@
 #include "app/layout_png.h"
 
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <utility>
+#include <vector>
+
+// Debian's libstb-dev: the encoder's code lives in this one file, its functions kept
+// private to it, without the variants that write files themselves (the runtime writes
+// every file the program makes). The include directory is a system one, so that the
+// header's own warnings stay out of ours.
 #include <zlib.h>
 
-#include <cstdint>
-#include <string_view>
-
-#include "app/run_length_deflate.h"
+#include <cstdlib>
 
 namespace mapsweep {
 namespace {
 
-// Rows as they are (filter 0): the picture is flat colour and thin lines, which the filters
-// that predict from neighbours do not make smaller.
-constexpr char kNoFilter = 0;
-// Above this side a row's length or the image data's would not fit a chunk's 32-bit length.
-constexpr std::size_t kLargestSide = 16384;
-
-void append_u32(std::string& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
-}
-
-// Appends a chunk whose data the caller puts at the end of `out` through `fill`.
-template <typename Fill>
-void append_chunk(std::string& out, std::string_view type, Fill&& fill) {
-  const std::size_t length_at = out.size();
-  append_u32(out, 0);
-  out += type;
-  fill(out);
-  const std::size_t data_length = out.size() - length_at - 8;
-  for (int i = 0; i < 4; ++i) {
-    out[length_at + static_cast<std::size_t>(i)] = static_cast<char>(data_length >> (24 - 8 * i));
+// One compressor serves every picture: setting one up allocates and clears about a quarter
+// of a megabyte, which for tens of thousands of small pictures cost more than compressing
+// them. Pictures are drawn and written by the scan's thread alone; thread_local keeps that
+// an assumption nothing else depends on.
+struct Compressor {
+  z_stream stream{};
+  bool ready = false;
+  Compressor() { ready = deflateInit(&stream, 1) == Z_OK; }
+  ~Compressor() {
+    if (ready) deflateEnd(&stream);
   }
-  const auto* typed = reinterpret_cast<const Bytef*>(out.data() + length_at + 4);
-  append_u32(out, static_cast<std::uint32_t>(crc32(0, typed, static_cast<uInt>(data_length + 4))));
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+};
+
+// The encoder's own deflate tries hard and slowly: zlib at its fastest level compresses the
+// rows of a picture (mostly background) many times faster, for about the same size. Its
+// buffer is the encoder's to free, so it comes from malloc as the encoder's own would.
+unsigned char* zlib_compress(unsigned char* data, int length, int* out_length, int /*quality*/) {
+  thread_local Compressor compressor;
+  z_stream& stream = compressor.stream;
+  if (!compressor.ready || length < 0 || deflateReset(&stream) != Z_OK) return nullptr;
+  const uLong bound = deflateBound(&stream, static_cast<uLong>(length));
+  auto* out = static_cast<unsigned char*>(std::malloc(bound));
+  if (out == nullptr) return nullptr;
+  stream.next_in = data;
+  stream.avail_in = static_cast<uInt>(length);
+  stream.next_out = out;
+  stream.avail_out = static_cast<uInt>(bound);
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
+    std::free(out);
+    return nullptr;
+  }
+  *out_length = static_cast<int>(stream.total_out);
+  return out;
 }
 
-// The colours of the levels, 0 to kHeightLevels, as a PLTE chunk's data; made once.
-const std::string& palette() {
-  static const std::string colours = [] {
-    std::string out;
-    for (int level = 0; level <= formats::kHeightLevels; ++level) {
-      const formats::LayoutColour colour = formats::level_colour(level);
-      out.append(reinterpret_cast<const char*>(colour.data()), colour.size());
-    }
-    return out;
-  }();
-  return colours;
+}  // namespace
+}  // namespace mapsweep
+
+#define STBIW_ZLIB_COMPRESS mapsweep::zlib_compress
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+
+namespace mapsweep {
+namespace {
+
+// Where the encoder's output goes. A failed append is noted rather than thrown through the
+// encoder, which would leak the buffer it holds.
+struct PngOutput {
+  std::string bytes;
+  bool failed = false;
+};
+
+void append_output(void* context, void* data, int size) {
+  auto& output = *static_cast<PngOutput*>(context);
+  if (output.failed) return;
+  try {
+    output.bytes.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    output.failed = true;
+  }
 }
 
 }  // namespace
 
 std::string layout_png(const formats::LayoutPicture& picture) {
+  constexpr int kChannels = 1;
   const std::size_t side = picture.side;
-  if (side == 0 || side > kLargestSide || picture.levels.size() != side * side) return {};
-  std::string rows;
-  rows.reserve(side * (side + 1));
-  for (std::size_t row = 0; row < side; ++row) {
-    rows.push_back(kNoFilter);
-    rows.append(reinterpret_cast<const char*>(picture.levels.data() + row * side), side);
+  // The encoder takes int sizes: a row of bytes must fit one.
+  if (side == 0 || side > static_cast<std::size_t>(std::numeric_limits<int>::max() / kChannels) ||
+      picture.levels.size() != side * side) {
+    return {};
   }
-  std::string png = "\x89PNG\r\n\x1A\n";
-  append_chunk(png, "IHDR", [&](std::string& out) {
-    append_u32(out, static_cast<std::uint32_t>(side));
-    append_u32(out, static_cast<std::uint32_t>(side));
-    // 8 bits a pixel, indexed colour, deflate, adaptive filtering, no interlace.
-    out.append("\x08\x03\x00\x00\x00", 5);
-  });
-  append_chunk(png, "PLTE", [](std::string& out) { out += palette(); });
-  append_chunk(png, "IDAT", [&](std::string& out) { append_run_length_zlib(rows, out); });
-  append_chunk(png, "IEND", [](std::string&) {});
-  return png;
+  const std::vector<std::uint8_t> grey = formats::layout_grey(picture);
+  PngOutput output;
+  // Rows as they are: the picture is flat colour and thin lines, which the filters that
+  // predict from neighbours do not make smaller, and choosing among them per row costs
+  // five encodings of every row.
+  stbi_write_force_png_filter = 0;
+  const int width = static_cast<int>(side);
+  const int written = stbi_write_png_to_func(append_output, &output, width, width, kChannels,
+                                             grey.data(), width * kChannels);
+  if (written == 0 || output.failed) return {};
+  return std::move(output.bytes);
 }
 
 }  // namespace mapsweep

@@ -7,9 +7,8 @@
 
 namespace mapsweep {
 
-// The picture as the bytes of a PNG file: 8-bit indexed colour, palette entry N the colour
-// of height level N, so that it shows the very pixels layout_rgb gives. Empty when the
-// picture is not whole (fewer or more levels than its side gives).
+// The picture as the bytes of a PNG file: 8-bit grey, the very pixels layout_grey gives.
+// Empty when the picture is not whole (fewer or more levels than its side gives).
 std::string layout_png(const formats::LayoutPicture& picture);
 
 }  // namespace mapsweep

@@ -129,33 +129,6 @@ class HeightCanvas {
 // The colour ramp: blue low down, through teal and sand, to near white at the top. No
 // channel falls from one stop to the next, so that a higher level is never darker, whatever
 // the rounding between stops; colours between two stops are interpolated in integers.
-struct RampStop {
-  int level;
-  std::array<int, 3> colour;
-};
-constexpr RampStop kRamp[] = {{1, {48, 84, 180}},
-                              {85, {48, 168, 188}},
-                              {170, {226, 212, 188}},
-                              {kHeightLevels, {255, 252, 236}}};
-
-LayoutColour ramp_colour(int level) {
-  for (std::size_t i = 1; i < std::size(kRamp); ++i) {
-    const RampStop& low = kRamp[i - 1];
-    const RampStop& high = kRamp[i];
-    if (level > high.level) continue;
-    LayoutColour colour{};
-    for (std::size_t c = 0; c < colour.size(); ++c) {
-      colour[c] = static_cast<std::uint8_t>(low.colour[c] + (high.colour[c] - low.colour[c]) *
-                                                                (level - low.level) /
-                                                                (high.level - low.level));
-    }
-    return colour;
-  }
-  const auto& top = kRamp[std::size(kRamp) - 1].colour;
-  return {static_cast<std::uint8_t>(top[0]), static_cast<std::uint8_t>(top[1]),
-          static_cast<std::uint8_t>(top[2])};
-}
-
 // The lines read from a map are; lines put together otherwise are checked all the same,
 // since a coordinate out of range would make the pixel arithmetic undefined.
 bool all_drawable(const MapLines& map) {
@@ -177,19 +150,21 @@ std::optional<LayoutPicture> draw_layout(const MapLines& map) {
   return LayoutPicture{kLayoutPictureSide, canvas.take()};
 }
 
-LayoutColour level_colour(int level) {
-  return level <= 0 ? kLayoutBackground : ramp_colour(std::min(level, kHeightLevels));
+std::uint8_t level_grey(int level) {
+  if (level <= 0) return kLayoutBackground;
+  constexpr int kLowest = 72;  // the lowest line still stands out from the background
+  return static_cast<std::uint8_t>(
+      kLowest + (255 - kLowest) * (std::min(level, kHeightLevels) - 1) / (kHeightLevels - 1));
 }
 
-std::vector<std::uint8_t> layout_rgb(const LayoutPicture& picture) {
-  std::array<LayoutColour, kHeightLevels + 1> colours;
-  for (int level = 0; level <= kHeightLevels; ++level) colours[level] = level_colour(level);
-  std::vector<std::uint8_t> rgb;
-  rgb.reserve(picture.levels.size() * 3);
-  for (const std::uint8_t level : picture.levels) {
-    rgb.insert(rgb.end(), colours[level].begin(), colours[level].end());
+std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture) {
+  std::array<std::uint8_t, kHeightLevels + 1> greys;
+  for (int level = 0; level <= kHeightLevels; ++level) {
+    greys[static_cast<std::size_t>(level)] = level_grey(level);
   }
-  return rgb;
+  std::vector<std::uint8_t> grey(picture.levels.size());
+  for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = greys[picture.levels[i]];
+  return grey;
 }
 
 std::optional<LayoutPicture> draw_map_layout(ByteSource& map) {

@@ -17,27 +17,26 @@
 namespace mapsweep::formats {
 
 inline constexpr std::size_t kLayoutPictureSide = 256;
-// The colour of the pixels no line went through: dark, so that every level stands out.
-inline constexpr std::array<std::uint8_t, 3> kLayoutBackground = {14, 16, 24};
+// The grey of the pixels no line went through: black, so that every level stands out.
+inline constexpr std::uint8_t kLayoutBackground = 0;
 // Heights are shaded in this many levels; level 0 marks a pixel no line went through.
 inline constexpr int kHeightLevels = 255;
 
-// The picture is kept as height levels, one byte a pixel, and coloured only where it is
-// shown: a third of the memory, and a PNG of indexed colour encodes a third of the bytes.
+// The picture is kept as height levels, one byte a pixel, and turned into greys only where
+// it is written.
 struct LayoutPicture {
   std::size_t side = kLayoutPictureSide;
   std::vector<std::uint8_t> levels;  // side * side pixels, rows from the top; 0 for none
 };
 
-using LayoutColour = std::array<std::uint8_t, 3>;
+// The grey a pixel of this level is shown in: kLayoutBackground for level 0, then from dim
+// grey low down to white at the top; never darker for a higher level. Grey, not colour: a
+// picture of one byte a pixel costs a third of the copying and compressing of one of three,
+// which for tens of thousands of pictures is most of what drawing them costs.
+std::uint8_t level_grey(int level);
 
-// The colour a pixel of this level is shown in: kLayoutBackground for level 0, then from
-// blue low down through teal and sand to near white at the top; never darker for a higher
-// level.
-LayoutColour level_colour(int level);
-
-// The picture's pixels as shown: 8-bit RGB, 3 bytes a pixel, rows from the top.
-std::vector<std::uint8_t> layout_rgb(const LayoutPicture& picture);
+// The picture's pixels as shown: 8-bit grey, a byte a pixel, rows from the top.
+std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture);
 
 // The picture of these lines, or no value when there is no line to draw or a line ends at a
 // vertex that is missing or out of limits.
