@@ -13,7 +13,8 @@
 // lump data come from a fixed seed, so every machine gets the same tree.
 //
 // With --geometry every map carries a floor plan (vertices and edges) where the others
-// carry random bytes, so that the catalogue has a picture to draw for each.
+// carry random bytes, so that the catalogue has a picture to draw for each; such maps are
+// smaller, 1.4 to 2.7 KB, about 93 MB in all.
 //
 //   make_many_folders DIR [--quick] [--geometry]    --quick: 200 game folders, for CI
 #include <cstdint>
