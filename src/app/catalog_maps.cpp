@@ -2,6 +2,7 @@
 // string as its length (seven bits a byte, low first, the top bit saying more follow) and
 // its bytes.
 #include <algorithm>
+#include <array>
 
 #include "app/catalog_record.h"
 
@@ -19,6 +20,14 @@ void put_number(std::string& out, std::uint64_t value) {
   out.push_back(static_cast<char>(value));
 }
 
+// The record's texts in the order they are packed: one list for packing and unpacking, so
+// that the two cannot fall out of step.
+template <typename Map>
+auto texts_of(Map& map) {
+  return std::array{&map.folder,      &map.name,   &map.title,   &map.message, &map.source.archive,
+                    &map.source.path, &map.family, &map.nextmap, &map.picture};
+}
+
 void put_text(std::string& out, std::string_view text) {
   put_number(out, text.size());
   out += text;
@@ -31,11 +40,7 @@ std::string packed(const CatalogMap& map) {
   put_number(out, map.secrets);
   put_number(out, (map.modes.single ? 1u : 0u) | (map.modes.coop ? 2u : 0u) |
                       (map.modes.deathmatch ? 4u : 0u) | (map.modes.team ? 8u : 0u));
-  for (const std::string* text :
-       {&map.folder, &map.name, &map.title, &map.message, &map.source.archive, &map.source.path,
-        &map.family, &map.nextmap, &map.picture}) {
-    put_text(out, *text);
-  }
+  for (const std::string* text : texts_of(map)) put_text(out, *text);
   put_number(out, map.shadows.size());
   for (const MapSource& shadow : map.shadows) {
     put_text(out, shadow.archive);
@@ -94,10 +99,7 @@ CatalogMap CatalogMaps::operator[](std::size_t index) const {
   map.secrets = static_cast<std::uint32_t>(in.number());
   const std::uint64_t modes = in.number();
   map.modes = {(modes & 1) != 0, (modes & 2) != 0, (modes & 4) != 0, (modes & 8) != 0};
-  for (std::string* text : {&map.folder, &map.name, &map.title, &map.message, &map.source.archive,
-                            &map.source.path, &map.family, &map.nextmap, &map.picture}) {
-    *text = in.text();
-  }
+  for (std::string* text : texts_of(map)) *text = in.text();
   map.shadows.resize(static_cast<std::size_t>(in.number()));
   for (MapSource& shadow : map.shadows) {
     shadow.archive = in.text();

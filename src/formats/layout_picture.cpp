@@ -126,9 +126,6 @@ class HeightCanvas {
   std::vector<std::uint8_t> levels_;
 };
 
-// The colour ramp: blue low down, through teal and sand, to near white at the top. No
-// channel falls from one stop to the next, so that a higher level is never darker, whatever
-// the rounding between stops; colours between two stops are interpolated in integers.
 // The lines read from a map are; lines put together otherwise are checked all the same,
 // since a coordinate out of range would make the pixel arithmetic undefined.
 bool all_drawable(const MapLines& map) {
@@ -158,10 +155,13 @@ std::uint8_t level_grey(int level) {
 }
 
 std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture) {
-  std::array<std::uint8_t, kHeightLevels + 1> greys;
-  for (int level = 0; level <= kHeightLevels; ++level) {
-    greys[static_cast<std::size_t>(level)] = level_grey(level);
-  }
+  static const std::array<std::uint8_t, kHeightLevels + 1> greys = [] {
+    std::array<std::uint8_t, kHeightLevels + 1> table{};
+    for (int level = 0; level <= kHeightLevels; ++level) {
+      table[static_cast<std::size_t>(level)] = level_grey(level);
+    }
+    return table;
+  }();
   std::vector<std::uint8_t> grey(picture.levels.size());
   for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = greys[picture.levels[i]];
   return grey;

@@ -50,8 +50,8 @@ inline constexpr std::int32_t kReadAheadLength = 256 * 1024;
 // With views asked for (ChannelList::lend_views), a file of kViewsFrom bytes or more is
 // large: what its first read ahead leaves is lent from views of the file, with no copy at
 // all, where the system has them. For a smaller one, setting up views would cost more than
-// copying. A view spans kViewLength bytes: the
-// size of a large page, few enough that its pages weigh little in the process's memory.
+// copying. A view spans kViewLength bytes: the size of a large page, few enough that its
+// pages weigh little in the process's memory.
 inline constexpr std::int64_t kViewsFrom = 1024 * 1024;
 inline constexpr std::uint32_t kViewLength = 2 * 1024 * 1024;
 
