@@ -188,6 +188,26 @@ TEST(LayoutPicture, NothingToDrawGivesNoPicture) {
   EXPECT_FALSE(draw_map_layout(text));
 }
 
+// Pictures mostly background and pictures of no background at all, of sides whose pixels
+// fill the eight-pixel words the background is passed over in and of sides whose do not:
+// every pixel is shown in the grey of its own level.
+TEST(LayoutPicture, EveryPixelIsShownInTheGreyOfItsLevel) {
+  std::mt19937 random(3);
+  for (const std::size_t side : {1u, 3u, 9u, 256u}) {
+    for (const unsigned density : {2u, 100u}) {  // percent of pixels drawn
+      LayoutPicture picture{side, std::vector<std::uint8_t>(side * side)};
+      for (std::uint8_t& level : picture.levels) {
+        if (random() % 100 < density) level = static_cast<std::uint8_t>(random() % 256);
+      }
+      const std::vector<std::uint8_t> grey = layout_grey(picture);
+      ASSERT_EQ(grey.size(), picture.levels.size());
+      for (std::size_t i = 0; i < grey.size(); ++i) {
+        ASSERT_EQ(grey[i], level_grey(picture.levels[i])) << "side " << side << ", pixel " << i;
+      }
+    }
+  }
+}
+
 // FNV-1a over the pixels as shown.
 std::uint64_t fingerprint(const LayoutPicture& picture) {
   std::uint64_t hash = 14695981039346656037ull;
