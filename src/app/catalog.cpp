@@ -4,7 +4,6 @@
 
 #include "app/catalog_json.h"
 #include "app/catalog_page.h"
-#include "app/layout_png.h"
 #include "app/run_report.h"
 #include "app/scan_context.h"
 
@@ -18,6 +17,10 @@ constexpr char kPicturesFolder[] = "pictures";
 // tenth of a catalogue run's processor time; 64 a folder cost a quarter of that, for four
 // times as many folders, which are few beside the files.
 constexpr std::uint64_t kPicturesPerFolder = 64;
+// Pictures given to the encoder and not yet written: enough that the encoder's thread
+// always has one to go on with while this one reads maps and writes files, and few enough
+// (64 KiB of pixels each) that they cost little memory.
+constexpr std::size_t kPicturesInFlight = 16;
 
 bool all_digits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
@@ -47,20 +50,50 @@ bool ready(CatalogState& catalog) {
   return !catalog.broken;
 }
 
-// Stores a picture; its path in the catalogue, or "" when it could not be stored.
+// Writes pictures the encoder has been given, oldest first, until no more than `left` wait.
+// How many are left waiting depends on nothing but the count, so the run's calls come in
+// the same order however the encoder's thread keeps pace.
+void write_pictures(CatalogState& catalog, std::size_t left) {
+  while (catalog.pending.size() > left) {
+    if (catalog.broken) {
+      catalog.encoder.forget_all();
+      catalog.pending.clear();
+      return;
+    }
+    const std::string png = catalog.encoder.take_oldest();
+    const CatalogState::PendingPicture picture = std::move(catalog.pending.front());
+    catalog.pending.pop_front();
+    if (picture.dropped) continue;
+    if (png.empty()) {
+      catalog.error = os::kErrorNotEnoughMemory;
+      catalog.broken = true;
+      continue;
+    }
+    FolderReplacement& folder = catalog.folder;
+    if (picture.folder >= catalog.folders_made) {
+      if (!folder.add_folder(std::string(kPicturesFolder) + "/" + std::to_string(picture.folder))) {
+        catalog.broken = true;
+        continue;
+      }
+      catalog.folders_made = picture.folder + 1;
+    }
+    if (!folder.add_file(picture.path, png)) catalog.broken = true;
+  }
+}
+
+// Gives a picture to the encoder, to be written once enough more have followed it; its path
+// in the catalogue, or "" when the catalogue can no longer be written.
 std::string store_picture(CatalogState& catalog, const formats::LayoutPicture& picture) {
   const std::uint64_t number = catalog.next_picture++;
-  const std::string folder =
-      std::string(kPicturesFolder) + "/" + std::to_string((number - 1) / kPicturesPerFolder);
-  std::string path = folder + "/" + std::to_string(number) + ".png";
+  const std::uint64_t folder = (number - 1) / kPicturesPerFolder;
+  std::string path = std::string(kPicturesFolder) + "/" + std::to_string(folder) + "/" +
+                     std::to_string(number) + ".png";
   if (!catalog.options.dry_run) {
     if (!ready(catalog)) return {};
-    const bool folder_made =
-        (number - 1) % kPicturesPerFolder != 0 || catalog.folder.add_folder(folder);
-    if (!folder_made || !catalog.folder.add_file(path, layout_png(picture))) {
-      catalog.broken = true;
-      return {};
-    }
+    catalog.pending.push_back({path, folder, false});
+    catalog.encoder.give(picture);
+    write_pictures(catalog, kPicturesInFlight);
+    if (catalog.broken) return {};
   }
   ++catalog.pictures;
   return path;
@@ -92,6 +125,13 @@ void drop_picture(CatalogState& catalog, const std::string& path) {
   if (path.empty()) return;
   --catalog.pictures;
   if (catalog.options.dry_run || catalog.broken) return;
+  // Not written yet (nearly always the latest): then it never is.
+  for (auto pending = catalog.pending.rbegin(); pending != catalog.pending.rend(); ++pending) {
+    if (pending->path == path && !pending->dropped) {
+      pending->dropped = true;
+      return;
+    }
+  }
   if (!catalog.folder.remove_file(path)) catalog.broken = true;
 }
 
@@ -119,6 +159,7 @@ void complete_catalog(CatalogState& catalog, RunReport& report) {
     summary.outcome = CatalogOutcome::kWritten;
     return;
   }
+  write_pictures(catalog, 0);
   const std::string& generator = catalog.options.generator;
   // Written piece by piece: the documents of tens of thousands of maps never stand whole in
   // memory beside the records.
@@ -135,7 +176,7 @@ void complete_catalog(CatalogState& catalog, RunReport& report) {
                                    });
   if (!written) {
     summary.outcome = CatalogOutcome::kFailed;
-    summary.error = catalog.folder.last_error();
+    summary.error = catalog.error != 0 ? catalog.error : catalog.folder.last_error();
     catalog.folder.abandon();
     return;
   }

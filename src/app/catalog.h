@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/catalog_record.h"
 #include "app/exact_maps.h"
+#include "app/picture_encoder.h"
 #include "formats/archive_maps.h"
 #include "runtime/folder_replacement.h"
 #include "runtime/runtime.h"
@@ -37,9 +39,22 @@ struct CatalogState {
   FolderReplacement folder;
   bool started = false;  // the temporary folder was made
   bool broken = false;   // a step failed: nothing more is written, nothing is put in place
+  // Why the catalogue broke when no call of the folder's failed: encoding a picture ran out
+  // of memory. 0 otherwise.
+  std::uint32_t error = 0;
   CatalogMaps maps;
   std::uint64_t pictures = 0;      // pictures stored and kept
   std::uint64_t next_picture = 1;  // the number the next picture's file gets
+  // Pictures given to the encoder and not yet written, oldest first, as the encoder holds
+  // them; one whose copy lost to another copy meanwhile is dropped rather than written.
+  struct PendingPicture {
+    std::string path;
+    std::uint64_t folder = 0;  // the number of the pictures folder it goes in
+    bool dropped = false;
+  };
+  PictureEncoder encoder;
+  std::deque<PendingPicture> pending;
+  std::uint64_t folders_made = 0;  // pictures folders 0 to folders_made - 1 were made
 };
 
 // The catalogue's record of a copy just read: its source, what the read gave, and its

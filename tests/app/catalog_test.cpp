@@ -150,6 +150,30 @@ TEST_F(CatalogRun, ListsEveryMapWithItsCopiesFactsAndPictureAndTheListsAsAnExact
   EXPECT_EQ(tree_.read_file("outside/keep.txt"), "untouched\r\n");
 }
 
+// Pictures are written a while after they are drawn. A copy that loses after its picture was
+// written takes the file away again, one that loses before never has it written; either
+// way the catalogue holds the picture of every map it lists and of nothing else.
+TEST_F(CatalogRun, APictureOfACopyThatLostIsNotKeptHoweverLongAgoItWasDrawn) {
+  std::vector<tools::PackFile> members;
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "m" + std::to_string(10 + i);
+    members.push_back({"maps/" + name + ".bsp",
+                       map_of(MapLayout::kIbsp38, {world(name), block("info_player_start")})});
+  }
+  tree_.write_file("base/zmany/pak0.pak", tools::pack_archive(members));
+  tree_.write_file("base/zmany/pak1.pak", tools::pack_archive({members.front()}));
+  ASSERT_EQ(run_catalog(), kExitDone);
+  const testing::Files pictures = files_named("maps.catalog/pictures/");
+  // Pictures 1 to 5 come before the folder (1 lost), then its twenty, 6 to 25, and the
+  // copy of m10 that wins, 26; the copy of m10 that lost had picture 6, sixteen and more
+  // pictures before the folder's end.
+  EXPECT_EQ(report_.catalog.pictures, 4u + 20u);
+  EXPECT_EQ(pictures.size(), report_.catalog.pictures);
+  EXPECT_FALSE(pictures.contains("base/maps.catalog/pictures/0/6.png"));
+  EXPECT_TRUE(pictures.contains("base/maps.catalog/pictures/0/26.png"));
+  EXPECT_FALSE(pictures.contains("base/maps.catalog/pictures/0/1.png"));
+}
+
 TEST_F(CatalogRun, AnOldCatalogueIsReplacedWholeUnlessItHoldsFilesNoRunWrites) {
   tree_.write_file("base/maps.catalog/pictures/0/9.png", "old");
   tree_.write_file("base/maps.catalog/index.html", "old");
