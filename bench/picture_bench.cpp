@@ -65,6 +65,31 @@ void BM_EncodePlan(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodePlan);
 
+// A busier picture than the plans: 3,000 lines between random points of a large map, as
+// a detailed map seen from above draws.
+void BM_EncodeDense(benchmark::State& state) {
+  std::uint32_t seed = 1;
+  const auto next = [&](std::uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<float>((seed >> 8) % below);
+  };
+  formats::MapLines map;
+  for (int i = 0; i < 2000; ++i) map.vertices.push_back({next(8000), next(6000), next(1000)});
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    map.lines.push_back({static_cast<std::uint32_t>(next(2000)), i % 2000});
+  }
+  const formats::LayoutPicture picture = *formats::draw_layout(map);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    const std::string png = layout_png(picture);
+    bytes += png.size();
+    benchmark::DoNotOptimize(png.data());
+  }
+  state.counters["png_bytes"] =
+      benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_EncodeDense);
+
 }  // namespace
 }  // namespace mapsweep
 

@@ -50,12 +50,15 @@ namespace {
 // else depends on. The stream is raw deflate: the zlib wrapper around it is written here,
 // with a checksum that passes over the background (sparse_adler32).
 //
-// A hash table of 4 KiB (memory level 4) is cleared faster than the default 64 KiB at
-// every picture and, on pictures of thin lines, compresses them as well.
+// Matches are looked for only as runs of one byte (Z_RLE), which is what a picture of
+// background and lines holds: on the many-folders plans that gives files a fifth smaller
+// than zlib's fastest search for earlier copies, in the same time, and on a picture dense
+// with lines (bench/picture_bench) a third of the time. The default memory level keeps a
+// dense picture's symbols in few blocks, each of which costs a tree of codes.
 struct Compressor {
   z_stream stream{};
   bool ready = false;
-  Compressor() { ready = deflateInit2(&stream, 1, Z_DEFLATED, -15, 4, Z_DEFAULT_STRATEGY) == Z_OK; }
+  Compressor() { ready = deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_RLE) == Z_OK; }
   ~Compressor() {
     if (ready) deflateEnd(&stream);
   }
@@ -75,9 +78,9 @@ constexpr std::size_t kLongestPiece = 60000;
 // What a full flush may add to the output: an empty stored block, after the bits pending.
 constexpr std::size_t kFlushBytes = 6;
 
-// The encoder's own deflate tries hard and slowly: zlib at its fastest level compresses the
-// rows of a picture (mostly background) many times faster, for about the same size. The
-// buffer is the encoder's to free, so it comes from malloc as the encoder's own would.
+// The encoder's own deflate tries hard and slowly: zlib as set up above compresses the rows
+// of a picture (mostly background) many times faster, for about the same size. The buffer
+// is the encoder's to free, so it comes from malloc as the encoder's own would.
 unsigned char* zlib_compress(unsigned char* data, int length, int* out_length, int /*quality*/) {
   thread_local Compressor compressor;
   z_stream& stream = compressor.stream;
