@@ -164,8 +164,13 @@ std::string layout_png(const formats::LayoutPicture& picture) {
   PngOutput output;
   // Rows as they are: the picture is flat colour and thin lines, which the filters that
   // predict from neighbours do not make smaller, and choosing among them per row costs
-  // five encodings of every row.
-  stbi_write_force_png_filter = 0;
+  // five encodings of every row. The setting is the encoder's global, read by every
+  // thread that encodes: it is set once, before any of them reads it.
+  static const bool unfiltered_rows = [] {
+    stbi_write_force_png_filter = 0;
+    return true;
+  }();
+  static_cast<void>(unfiltered_rows);
   const int width = static_cast<int>(side);
   const int written = stbi_write_png_to_func(append_output, &output, width, width, kChannels,
                                              grey.data(), width * kChannels);

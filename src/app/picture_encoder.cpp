@@ -51,38 +51,40 @@ void PictureEncoder::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
     Job* next = nullptr;
-    changed_.wait(lock, [&] {
-      if (stopping_) return true;
-      for (Job& job : jobs_) {
-        if (job.state == State::kQueued) {
-          next = &job;
-          return true;
-        }
-      }
-      return false;
-    });
+    changed_.wait(lock, [&] { return stopping_ || (next = first_queued()) != nullptr; });
     if (stopping_) return;
-    next->state = State::kEncoding;
-    lock.unlock();
-    encode(*next);
-    lock.lock();
-    next->state = State::kEncoded;
-    changed_.notify_all();
+    encode_here(*next, lock);
   }
+}
+
+PictureEncoder::Job* PictureEncoder::first_queued() {
+  for (Job& job : jobs_) {
+    if (job.state == State::kQueued) return &job;
+  }
+  return nullptr;
+}
+
+// Encodes the job on this thread; the lock is let go meanwhile.
+void PictureEncoder::encode_here(Job& job, std::unique_lock<std::mutex>& lock) {
+  job.state = State::kEncoding;
+  lock.unlock();
+  encode(job);
+  lock.lock();
+  job.state = State::kEncoded;
+  changed_.notify_all();
 }
 
 std::string PictureEncoder::take_oldest() {
   std::unique_lock lock(mutex_);
   Job& oldest = jobs_.front();
-  if (oldest.state == State::kQueued) {
-    // Not begun: this thread encodes it rather than wait for the other to come to it.
-    oldest.state = State::kEncoding;
-    lock.unlock();
-    encode(oldest);
-    lock.lock();
-    oldest.state = State::kEncoded;
-  } else {
-    changed_.wait(lock, [&] { return oldest.state == State::kEncoded; });
+  // While the other thread encodes the oldest, this one encodes those after it rather than
+  // wait: then neither waits while any picture is still to be begun.
+  while (oldest.state != State::kEncoded) {
+    if (Job* next = first_queued()) {
+      encode_here(*next, lock);
+    } else {
+      changed_.wait(lock);
+    }
   }
   std::string png = std::move(oldest.png);
   jobs_.pop_front();

@@ -2,11 +2,11 @@
 // Encoding a picture costs several times what drawing it does, and the scan's own thread
 // spends much of its time waiting on the file system: on two processors the two overlap.
 //
-// Pictures are taken back in the order they were given, each whole, and the thread that
-// takes one whose encoding has not begun encodes it itself, so that neither thread waits
-// while the other has work. Nothing here touches a file: the caller writes what it takes, on
-// its own thread, at points of its own choosing, so that what the run asks of the system,
-// and in which order, never depends on how the threads happened to run.
+// Pictures are taken back in the order they were given, each whole. The thread taking one
+// that is not encoded yet encodes the first not yet begun meanwhile, so that neither thread
+// waits while a picture is still to be begun. Nothing here touches a file: the caller writes what
+// it takes, on its own thread, at points of its own choosing, so that what the run asks of the
+// system, and in which order, never depends on how the threads happened to run.
 #pragma once
 
 #include <condition_variable>
@@ -48,6 +48,8 @@ class PictureEncoder {
 
   void start_worker();
   void work();
+  Job* first_queued();
+  void encode_here(Job& job, std::unique_lock<std::mutex>& lock);
   static void encode(Job& job);
 
   std::mutex mutex_;
