@@ -41,10 +41,15 @@ timed() {
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 # The catalogue runs compared write a catalogue where there is none: the one before is set
-# aside first, not deleted. On a file system without a journal (ext4 mounted so, as on some
-# virtual machines) the kernel passes over inodes deleted in the last minute or so one by one
-# when it looks for a free one, so a run right after 40,000 files were deleted spends most of
-# its time there; such a run is timed once at the end, replacing the catalogue before it.
+# aside, not deleted, so that no run follows one that deleted 40,000 files. On a file system
+# without a journal (ext4 mounted so, as on some virtual machines) the kernel passes over
+# inodes deleted in the last minute or so one by one when it looks for a free one, and a
+# run right after such a deletion spends most of its time there. A run that replaces the
+# catalogue before it, deleting that one, is timed once at the end. Making the installation
+# deletes the one made before, 80,000 files: the figures wait until the kernel no longer
+# passes over their inodes (SETTLE seconds; none for QUICK=1).
+settle=${SETTLE:-$([[ ${QUICK:-0} == 1 ]] && echo 0 || echo 90)}
+sleep "$settle"
 set_aside=0
 set_aside_catalogue() {
   if [[ -e $tree/maps.catalog ]]; then
