@@ -203,7 +203,27 @@ bool FolderReplacement::remove_tree(const std::string& folder,
   return false;
 }
 
+bool FolderReplacement::plain_folder_at(const std::string& path) {
+  const os::Result attributes = os_.file_attributes(path);
+  if (failed({attributes.value != -1 ? 1 : 0, attributes.last_error})) return false;
+  const auto bits = static_cast<std::uint32_t>(attributes.value);
+  if ((bits & os::kAttributeDirectory) != 0 && (bits & os::kAttributeReparsePoint) == 0) {
+    return true;
+  }
+  last_error_ = os::kErrorAccessDenied;
+  return false;
+}
+
 FolderReplacement::Outcome FolderReplacement::commit(const Recognises& ours) {
+  // What stands at the temporary name must still be the folder built: one its folder's
+  // owner swapped for a link, or for anything else, is not put in place (the build went on
+  // in the folder made, wherever it was moved). A swap in the moment between this look and
+  // the move below would still be moved; the name is then the owner's link, as they could
+  // make it at any time after the run.
+  if (!plain_folder_at(temporary_)) {
+    abandon();
+    return Outcome::kFailed;
+  }
   const os::Result old_attributes = os_.file_attributes(place_);
   const bool old_exists = old_attributes.value != -1;
   std::vector<std::pair<std::string, bool>> old_entries;

@@ -56,6 +56,9 @@ class FolderReplacement {
 
  private:
   bool failed(const os::Result& result);
+  // Whether a plain folder, not a link, stands at the path; false (last_error() says why)
+  // otherwise.
+  bool plain_folder_at(const std::string& path);
   std::string sibling_name() const;
   enum class Survey { kOurs, kForeign, kUnreadable };
   // Whether every entry below `folder` is recognised; lists them, deepest first. A folder

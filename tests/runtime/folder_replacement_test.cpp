@@ -153,10 +153,14 @@ TEST(FolderReplacement, AbandoningTakesAwayWhatWasAddedAgainAfterARemoval) {
 }
 
 #ifndef _WIN32
+// The built folder is held open once made: swapped for a link, it is still the folder
+// written to, wherever it was moved, and nothing goes where the link leads. Putting it in
+// place goes by its name, which no longer leads to it: that fails, and the old folder stays.
 TEST(FolderReplacement, ABuiltFolderSwappedForALinkLeadsNowhere) {
   const std::unique_ptr<os::Os> os = os::make_native_os();
   TempTree tree;
   tree.write_file("outside/a.txt", "someone's");
+  tree.write_file("place/a.txt", "old a");
   std::minstd_rand random(5);
   FolderReplacement replacement(*os, random);
   ASSERT_TRUE(replacement.begin(tree.path("place"), ours, "a.txt"));
@@ -166,11 +170,13 @@ TEST(FolderReplacement, ABuiltFolderSwappedForALinkLeadsNowhere) {
   std::filesystem::rename(built, tree.path("moved"));
   std::filesystem::create_directory(tree.path("outside/sub"));
   std::filesystem::create_directory_symlink(tree.path("outside"), built);
-  EXPECT_FALSE(replacement.add_file("sub/new.txt", "x"));
+  EXPECT_TRUE(replacement.add_file("sub/new.txt", "x"));
+  EXPECT_TRUE(tree.exists("moved/sub/new.txt"));
   EXPECT_FALSE(replacement.remove_file("a.txt"));
-  replacement.abandon();
+  EXPECT_NE(replacement.commit(ours), FolderReplacement::Outcome::kReplaced);
   EXPECT_EQ(tree.read_file("outside/a.txt"), "someone's");
   EXPECT_FALSE(tree.exists("outside/sub/new.txt"));
+  EXPECT_EQ(tree.read_file("place/a.txt"), "old a");
 }
 #endif
 

@@ -57,7 +57,8 @@ Result PosixOs::create_directory(const std::string& raw_name) {
   if (::mkdirat(located->folder.get(), located->leaf().c_str(), 0777) != 0) {
     return failure(code_for_change(errno));
   }
-  folders_.note_added(located->folder_id, located->leaf());
+  folders_.note_added(located->folder_id, located->leaf(), nullptr, DT_DIR);
+  folders_.hold_made(located->parts, located->folder.get());
   return {1, kErrorSuccess};
 }
 
@@ -73,6 +74,7 @@ Result PosixOs::remove_directory(const std::string& raw_name) {
     return failure(code_for_change(errno));
   }
   folders_.note_removed(located->folder_id, located->leaf());
+  folders_.forget_made(located->parts);
   return {1, kErrorSuccess};
 }
 
@@ -91,6 +93,7 @@ Result PosixOs::move_entry(const std::string& raw_from, const std::string& raw_t
       rename_without_replacing(from->folder.get(), from->leaf(), to->folder.get(), to->leaf());
   if (error != 0) return failure(code_for_change(error));
   folders_.note_renamed(from->folder_id, from->leaf(), to->folder_id, to->leaf());
+  folders_.forget_made(from->parts);
   return {1, kErrorSuccess};
 }
 

@@ -13,8 +13,9 @@
 namespace mapsweep::os::posix_folders {
 namespace {
 
-// The listings kept: the base, a game folder and its maps folder are held at once.
-constexpr std::size_t kKeptListings = 4;
+// The listings kept: the base, a game folder and its maps folder are held at once, and the
+// folders made on the way to the one a catalogue adds pictures to.
+constexpr std::size_t kKeptListings = 8;
 constexpr std::size_t kLargestKeptListing = 1024;
 
 bool same_time(const timespec& a, const timespec& b) {
@@ -54,7 +55,9 @@ const Entries* HeldFolders::valid_listing(std::uint64_t id, struct stat& stamp,
   const Held* held = held_by_id(id);
   if (held == nullptr) return nullptr;
   Listing* kept = kept_listing(id);
-  if (kept != nullptr && kept->trusted && kept->confirmed_in == call_) return &kept->entries;
+  if (kept != nullptr && kept->trusted && (kept->confirmed_in == call_ || held->exclusive)) {
+    return &kept->entries;
+  }
   // A folder's times taken when it was opened are older than any listing of it: a change
   // after them shows as surely as one after a look taken now.
   if (kept == nullptr && held->looked_at) {
@@ -92,8 +95,8 @@ int HeldFolders::list_afresh(std::uint64_t id, const struct stat* stamp,
   // for the few lookups a visit makes, and such a folder is listed afresh each time.
   std::optional<Listing> listing;
   if (stamp != nullptr) {
-    listing =
-        Listing{id, {}, stamp->st_mtim, stamp->st_ctim, times_can_tell_changes(*stamp), call_};
+    const bool trusted = held->exclusive || times_can_tell_changes(*stamp);
+    listing = Listing{id, {}, stamp->st_mtim, stamp->st_ctim, trusted, call_};
   }
   while (const std::optional<ListedEntry> entry = reader.next_entry()) {
     each(entry->name, entry->type);
@@ -128,6 +131,7 @@ const Entries* HeldFolders::listing_of(std::uint64_t id) const {
 // was read, which any listing misses.
 void HeldFolders::restamp(Listing& listing, std::uint64_t id, const struct stat* now) {
   const Held* held = held_by_id(id);
+  if (held != nullptr && held->exclusive) return;  // its times tell nothing it needs
   struct stat st;
   if (now != nullptr) st = *now;
   if (!listing.trusted || held == nullptr || (now == nullptr && ::fstat(held->fd, &st) != 0)) {
@@ -164,10 +168,10 @@ void HeldFolders::forget_listing(std::uint64_t id) const {
   std::erase_if(listings_, [&](const Listing& listing) { return listing.id == id; });
 }
 
-void HeldFolders::add_entry(Listing& listing, const std::string& name) {
+void HeldFolders::add_entry(Listing& listing, const std::string& name, unsigned char type) {
   const bool known = std::any_of(listing.entries.begin(), listing.entries.end(),
                                  [&](const auto& entry) { return entry.first == name; });
-  if (!known) listing.entries.emplace_back(name, DT_REG);
+  if (!known) listing.entries.emplace_back(name, type);
 }
 
 void HeldFolders::remove_entry(Listing& listing, const std::string& name) {
@@ -175,10 +179,10 @@ void HeldFolders::remove_entry(Listing& listing, const std::string& name) {
 }
 
 void HeldFolders::note_added(std::uint64_t id, const std::string& name,
-                             const struct stat* folder_now) {
+                             const struct stat* folder_now, unsigned char type) {
   Listing* listing = kept_listing(id);
   if (listing == nullptr) return;
-  add_entry(*listing, name);
+  add_entry(*listing, name, type);
   restamp(*listing, id, folder_now);
 }
 
@@ -194,7 +198,7 @@ void HeldFolders::note_renamed(std::uint64_t from_id, const std::string& from, s
   Listing* source = kept_listing(from_id);
   Listing* target = kept_listing(to_id);
   if (source != nullptr) remove_entry(*source, from);
-  if (target != nullptr) add_entry(*target, to);
+  if (target != nullptr) add_entry(*target, to, DT_UNKNOWN);
   if (source != nullptr) restamp(*source, from_id);
   if (target != nullptr && target != source) restamp(*target, to_id);
 }

@@ -83,6 +83,7 @@ HeldFolders::HeldFolders() {
 
 HeldFolders::~HeldFolders() {
   for (const Held& held : held_) ::close(held.fd);
+  for (const Held& made : made_) ::close(made.fd);
 }
 
 // "." is dropped and ".." drops the last component (never above the root), as the logical
@@ -106,10 +107,16 @@ std::optional<Components> HeldFolders::logical_parts(std::string_view name) cons
 
 const HeldFolders::Held* HeldFolders::deepest_held(const Components& parts,
                                                    std::size_t limit) const {
-  for (auto held = held_.rbegin(); held != held_.rend(); ++held) {
-    if (held->parts.size() <= limit && begins_with(parts, held->parts)) return &*held;
+  const Held* deepest = nullptr;
+  for (const std::vector<Held>* chain : {&held_, &made_}) {
+    for (auto held = chain->rbegin(); held != chain->rend(); ++held) {
+      if (held->parts.size() <= limit && begins_with(parts, held->parts)) {
+        if (deepest == nullptr || held->parts.size() > deepest->parts.size()) deepest = &*held;
+        break;
+      }
+    }
   }
-  return nullptr;
+  return deepest;
 }
 
 namespace {
@@ -140,7 +147,8 @@ Descriptor HeldFolders::walk(const Components& parts, std::size_t depth, Compone
   // lies in a folder others may write: its name, and any folder below it, may have been
   // swapped for a link meanwhile, and following one would create or delete files where it
   // leads. Such paths are walked without following links.
-  int no_links = 0;
+  // A folder made by the run lies in one (see hold_made).
+  int no_links = held != nullptr && held->exclusive ? O_NOFOLLOW : 0;
   for (; folder.valid() && next < depth; ++next) {
     if (parts[next].find(kRunsOwnInfix) != std::string::npos) no_links = O_NOFOLLOW;
     // A folder to be listed is opened for reading from its parent: that takes leave to
@@ -246,10 +254,52 @@ void HeldFolders::enter(Components parts, Descriptor folder, const struct stat* 
 
 const HeldFolders::Held* HeldFolders::held_by_id(std::uint64_t id) const {
   if (id == 0) return nullptr;
-  for (const Held& held : held_) {
-    if (held.id == id) return &held;
+  for (const std::vector<Held>* chain : {&held_, &made_}) {
+    for (const Held& held : *chain) {
+      if (held.id == id) return &held;
+    }
   }
   return nullptr;
+}
+
+void HeldFolders::close_made_back() {
+  forget_listing(made_.back().id);
+  ::close(made_.back().fd);
+  made_.pop_back();
+}
+
+void HeldFolders::hold_made(const Components& parts, int parent) {
+  const bool runs_own = std::any_of(parts.begin(), parts.end(), [](const std::string& part) {
+    return part.find(kRunsOwnInfix) != std::string::npos;
+  });
+  if (!runs_own) return;
+  const int fd = ::openat(parent, parts.back().c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  // Another's folder, or one that others may write, put in its place since it was made, is
+  // walked to by name at every use, as any other folder is.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    ::close(fd);
+    return;
+  }
+  while (!made_.empty() &&
+         (made_.back().parts == parts || !begins_with(parts, made_.back().parts))) {
+    close_made_back();
+  }
+  made_.push_back({parts, fd, next_id_++, std::nullopt, true, false, true});
+  // Read once now: empty, unless another process of the same user was quicker.
+  if (list_afresh(made_.back().id, &st, [](std::string_view, unsigned char) {}) != 0) {
+    close_made_back();
+  }
+}
+
+void HeldFolders::forget_made(const Components& parts) {
+  const auto below = std::find_if(made_.begin(), made_.end(),
+                                  [&](const Held& made) { return begins_with(made.parts, parts); });
+  const auto kept = static_cast<std::size_t>(below - made_.begin());
+  while (made_.size() > kept) close_made_back();
 }
 
 }  // namespace mapsweep::os::posix_folders

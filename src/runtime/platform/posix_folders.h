@@ -196,15 +196,28 @@ class HeldFolders {
   // (against `stamp`, when given) if they are few. 0, or the errno of a listing that could
   // not be read whole.
   int list_afresh(std::uint64_t id, const struct stat* stamp, const EntrySink& each) const;
-  // This process made a plain file of that name in the held folder `id` (0: none held);
-  // `folder_now`, when given, is how the folder looked right after.
+  // This process made an entry of that name, a plain file unless `type` says otherwise, in
+  // the held folder `id` (0: none held); `folder_now`, when given, is how the folder looked
+  // right after.
   void note_added(std::uint64_t id, const std::string& name,
-                  const struct stat* folder_now = nullptr);
+                  const struct stat* folder_now = nullptr, unsigned char type = DT_REG);
   // This process removed the entry of that name from the held folder `id` (0: none held).
   void note_removed(std::uint64_t id, const std::string& name);
   // This process renamed `from` in the held folder `from_id` to `to` in `to_id`.
   void note_renamed(std::uint64_t from_id, const std::string& from, std::uint64_t to_id,
                     const std::string& to);
+
+  // This process has just made the folder `parts`, its last component in the folder open
+  // as `parent`. One that lies in a folder the run builds under a temporary name is held
+  // open, with the folders made on the way to it, as long as it is the latest made there
+  // or on the way to it: the files then made in it need no walk to it, and no listing of
+  // it, which are most of what making a small file costs. Only a folder of this process's
+  // user that nobody else may write is held; it is the folder made whatever its name
+  // leads to later, as the current directory is.
+  void hold_made(const Components& parts, int parent);
+  // The folder `parts` was removed or moved by this process: it and the folders below it
+  // are held no longer.
+  void forget_made(const Components& parts);
 
   // Makes `folder` the current directory, reached by `parts`. The folders held that lead
   // to it stay held; the others are closed. `looked_at`, when given, is how the folder
@@ -222,6 +235,9 @@ class HeldFolders {
     mutable std::optional<struct stat> looked_at;  // until its first listing
     bool readable = false;                         // fd lists the folder itself
     mutable bool read_before = false;  // fd's position has moved: rewound before a listing
+    // Made by this process, of its user and writable by nobody else: its listing is what
+    // this process put there, and is trusted without a look at its times.
+    bool exclusive = false;
   };
   struct Listing {
     std::uint64_t id = 0;
@@ -238,7 +254,8 @@ class HeldFolders {
   void restamp(Listing& listing, std::uint64_t id, const struct stat* now = nullptr);
   // Drops the name from the listing, or adds it as a plain file; the times left as they are.
   static void remove_entry(Listing& listing, const std::string& name);
-  static void add_entry(Listing& listing, const std::string& name);
+  static void add_entry(Listing& listing, const std::string& name, unsigned char type);
+  void close_made_back();
 
   // A reader of the held folder's entries, from its first.
   FolderReader read_held(const Held& held) const;
@@ -248,7 +265,8 @@ class HeldFolders {
   // The name as stored in a held folder, answered from its listing where there is one.
   std::string stored_in_held(const Held& held, const std::string& name,
                              ExactLook* look = nullptr) const;
-  // The deepest held folder whose components begin `parts`, at most `limit` of them deep.
+  // The deepest held or made folder whose components begin `parts`, at most `limit` of them
+  // deep.
   const Held* deepest_held(const Components& parts, std::size_t limit) const;
   // Walks from the deepest held folder (or the root) through parts[0, depth), each opened
   // in turn and stored in `walked` as stored; the folder reached, or an invalid one with
@@ -261,6 +279,7 @@ class HeldFolders {
                   bool for_listing) const;
 
   std::vector<Held> held_;  // outermost first; the last is the current directory
+  std::vector<Held> made_;  // see hold_made: outermost first, each in the one before
   std::uint64_t next_id_ = 1;
   std::uint64_t call_ = 1;
   mutable std::vector<Listing> listings_;  // the most recently read last

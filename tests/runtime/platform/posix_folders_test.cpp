@@ -75,6 +75,59 @@ TEST_F(PosixFolders, TheWayBackIsTheFolderThatWasLeftWhateverItsNameBecame) {
   EXPECT_TRUE(tree_.exists("elsewhere/other.txt"));
 }
 
+// A folder the run makes in one it builds under a temporary name is held open: what is made
+// in it goes where that folder is, whatever its name leads to by now, and its listing is
+// kept current by what the process does there.
+TEST_F(PosixFolders, AFolderTheRunMadeStaysTheFolderItMadeWhateverItsNameBecomes) {
+  tree_.write_file("elsewhere/sub/keep.txt", "");
+  const std::string built = "place.mapsweep-abcdef";
+  ASSERT_EQ(os_->create_directory(built).value, 1);
+  ASSERT_EQ(os_->create_directory(built + "/sub").value, 1);
+  const auto create = [&](const std::string& name) {
+    const Result created = os_->create_file(name, kGenericWrite, 0, kCreateNew);
+    if (created.value != kInvalidHandle) os_->close_handle(created.value);
+    return created.value != kInvalidHandle;
+  };
+  ASSERT_TRUE(create(built + "/sub/a.txt"));
+  // The folder's owner moves it away and puts a link to a folder of someone's in its place.
+  std::filesystem::rename(tree_.path(built), tree_.path("moved"));
+  std::filesystem::create_directory_symlink(tree_.path("elsewhere"), tree_.path(built));
+  EXPECT_TRUE(create(built + "/sub/b.txt"));
+  EXPECT_TRUE(tree_.exists("moved/sub/b.txt"));
+  EXPECT_EQ(names(built + "/sub/*"), (Names{"a.txt", "b.txt"}));
+  EXPECT_FALSE(create(built + "/sub/A.TXT"));  // taken, in another letter case
+  EXPECT_FALSE(tree_.exists("elsewhere/sub/b.txt"));
+  EXPECT_EQ(names(tree_.path("elsewhere/sub/*")), (Names{"keep.txt"}));
+}
+
+// A made folder the process removes or moves is held no longer: a folder made again under
+// the name is the one used, and a name moved away leads nowhere.
+TEST_F(PosixFolders, AMadeFolderRemovedOrMovedIsHeldNoLonger) {
+  const std::string built = "place.mapsweep-abcdef";
+  const auto create = [&](const std::string& name) {
+    const Result created = os_->create_file(name, kGenericWrite, 0, kCreateNew);
+    if (created.value != kInvalidHandle) os_->close_handle(created.value);
+    return created.value != kInvalidHandle;
+  };
+  ASSERT_EQ(os_->create_directory(built).value, 1);
+  ASSERT_EQ(os_->create_directory(built + "/sub").value, 1);
+  ASSERT_TRUE(create(built + "/sub/a.txt"));
+  ASSERT_EQ(os_->delete_file(built + "/sub/a.txt").value, 1);
+  ASSERT_EQ(os_->remove_directory(built + "/sub").value, 1);
+  FindData found;
+  const Result search = os_->find_first(built + "/sub/*", found);
+  EXPECT_EQ(search.value, kInvalidHandle);
+  EXPECT_EQ(search.last_error, kErrorPathNotFound);
+  ASSERT_EQ(os_->create_directory(built + "/sub").value, 1);
+  EXPECT_TRUE(create(built + "/sub/c.txt"));
+  EXPECT_TRUE(tree_.exists(built + "/sub/c.txt"));
+
+  ASSERT_EQ(os_->move_entry(built, "final").value, 1);
+  EXPECT_FALSE(create(built + "/sub/d.txt"));
+  EXPECT_FALSE(tree_.exists("final/sub/d.txt"));
+  EXPECT_EQ(names("final/sub/*"), (Names{"c.txt"}));
+}
+
 // Whether a folder may be entered is what the kernel would answer for the run's user: its
 // owner goes by the owner's bits alone, even where the group's or others' bits would let it
 // in. Entered by a child without the privileges that would let it in anyway; as root the
