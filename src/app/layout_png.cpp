@@ -160,7 +160,9 @@ std::string layout_png(const formats::LayoutPicture& picture) {
       picture.levels.size() != side * side) {
     return {};
   }
-  const std::vector<std::uint8_t> grey = formats::layout_grey(picture);
+  // The greys of one picture after another, in one buffer per encoding thread.
+  thread_local std::vector<std::uint8_t> grey;
+  formats::fill_grey(picture, grey);
   PngOutput output;
   // Rows as they are: the picture is flat colour and thin lines, which the filters that
   // predict from neighbours do not make smaller, and choosing among them per row costs

@@ -155,7 +155,7 @@ std::uint8_t level_grey(int level) {
       kLowest + (255 - kLowest) * (std::min(level, kHeightLevels) - 1) / (kHeightLevels - 1));
 }
 
-std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture) {
+void fill_grey(const LayoutPicture& picture, std::vector<std::uint8_t>& grey) {
   static const std::array<std::uint8_t, kHeightLevels + 1> greys = [] {
     std::array<std::uint8_t, kHeightLevels + 1> table{};
     for (int level = 0; level <= kHeightLevels; ++level) {
@@ -164,20 +164,28 @@ std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture) {
     return table;
   }();
   // Nearly every pixel is background, which is grey 0 as it is level 0: eight pixels at a
-  // time are passed over while they are all background, and only the others looked up.
-  // Looking up every pixel cost a quarter of encoding the picture.
+  // time are copied while they are all background, and only the others looked up. Looking
+  // up every pixel cost a quarter of encoding the picture.
   static_assert(kLayoutBackground == 0);
   const std::vector<std::uint8_t>& levels = picture.levels;
-  std::vector<std::uint8_t> grey(levels.size());
+  grey.resize(levels.size());
   constexpr std::size_t kWord = sizeof(std::uint64_t);
   std::size_t at = 0;
   for (; at + kWord <= levels.size(); at += kWord) {
     std::uint64_t word;
     std::memcpy(&word, levels.data() + at, kWord);
-    if (word == 0) continue;
+    if (word == 0) {
+      std::memcpy(grey.data() + at, &word, kWord);
+      continue;
+    }
     for (std::size_t i = at; i < at + kWord; ++i) grey[i] = greys[levels[i]];
   }
   for (; at < levels.size(); ++at) grey[at] = greys[levels[at]];
+}
+
+std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture) {
+  std::vector<std::uint8_t> grey;
+  fill_grey(picture, grey);
   return grey;
 }
 

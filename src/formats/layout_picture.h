@@ -37,6 +37,9 @@ std::uint8_t level_grey(int level);
 
 // The picture's pixels as shown: 8-bit grey, a byte a pixel, rows from the top.
 std::vector<std::uint8_t> layout_grey(const LayoutPicture& picture);
+// The same into `grey`, whatever it held, reusing its storage: a picture encoded after
+// another then costs no allocation of its own.
+void fill_grey(const LayoutPicture& picture, std::vector<std::uint8_t>& grey);
 
 // The picture of these lines, or no value when there is no line to draw or a line ends at a
 // vertex that is missing or out of limits.

@@ -190,10 +190,12 @@ TEST(LayoutPicture, NothingToDrawGivesNoPicture) {
 
 // Pictures mostly background and pictures of no background at all, of sides whose pixels
 // fill the eight-pixel words the background is passed over in and of sides whose do not:
-// every pixel is shown in the grey of its own level.
+// every pixel is shown in the grey of its own level, in a new buffer or in one that held
+// the greys of other pictures, larger and smaller.
 TEST(LayoutPicture, EveryPixelIsShownInTheGreyOfItsLevel) {
   std::mt19937 random(3);
-  for (const std::size_t side : {1u, 3u, 9u, 256u}) {
+  std::vector<std::uint8_t> reused(300 * 300, 0xAA);
+  for (const std::size_t side : {1u, 3u, 9u, 256u, 17u}) {
     for (const unsigned density : {2u, 100u}) {  // percent of pixels drawn
       LayoutPicture picture{side, std::vector<std::uint8_t>(side * side)};
       for (std::uint8_t& level : picture.levels) {
@@ -204,6 +206,8 @@ TEST(LayoutPicture, EveryPixelIsShownInTheGreyOfItsLevel) {
       for (std::size_t i = 0; i < grey.size(); ++i) {
         ASSERT_EQ(grey[i], level_grey(picture.levels[i])) << "side " << side << ", pixel " << i;
       }
+      fill_grey(picture, reused);
+      EXPECT_EQ(reused, grey) << "side " << side << ", density " << density;
     }
   }
 }
