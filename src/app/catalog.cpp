@@ -1,6 +1,7 @@
 #include "app/catalog.h"
 
 #include <algorithm>
+#include <new>
 
 #include "app/catalog_json.h"
 #include "app/catalog_page.h"
@@ -90,8 +91,16 @@ std::string store_picture(CatalogState& catalog, const formats::LayoutPicture& p
                      std::to_string(number) + ".png";
   if (!catalog.options.dry_run) {
     if (!ready(catalog)) return {};
-    catalog.pending.push_back({path, folder, false});
-    catalog.encoder.give(picture);
+    try {
+      catalog.encoder.give(picture);  // changes nothing when it throws
+      catalog.pending.push_back({path, folder, false});
+    } catch (const std::bad_alloc&) {
+      // The picture may wait in the encoder and not here: the two no longer match, so
+      // nothing more is written (and the run goes on with its lists).
+      catalog.error = os::kErrorNotEnoughMemory;
+      catalog.broken = true;
+      return {};
+    }
     write_pictures(catalog, kPicturesInFlight);
     if (catalog.broken) return {};
   }
