@@ -18,6 +18,12 @@ std::string joined(const std::string& folder, std::string_view path) {
   return folder + "/" + std::string(path);
 }
 
+// A folder, not a link to one (nor a junction).
+bool is_plain_folder(std::uint32_t attributes) {
+  return (attributes & os::kAttributeDirectory) != 0 &&
+         (attributes & os::kAttributeReparsePoint) == 0;
+}
+
 }  // namespace
 
 FolderReplacement::~FolderReplacement() {
@@ -45,9 +51,7 @@ void FolderReplacement::put_right_leftovers(const Recognises& ours,
   if (search.value == os::kInvalidHandle) return;
   std::vector<std::string> leftovers;
   for (bool more = true; more; more = os_.find_next(search.value, found).value != 0) {
-    const bool plain_folder = (found.attributes & os::kAttributeDirectory) != 0 &&
-                              (found.attributes & os::kAttributeReparsePoint) == 0;
-    if (plain_folder && is_sibling_name(leaf, found.name)) {
+    if (is_plain_folder(found.attributes) && is_sibling_name(leaf, found.name)) {
       leftovers.push_back(joined(folder, found.name));
     }
   }
@@ -206,10 +210,7 @@ bool FolderReplacement::remove_tree(const std::string& folder,
 bool FolderReplacement::plain_folder_at(const std::string& path) {
   const os::Result attributes = os_.file_attributes(path);
   if (failed({attributes.value != -1 ? 1 : 0, attributes.last_error})) return false;
-  const auto bits = static_cast<std::uint32_t>(attributes.value);
-  if ((bits & os::kAttributeDirectory) != 0 && (bits & os::kAttributeReparsePoint) == 0) {
-    return true;
-  }
+  if (is_plain_folder(static_cast<std::uint32_t>(attributes.value))) return true;
   last_error_ = os::kErrorAccessDenied;
   return false;
 }
@@ -228,9 +229,7 @@ FolderReplacement::Outcome FolderReplacement::commit(const Recognises& ours) {
   const bool old_exists = old_attributes.value != -1;
   std::vector<std::pair<std::string, bool>> old_entries;
   if (old_exists) {
-    const auto attributes = static_cast<std::uint32_t>(old_attributes.value);
-    const bool plain_folder = (attributes & os::kAttributeDirectory) != 0 &&
-                              (attributes & os::kAttributeReparsePoint) == 0;
+    const bool plain_folder = is_plain_folder(static_cast<std::uint32_t>(old_attributes.value));
     const Survey old = plain_folder ? survey(place_, {}, ours, old_entries, 1) : Survey::kForeign;
     if (old != Survey::kOurs) {
       abandon();
@@ -249,9 +248,7 @@ FolderReplacement::Outcome FolderReplacement::commit(const Recognises& ours) {
     abandon();
     return Outcome::kFailed;
   }
-  temporary_.clear();
-  added_.clear();
-  added_paths_.clear();
+  forget_build();
   // What is left of the old folder when a removal fails is only a stray copy beside it.
   if (old_exists) remove_tree(old_aside, old_entries);
   return Outcome::kReplaced;
@@ -266,6 +263,10 @@ void FolderReplacement::abandon() {
   const std::uint32_t kept_error = last_error_;
   remove_tree(temporary_, entries);
   last_error_ = kept_error;
+  forget_build();
+}
+
+void FolderReplacement::forget_build() {
   temporary_.clear();
   added_.clear();
   added_paths_.clear();

@@ -83,6 +83,8 @@ class FolderReplacement {
     bool removed = false;  // removed with remove_file since
   };
   void note_added(std::string_view path, bool is_folder);
+  // The built folder is no longer this one's: put in place, or removed.
+  void forget_build();
   std::string_view added_path(const Added& added) const {
     return std::string_view(added_paths_).substr(added.at, added.length);
   }
